@@ -1,0 +1,28 @@
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+# FreeImage ships neither a CMake config nor a pkg-config file.
+find_path(FREEIMAGE_INCLUDE_DIR FreeImage.h REQUIRED)
+find_library(FREEIMAGE_LIBRARY NAMES freeimage REQUIRED)
+if(NOT TARGET FreeImage::FreeImage)
+  add_library(FreeImage::FreeImage SHARED IMPORTED)
+  set_target_properties(FreeImage::FreeImage PROPERTIES
+    IMPORTED_LOCATION ${FREEIMAGE_LIBRARY}
+    INTERFACE_INCLUDE_DIRECTORIES ${FREEIMAGE_INCLUDE_DIR})
+endif()
+
+find_package(CURL REQUIRED)
+
+if(TORVO_BUILD_APPS)
+  find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network)
+  pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+  find_package(SQLite3 REQUIRED)
+endif()
+
+if(TORVO_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(TORVO_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,80 @@
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+namespace torvo {
+
+struct HttpClient::Impl {
+  CURL* curl = nullptr;
+  HttpTimeouts timeouts;
+};
+
+namespace {
+size_t Collect(char* data, size_t size, size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+struct CurlGlobal {
+  CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+};
+}  // namespace
+
+HttpClient::HttpClient(HttpTimeouts timeouts) : impl_(std::make_unique<Impl>()) {
+  static CurlGlobal global;
+  impl_->curl = curl_easy_init();
+  impl_->timeouts = timeouts;
+}
+
+HttpClient::~HttpClient() {
+  if (impl_->curl) curl_easy_cleanup(impl_->curl);
+}
+
+HttpResult HttpClient::Get(const std::string& url) {
+  HttpResult result;
+  CURL* c = impl_->curl;
+  if (!c) {
+    result.error = "the HTTP client could not be started";
+    return result;
+  }
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &result.body);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, impl_->timeouts.connectMs);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, impl_->timeouts.totalMs);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, (impl_->timeouts.stallMs + 999) / 1000);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  // The service sees no proxy: the address is the whole truth.
+  curl_easy_setopt(c, CURLOPT_PROXY, "");
+  CURLcode rc = curl_easy_perform(c);
+  if (rc != CURLE_OK) {
+    result.error = curl_easy_strerror(rc);
+    result.body.clear();
+    return result;
+  }
+  result.transportOk = true;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &result.status);
+  return result;
+}
+
+std::string EscapeRequestTarget(const std::string& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  for (unsigned char b : bytes) {
+    if (b <= 0x20 || b >= 0x7F) {
+      out.push_back('%');
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 0xF]);
+    } else {
+      out.push_back(static_cast<char>(b));
+    }
+  }
+  return out;
+}
+
+}  // namespace torvo

@@ -1,0 +1,45 @@
+#pragma once
+// Blocking HTTP GET of an absolute address, returning the whole body. One client keeps its
+// connection open between requests where the server allows it.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace torvo {
+
+struct HttpResult {
+  bool transportOk = false;  // false: no connection, time-out, dropped body, bad address
+  long status = 0;           // HTTP status when transportOk
+  std::string body;          // the bytes as received
+  std::string error;         // what went wrong when !transportOk, in plain words
+  bool Success() const { return transportOk && status >= 200 && status < 300; }
+};
+
+struct HttpTimeouts {
+  long connectMs = 10000;
+  long totalMs = 30000;
+  // A transfer slower than 1 byte/s for this long is dropped, whatever its total time.
+  long stallMs = 15000;
+};
+
+class HttpClient {
+ public:
+  explicit HttpClient(HttpTimeouts timeouts = {});
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // url must already be a valid request target (see EscapeRequestTarget).
+  HttpResult Get(const std::string& url);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Makes an address safe as an HTTP request target: a space, a control character (0x00..0x1F,
+// 0x7F) or a byte at or above 0x80 becomes "%" and two uppercase hexadecimal digits; every other
+// byte passes unchanged. Input is the address's bytes (code page 949 for the programs' text).
+std::string EscapeRequestTarget(const std::string& bytes);
+
+}  // namespace torvo

@@ -1,0 +1,20 @@
+#pragma once
+// The work folder ~/Torvo/, where the upload tool keeps its work files and thumbnails and the
+// sync keeps the album. Names in it are matched without regard to case.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace torvo {
+
+// $HOME/Torvo (tests point HOME at a temporary folder).
+std::filesystem::path WorkFolder();
+
+// The existing entry of folder whose name equals name without regard to (ASCII and Unicode
+// simple) case, or nothing. An exact match wins over a case-folded one.
+std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& folder, const std::string& name);
+
+// Whether the folder exists; any error gives false.
+bool FolderExists(const std::filesystem::path& folder);
+
+}  // namespace torvo
