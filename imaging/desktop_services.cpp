@@ -1,0 +1,12 @@
+#include "imaging/desktop_services.h"
+
+namespace torvo {
+
+namespace {
+DesktopServices* installedServices = nullptr;
+}
+
+DesktopServices* TheDesktopServices() { return installedServices; }
+void SetDesktopServices(DesktopServices* services) { installedServices = services; }
+
+}  // namespace torvo

@@ -1,0 +1,190 @@
+#include "platform/gdi/gdi.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace torvo::gdi {
+
+namespace {
+
+uint8_t RopIndex(uint32_t rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
+
+// One byte of a ternary raster operation, bit by bit: every set bit k of the truth table
+// contributes the bits where (P, S, D) equal the bits of k.
+inline uint8_t ApplyRop(uint8_t index, uint8_t p, uint8_t s, uint8_t d) {
+  uint8_t result = 0;
+  for (int k = 0; k < 8; ++k) {
+    if (!((index >> k) & 1)) continue;
+    uint8_t term = (k & 4) ? p : static_cast<uint8_t>(~p);
+    term &= (k & 2) ? s : static_cast<uint8_t>(~s);
+    term &= (k & 1) ? d : static_cast<uint8_t>(~d);
+    result |= term;
+  }
+  return result;
+}
+
+// Source pixels of one row converted to the destination's pixel size.
+void ConvertRow(const uint8_t* src, int32_t srcBytes, uint8_t* out, int32_t outBytes,
+                int32_t pixels) {
+  if (srcBytes == outBytes) {
+    std::memcpy(out, src, static_cast<size_t>(pixels) * outBytes);
+    return;
+  }
+  for (int32_t x = 0; x < pixels; ++x) {
+    out[0] = src[0];
+    out[1] = src[1];
+    out[2] = src[2];
+    if (outBytes == 4) out[3] = 0;
+    src += srcBytes;
+    out += outBytes;
+  }
+}
+
+}  // namespace
+
+bool RopUsesSource(uint32_t rop) {
+  uint8_t index = RopIndex(rop);
+  // The table depends on S when swapping S (bit 1 of the position) changes some result.
+  for (int k = 0; k < 8; ++k) {
+    if (((index >> k) & 1) != ((index >> (k ^ 2)) & 1)) return true;
+  }
+  return false;
+}
+
+int64_t Bitmap::StrideFor(int64_t width, int32_t bitsPerPixel) {
+  return (width * (bitsPerPixel / 8) + 3) & ~int64_t{3};
+}
+
+Bitmap::Bitmap(int32_t width, int32_t height, int32_t bitsPerPixel, int32_t stride, uint8_t* bits)
+    : width_(width), height_(height), bitsPerPixel_(bitsPerPixel), stride_(stride), bits_(bits) {}
+
+std::unique_ptr<Bitmap> Bitmap::Create(int32_t width, int32_t height, int32_t bitsPerPixel) {
+  if (width <= 0 || height <= 0) return nullptr;
+  if (bitsPerPixel != 24 && bitsPerPixel != 32) return nullptr;
+  int64_t stride = StrideFor(width, bitsPerPixel);
+  int64_t bytes = stride * height;
+  if (stride > INT32_MAX || bytes > INT32_MAX) return nullptr;
+  // calloc: zeroed pages come cheaply from the system, and a failure is a null, not a throw.
+  auto* bits = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes), 1));
+  if (!bits) return nullptr;
+  auto* bitmap = new (std::nothrow)
+      Bitmap(width, height, bitsPerPixel, static_cast<int32_t>(stride), bits);
+  if (!bitmap) {
+    std::free(bits);
+    return nullptr;
+  }
+  return std::unique_ptr<Bitmap>(bitmap);
+}
+
+BitmapDescription GetObject(const Bitmap& bitmap) {
+  BitmapDescription d;
+  d.width = bitmap.width();
+  d.height = bitmap.height();
+  d.widthBytes = bitmap.stride();
+  d.planes = 1;
+  d.bitsPerPixel = bitmap.bitsPerPixel();
+  d.bits = const_cast<uint8_t*>(bitmap.bits());
+  return d;
+}
+
+Bitmap* DeviceContext::SelectObject(Bitmap* bitmap) {
+  Bitmap* previous = bitmap_;
+  bitmap_ = bitmap;
+  return previous;
+}
+
+void DeviceContext::Changed(int32_t, int32_t, int32_t, int32_t) {}
+
+std::unique_ptr<DeviceContext> CreateCompatibleDC(const DeviceContext* reference) {
+  int32_t format = reference ? reference->format() : DeviceContext::kScreenBitsPerPixel;
+  return std::unique_ptr<DeviceContext>(new (std::nothrow) DeviceContext(format));
+}
+
+std::unique_ptr<Bitmap> CreateCompatibleBitmap(const DeviceContext* reference, int32_t width,
+                                               int32_t height) {
+  int32_t format = DeviceContext::kScreenBitsPerPixel;
+  if (reference) {
+    format = reference->selectedBitmap() ? reference->selectedBitmap()->bitsPerPixel()
+                                         : reference->format();
+  }
+  return Bitmap::Create(width, height, format);
+}
+
+std::unique_ptr<Bitmap> CreateDIBSection(const DeviceContext*, int32_t width, int32_t height,
+                                         int32_t bitsPerPixel) {
+  return Bitmap::Create(width, height, bitsPerPixel);
+}
+
+bool BitBlt(DeviceContext* dest, int32_t destLeft, int32_t destTop, int32_t width, int32_t height,
+            const DeviceContext* src, int32_t srcLeft, int32_t srcTop, uint32_t rop) {
+  if (!dest || !dest->selectedBitmap()) return false;
+  Bitmap& d = *dest->selectedBitmap();
+  const bool usesSource = RopUsesSource(rop);
+  const Bitmap* s = nullptr;
+  if (usesSource) {
+    if (!src || !src->selectedBitmap()) return false;
+    s = src->selectedBitmap();
+  }
+  if (width <= 0 || height <= 0) return true;
+
+  // Clip in 64 bits so no edge arithmetic can wrap.
+  int64_t dx = destLeft, dy = destTop, sx = srcLeft, sy = srcTop, w = width, h = height;
+  auto clip = [&](int64_t& a, int64_t& b, int64_t& extent, int64_t limitA, int64_t limitB,
+                  bool withB) {
+    if (a < 0) { b -= a; extent += a; a = 0; }
+    if (withB && b < 0) { a -= b; extent += b; b = 0; }
+    extent = std::min(extent, limitA - a);
+    if (withB) extent = std::min(extent, limitB - b);
+  };
+  clip(dx, sx, w, d.width(), s ? s->width() : 0, usesSource);
+  clip(dy, sy, h, d.height(), s ? s->height() : 0, usesSource);
+  if (w <= 0 || h <= 0) return true;
+
+  const int32_t dBytes = d.bytesPerPixel();
+  const int32_t cols = static_cast<int32_t>(w), rows = static_cast<int32_t>(h);
+  const auto destX = static_cast<int32_t>(dx), destY = static_cast<int32_t>(dy);
+  const auto srcX = static_cast<int32_t>(sx), srcY = static_cast<int32_t>(sy);
+
+  if (rop == SRCCOPY && s->bitsPerPixel() == d.bitsPerPixel()) {
+    // The plain copy: whole rows. Within one bitmap, walk the rows so that no source row is
+    // overwritten before it is read.
+    const size_t rowBytes = static_cast<size_t>(cols) * dBytes;
+    const bool backwards = (s == &d) && destY > srcY;
+    for (int32_t k = 0; k < rows; ++k) {
+      int32_t r = backwards ? rows - 1 - k : k;
+      std::memmove(d.TopDownRow(destY + r) + static_cast<size_t>(destX) * dBytes,
+                   s->TopDownRow(srcY + r) + static_cast<size_t>(srcX) * dBytes, rowBytes);
+    }
+    dest->Changed(destX, destY, cols, rows);
+    return true;
+  }
+
+  // General path: the source region, converted to the destination's pixel size, is taken first,
+  // so a transfer within one bitmap reads the pixels as they were.
+  const size_t rowBytes = static_cast<size_t>(cols) * dBytes;
+  std::vector<uint8_t> source;
+  if (usesSource) {
+    source.resize(rowBytes * rows);
+    for (int32_t r = 0; r < rows; ++r) {
+      ConvertRow(s->TopDownRow(srcY + r) + static_cast<size_t>(srcX) * s->bytesPerPixel(),
+                 s->bytesPerPixel(), source.data() + rowBytes * r, dBytes, cols);
+    }
+  }
+  const ColorRef brush = dest->brushColor();
+  const uint8_t pattern[4] = {static_cast<uint8_t>(brush >> 16), static_cast<uint8_t>(brush >> 8),
+                              static_cast<uint8_t>(brush), 0};
+  const uint8_t index = RopIndex(rop);
+  for (int32_t r = 0; r < rows; ++r) {
+    uint8_t* out = d.TopDownRow(destY + r) + static_cast<size_t>(destX) * dBytes;
+    const uint8_t* in = usesSource ? source.data() + rowBytes * r : nullptr;
+    for (size_t b = 0; b < rowBytes; ++b) {
+      out[b] = ApplyRop(index, pattern[b % dBytes], in ? in[b] : 0, out[b]);
+    }
+  }
+  dest->Changed(destX, destY, cols, rows);
+  return true;
+}
+
+}  // namespace torvo::gdi
