@@ -1,0 +1,221 @@
+#include "imaging/cPalette.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "platform/arithmetic.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace torvo {
+
+namespace {
+
+constexpr size_t kSearchBlock = 16;
+constexpr int16_t kFarAway = 0x3000;  // |0..255 - kFarAway| alone exceeds any real distance
+constexpr int32_t kErrOutOfMemory = 7;
+constexpr int32_t kErrFileAccess = 75;
+
+std::string PaletteSource() { return ProgramName() + ".cPalette"; }
+
+[[noreturn]] void RaisePaletteError(int32_t number, std::string description = {}) {
+  throw TorvoError(number, PaletteSource(),
+                   description.empty() ? RuntimeErrorText(number) : std::move(description));
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A colour field as the locale-free decimal conversion reads it: optional blanks, an optional
+// sign, digits with an optional fraction (rounded to the nearest, halves to even), optional
+// blanks. Anything else, the empty field included, is a type mismatch (13); a number outside
+// 0..255 after rounding overflows (6).
+uint8_t FieldToByte(std::string_view field) {
+  size_t i = 0, end = field.size();
+  while (i < end && IsBlank(field[i])) ++i;
+  while (end > i && IsBlank(field[end - 1])) --end;
+  bool negative = false;
+  if (i < end && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  size_t intStart = i;
+  while (i < end && field[i] >= '0' && field[i] <= '9') ++i;
+  std::string_view integer = field.substr(intStart, i - intStart);
+  std::string_view fraction;
+  if (i < end && field[i] == '.') {
+    size_t fracStart = ++i;
+    while (i < end && field[i] >= '0' && field[i] <= '9') ++i;
+    fraction = field.substr(fracStart, i - fracStart);
+  }
+  if (i != end || (integer.empty() && fraction.empty())) RaisePaletteError(kErrTypeMismatch);
+
+  while (integer.size() > 1 && integer.front() == '0') integer.remove_prefix(1);
+  if (integer.size() > 4) RaisePaletteError(kErrOverflow);
+  int32_t value = 0;
+  for (char c : integer) value = value * 10 + (c - '0');
+  // Round the fraction exactly on its digits: above a half goes up, a half goes to even.
+  if (!fraction.empty()) {
+    const bool aboveHalf = fraction[0] > '5' ||
+                           (fraction[0] == '5' && fraction.find_first_not_of('0', 1) != std::string_view::npos);
+    const bool half = fraction[0] == '5' && !aboveHalf;
+    if (aboveHalf || (half && value % 2 == 1)) ++value;
+  }
+  if (negative) value = -value;
+  if (value < 0 || value > 255) RaisePaletteError(kErrOverflow);
+  return static_cast<uint8_t>(value);
+}
+
+std::string ReadWholeFile(const std::filesystem::path& name) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(name, ec);
+  if (!std::filesystem::exists(status)) RaisePaletteError(kErrFileNotFound);
+  if (std::filesystem::is_directory(status)) RaisePaletteError(kErrFileAccess, "Path/File access error");
+  FILE* file = std::fopen(name.c_str(), "rb");
+  if (!file) {
+    if (errno == ENOENT) RaisePaletteError(kErrFileNotFound);
+    RaisePaletteError(kErrFileAccess, "Path/File access error");
+  }
+  std::string bytes;
+  char chunk[65536];
+  size_t got;
+  // Read in pieces and stop past the limit, so a file that grows or lies about its size cannot
+  // make us hold more than the limit.
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    if (bytes.size() + got > cPalette::kMaxFileBytes) {
+      std::fclose(file);
+      RaisePaletteError(kErrOutOfMemory, "Palette file is larger than 16 MiB: " + name.string());
+    }
+    bytes.append(chunk, got);
+  }
+  const bool failed = std::ferror(file);
+  std::fclose(file);
+  if (failed) RaisePaletteError(kErrFileAccess, "Path/File access error");
+  return bytes;
+}
+
+}  // namespace
+
+void cPalette::Clear() {
+  tEntries.clear();
+  tEntries.shrink_to_fit();
+  lCount = 0;
+  searchRed.clear();
+  searchGreen.clear();
+  searchBlue.clear();
+}
+
+void cPalette::Add(tPaletteEntry entry) {
+  tEntries.push_back(entry);
+  lCount = static_cast<int32_t>(tEntries.size());
+}
+
+bool cPalette::LoadFromFile(const std::filesystem::path& sFileName) {
+  Clear();
+  try {
+    const std::string text = ReadWholeFile(sFileName);
+    for (const auto& line : SplitFields(std::string_view(text), std::string_view("\r\n"))) {
+      // Only a line with exactly two spaces can give three fields; skipping the rest unsplit
+      // keeps a file of long blank-filled lines from costing a string per space.
+      if (std::count(line.begin(), line.end(), ' ') != 2) continue;
+      const auto fields = SplitFields(std::string_view(line), std::string_view(" "));
+      if (fields.size() != 3) continue;
+      const uint8_t red = FieldToByte(fields[0]);
+      const uint8_t green = FieldToByte(fields[1]);
+      const uint8_t blue = FieldToByte(fields[2]);
+      Add({red, green, blue});
+    }
+  } catch (const TorvoError& error) {
+    Clear();
+    throw error.WithSource(PaletteSource());
+  } catch (const std::bad_alloc&) {
+    Clear();
+    RaisePaletteError(kErrOutOfMemory, "Out of memory");
+  }
+
+  const size_t padded = (tEntries.size() + kSearchBlock - 1) / kSearchBlock * kSearchBlock;
+  searchRed.assign(padded, kFarAway);
+  searchGreen.assign(padded, 0);
+  searchBlue.assign(padded, 0);
+  for (size_t i = 0; i < tEntries.size(); ++i) {
+    searchRed[i] = tEntries[i].Red;
+    searchGreen[i] = tEntries[i].Green;
+    searchBlue[i] = tEntries[i].Blue;
+  }
+  return true;
+}
+
+const cPalette::tPaletteEntry& cPalette::Entry(int32_t iIndex) const {
+  if (lCount == 0)
+    RaisePaletteError(kErrSubscriptOutOfRange, "Subscript out of range: the palette is empty");
+  if (iIndex < 1 || iIndex > lCount) RaisePaletteError(kErrSubscriptOutOfRange);
+  return tEntries[static_cast<size_t>(iIndex) - 1];
+}
+
+uint8_t cPalette::Red(int32_t iIndex) const { return Entry(iIndex).Red; }
+uint8_t cPalette::Green(int32_t iIndex) const { return Entry(iIndex).Green; }
+uint8_t cPalette::Blue(int32_t iIndex) const { return Entry(iIndex).Blue; }
+
+namespace {
+
+// Sum of absolute differences against every entry, a block of entries at a time; the first
+// block holding a strictly smaller distance wins, then the first entry in it. That is the
+// lowest index among the nearest entries, and an exact match (distance 0) is found the same way.
+__attribute__((target_clones("avx2", "default")))
+size_t NearestEntry(const int16_t* red, const int16_t* green, const int16_t* blue, size_t padded,
+                    int16_t r, int16_t g, int16_t b) {
+  int16_t best = std::numeric_limits<int16_t>::max();
+  size_t bestBlock = 0;
+  for (size_t start = 0; start < padded; start += kSearchBlock) {
+    int16_t blockBest = std::numeric_limits<int16_t>::max();
+    for (size_t k = 0; k < kSearchBlock; ++k) {
+      const int16_t dr = static_cast<int16_t>(r - red[start + k]);
+      const int16_t dg = static_cast<int16_t>(g - green[start + k]);
+      const int16_t db = static_cast<int16_t>(b - blue[start + k]);
+      const int16_t d = static_cast<int16_t>((dr < 0 ? -dr : dr) + (dg < 0 ? -dg : dg) + (db < 0 ? -db : db));
+      blockBest = d < blockBest ? d : blockBest;
+    }
+    if (blockBest < best) {
+      best = blockBest;
+      bestBlock = start;
+    }
+  }
+  for (size_t k = bestBlock;; ++k) {
+    const int d = std::abs(r - red[k]) + std::abs(g - green[k]) + std::abs(b - blue[k]);
+    if (d == best) return k;
+  }
+}
+
+}  // namespace
+
+int32_t cPalette::ClosestIndex(int32_t Red, int32_t Green, int32_t Blue) const {
+  if (lCount == 0) return 0;
+  if (Red >= 0 && Red <= 255 && Green >= 0 && Green <= 255 && Blue >= 0 && Blue <= 255) {
+    return static_cast<int32_t>(NearestEntry(searchRed.data(), searchGreen.data(), searchBlue.data(),
+                                             searchRed.size(), static_cast<int16_t>(Red),
+                                             static_cast<int16_t>(Green), static_cast<int16_t>(Blue))) +
+           1;
+  }
+  // Colours off the byte range: the plain scan in checked 32-bit arithmetic.
+  int32_t bestIndex = 0;
+  int64_t bestDistance = std::numeric_limits<int64_t>::max();
+  auto absDiff = [](int32_t a, int32_t b) {
+    int32_t d = CheckedSub(a, b);
+    return d < 0 ? CheckedSub(0, d) : d;
+  };
+  for (int32_t i = 1; i <= lCount; ++i) {
+    const tPaletteEntry& e = tEntries[static_cast<size_t>(i) - 1];
+    const int32_t distance =
+        CheckedAdd(CheckedAdd(absDiff(Red, e.Red), absDiff(Green, e.Green)), absDiff(Blue, e.Blue));
+    if (distance == 0) return i;
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      bestIndex = i;
+    }
+  }
+  return bestIndex;
+}
+
+}  // namespace torvo
