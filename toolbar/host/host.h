@@ -1,0 +1,34 @@
+#pragma once
+// The host's conversation with the browser: each message is checked, turned into TorvoTool's
+// command line and carried out, and answered with success or the reason why not.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "toolbar/host/message_framing.h"
+#include "toolbar/host/toolbar_request.h"
+
+namespace torvo::toolbar {
+
+// What starts TorvoTool: the real one below, a recording one in tests and the fuzzer.
+class ToolStarter {
+ public:
+  virtual ~ToolStarter() = default;
+  // Starts TorvoTool with the command-line text; nothing on success.
+  virtual std::optional<Refusal> Start(const std::string& commandLine) = 0;
+};
+
+// Finds TorvoTool (beside the host, then PATH, or the test variable) and starts it detached.
+class DetachedToolStarter final : public ToolStarter {
+ public:
+  std::optional<Refusal> Start(const std::string& commandLine) override;
+};
+
+// The answer to one message as JSON: {"ok":true}, or {"ok":false,"code":...,"message":...}.
+std::string HandleMessage(std::string_view json, ToolStarter& starter);
+
+// Answers messages until the stream ends. Returns the exit status: 0 after a clean end, 1 when
+// the stream broke (after answering why) or the answer could not be written.
+int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter);
+
+}  // namespace torvo::toolbar

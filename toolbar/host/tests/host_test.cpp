@@ -1,0 +1,335 @@
+#include "toolbar/host/host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/text.h"
+#include "toolbar/host/launcher.h"
+
+extern char** environ;
+
+namespace torvo::toolbar {
+namespace {
+
+class RecordingStarter final : public ToolStarter {
+ public:
+  std::optional<Refusal> Start(const std::string& commandLine) override {
+    started.push_back(commandLine);
+    return failure;
+  }
+  std::vector<std::string> started;
+  std::optional<Refusal> failure;
+};
+
+TEST(HandleMessage, AnswersEveryMessageWithSuccessOrAReason) {
+  struct Case {
+    std::string message;
+    std::string answer;
+    std::string started;  // the command line TorvoTool got, if any
+  };
+  const std::string longTitle(kMaxTitleBytes + 1, 't');
+  const std::string longNote = [] {
+    std::string note;
+    for (size_t i = 0; i <= kMaxNoteCharacters; ++i) note += "가";
+    return note;
+  }();
+  const Case cases[] = {
+      {R"({"toolbarId":"user1","url":"https://a.example/","title":"제목","note":"가"})", R"({"ok":true})",
+       "user1;^;https://a.example/;^;제목;^;%B0%A1"},
+      {R"({"url":"http://a/","toolbarId":"u"})", R"({"ok":true})", "u;^;http://a/;^;;^;"},
+      {R"({"toolbarId":"u","url":"http://a/","title":"\u0041\n"})", R"({"ok":true})", "u;^;http://a/;^;A\n;^;"},
+      {"", R"({"code":"bad_json","message":"The message is not valid JSON.","ok":false})", ""},
+      {R"({"toolbarId":"u",)", R"({"code":"bad_json","message":"The message is not valid JSON.","ok":false})", ""},
+      {"{\"toolbarId\":\"\xFF\"}", R"({"code":"bad_json","message":"The message is not valid JSON.","ok":false})", ""},
+      {R"(["u","http://a/"])", R"({"code":"not_object","message":"The message must be a JSON object.","ok":false})", ""},
+      {R"("text")", R"({"code":"not_object","message":"The message must be a JSON object.","ok":false})", ""},
+      {R"({"toolbarId":"u","url":"http://a/","tab":3})",
+       R"({"code":"unknown_field","message":"The message has the unknown field \"tab\".","ok":false})", ""},
+      {"{\"toolbarId\":\"u\",\"url\":\"http://a/\",\"" + std::string(70, 'k') + "\":1}",
+       R"({"code":"unknown_field","message":"The message has the unknown field \")" + std::string(64, 'k') +
+           R"(...\".","ok":false})",
+       ""},
+      {R"({"toolbarId":"u","url":"http://a/","note":null})",
+       R"({"code":"not_string","message":"The field \"note\" must be a text.","ok":false})", ""},
+      {R"({"toolbarId":7,"url":"http://a/"})",
+       R"({"code":"not_string","message":"The field \"toolbarId\" must be a text.","ok":false})", ""},
+      {R"({"toolbarId":"u"})", R"({"code":"missing_field","message":"The message lacks the field \"url\".","ok":false})",
+       ""},
+      {R"({"toolbarId":"","url":"http://a/"})",
+       R"({"code":"no_identity","message":"No identity is set: enter it on the options page of the Torvo extension.","ok":false})",
+       ""},
+      {R"({"toolbarId":"u","url":"chrome://settings/"})",
+       R"({"code":"not_web_page","message":"Only web pages (http or https addresses) can be kept.","ok":false})", ""},
+      {R"({"toolbarId":"u","url":"HTTP://A/"})",
+       R"({"code":"not_web_page","message":"Only web pages (http or https addresses) can be kept.","ok":false})", ""},
+      {R"({"toolbarId":"u","url":"httpx://a/"})",
+       R"({"code":"not_web_page","message":"Only web pages (http or https addresses) can be kept.","ok":false})", ""},
+      {R"({"toolbarId":"u","url":"http://a/","title":")" + longTitle + R"("})",
+       R"({"code":"too_long","message":"The page title is 8193 bytes long; at most 8192 can be sent.","ok":false})", ""},
+      {R"({"toolbarId":"u","url":"http://a/","note":")" + longNote + R"("})",
+       R"({"code":"too_long","message":"The note has 16385 characters; at most 16384 can be sent. Select a shorter text.","ok":false})",
+       ""},
+      {R"({"toolbarId":"u","url":"http://a/","title":"a\u0000b"})",
+       R"({"code":"nul_character","message":"The page title contains a NUL character, which cannot be sent.","ok":false})",
+       ""},
+      {R"({"toolbarId":"u","url":"http://a/","title":"a;^;b"})",
+       R"({"code":"separator","message":"The page title contains \";^;\", which TorvoTool would read as a field separator; the page cannot be sent as it is.","ok":false})",
+       ""},
+  };
+  for (const auto& c : cases) {
+    RecordingStarter starter;
+    EXPECT_EQ(HandleMessage(c.message, starter), c.answer) << c.message.substr(0, 80);
+    EXPECT_EQ(starter.started, c.started.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.started})
+        << c.message.substr(0, 80);
+  }
+}
+
+TEST(HandleMessage, TheStartersFailureIsTheAnswer) {
+  RecordingStarter starter;
+  starter.failure = Refusal{"not_found", "TorvoTool was not found beside torvo-toolbar-host or on PATH."};
+  EXPECT_EQ(HandleMessage(R"({"toolbarId":"u","url":"http://a/"})", starter),
+            R"({"code":"not_found","message":"TorvoTool was not found beside torvo-toolbar-host or on PATH.","ok":false})");
+}
+
+class StringSource final : public ByteSource {
+ public:
+  explicit StringSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  size_t Read(char* buffer, size_t size) override {
+    size_t n = std::min(size, bytes_.size() - offset_);
+    std::memcpy(buffer, bytes_.data() + offset_, n);
+    offset_ += n;
+    return n;
+  }
+
+ private:
+  std::string bytes_;
+  size_t offset_ = 0;
+};
+
+class StringSink final : public ByteSink {
+ public:
+  bool Write(std::string_view bytes) override {
+    written.append(bytes);
+    return open;
+  }
+  std::string written;
+  bool open = true;
+};
+
+TEST(RunHost, AnswersEachMessageAndStopsAtABrokenFrame) {
+  const std::string ok = R"({"toolbarId":"u","url":"http://a/"})";
+  struct Case {
+    std::string stream;
+    std::string answers;
+    int status;
+    size_t started;
+  };
+  const Case cases[] = {
+      {"", "", 0, 0},
+      {EncodeFrame(ok) + EncodeFrame("[]") + EncodeFrame(ok),
+       EncodeFrame(R"({"ok":true})") +
+           EncodeFrame(R"({"code":"not_object","message":"The message must be a JSON object.","ok":false})") +
+           EncodeFrame(R"({"ok":true})"),
+       0, 2},
+      {EncodeFrame(ok) + std::string("\x10\x00", 2), EncodeFrame(R"({"ok":true})") + EncodeFrame(
+           R"({"code":"bad_frame","message":"The message was cut short: its 4-byte length ended after 2 bytes.","ok":false})"),
+       1, 1},
+      {std::string("\x00\x00\x00\x7F", 4) + ok,
+       EncodeFrame(
+           R"({"code":"bad_frame","message":"The message is 2130706432 bytes long; at most 1048576 bytes are accepted.","ok":false})"),
+       1, 0},
+  };
+  for (const auto& c : cases) {
+    StringSource input(c.stream);
+    StringSink output;
+    RecordingStarter starter;
+    EXPECT_EQ(RunHost(input, output, starter), c.status);
+    EXPECT_EQ(output.written, c.answers);
+    EXPECT_EQ(starter.started.size(), c.started);
+  }
+}
+
+TEST(RunHost, EndsWhenTheBrowserStopsListening) {
+  const std::string ok = R"({"toolbarId":"u","url":"http://a/"})";
+  StringSource input(EncodeFrame(ok) + EncodeFrame(ok));
+  StringSink output;
+  output.open = false;
+  RecordingStarter starter;
+  EXPECT_EQ(RunHost(input, output, starter), 1);
+  EXPECT_EQ(starter.started.size(), 1u);
+}
+
+// The real program, as the browser runs it: pipes on standard input and output.
+class HostProcess {
+ public:
+  explicit HostProcess(std::vector<std::string> environment) {
+    int in[2], out[2];
+    EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::vector<char*> env;
+    for (auto& e : environment) env.push_back(e.data());
+    env.push_back(nullptr);
+    std::string path = TORVO_TOOLBAR_HOST_BINARY;
+    std::string origin = "chrome-extension://abc/";
+    char* argv[] = {path.data(), origin.data(), nullptr};
+    EXPECT_EQ(::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, env.data()), 0);
+    ::close(in[0]);
+    ::close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+  }
+  ~HostProcess() {
+    if (input_ >= 0) ::close(input_);
+    ::close(output_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+  void Send(std::string_view bytes) { ASSERT_EQ(::write(input_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+  void CloseInput() {
+    ::close(input_);
+    input_ = -1;
+  }
+  // Everything the host writes until its output closes, waiting at most a few seconds: a host
+  // (or a program it started) that keeps the pipe open fails here instead of hanging the test.
+  std::string ReadAll() {
+    std::string all;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      pollfd p{output_, POLLIN, 0};
+      int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+      if (left <= 0 || ::poll(&p, 1, left) <= 0) {
+        ADD_FAILURE() << "the host's output stayed open";
+        return all;
+      }
+      char buffer[4096];
+      ssize_t n = ::read(output_, buffer, sizeof buffer);
+      if (n <= 0) return all;
+      all.append(buffer, size_t(n));
+    }
+  }
+  int Wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class HostBinary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("toolbar-host-test-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+  std::filesystem::path folder_;
+};
+
+TEST_F(HostBinary, StartsTorvoToolDetachedWithTheWholeLineAsOneArgument) {
+  // A stand-in TorvoTool that reports its arguments, session, standard input and process id,
+  // then keeps running: the host must neither wait for it nor lend it the browser's pipes.
+  auto fake = folder_ / "FakeTool";
+  auto report = folder_ / "report";
+  {
+    std::ofstream script(fake);
+    script << "#!/bin/sh\n"
+           << "in=$(readlink /proc/$$/fd/0); out=$(readlink /proc/$$/fd/1)\n"
+           << "{ echo \"$#\"; printf '%s\\n' \"$1\"; ps -o sid= -p $$ | tr -d ' '; echo \"$in\"; echo \"$out\"; "
+              "echo $$; } > '"
+           << report.string() << ".tmp'\n"
+           << "mv '" << report.string() << ".tmp' '" << report.string() << "'\n"
+           << "exec sleep 30\n";
+  }
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+
+  HostProcess host({"PATH=/usr/bin:/bin", std::string(kTorvoToolVariable) + "=" + fake.string()});
+  host.Send(EncodeFrame(R"({"toolbarId":"홍길동","url":"https://a.example/x y","title":"it's \"quoted\" $HOME `x`","note":"메모 50%"})"));
+  host.CloseInput();
+  EXPECT_EQ(host.ReadAll(), EncodeFrame(R"({"ok":true})"));
+  EXPECT_EQ(host.Wait(), 0);
+
+  for (int i = 0; i < 100 && !std::filesystem::exists(report); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::string lines = ReadFile(report);
+  auto fields = SplitFields(std::string_view(lines), std::string_view("\n"));
+  ASSERT_EQ(fields.size(), 7u) << lines;
+  EXPECT_EQ(fields[0], "1");
+  EXPECT_EQ(fields[1], "홍길동;^;https://a.example/x y;^;it's \"quoted\" $HOME `x`;^;%B8%DE%B8%F0%20%35%30%A3%A5");
+  EXPECT_EQ(fields[2], fields[5]) << "TorvoTool leads a session of its own";
+  EXPECT_EQ(fields[3], "/dev/null");
+  EXPECT_EQ(fields[4], "/dev/null");
+  ::kill(std::stoi(fields[5]), SIGTERM);
+}
+
+TEST_F(HostBinary, SaysWhenTorvoToolIsMissing) {
+  HostProcess host({"PATH=" + folder_.string()});
+  host.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/"})"));
+  host.CloseInput();
+  EXPECT_EQ(host.ReadAll(),
+            EncodeFrame(R"({"code":"not_found","message":"TorvoTool was not found beside torvo-toolbar-host or on PATH.","ok":false})"));
+  EXPECT_EQ(host.Wait(), 0);
+
+  HostProcess broken({std::string(kTorvoToolVariable) + "=" + (folder_ / "nothing").string()});
+  broken.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/"})"));
+  broken.CloseInput();
+  EXPECT_EQ(broken.ReadAll(),
+            EncodeFrame(R"({"code":"start_failed","message":"TorvoTool could not be started: )" +
+                        (folder_ / "nothing").string() + R"(: No such file or directory.","ok":false})"));
+  EXPECT_EQ(broken.Wait(), 0);
+}
+
+TEST_F(HostBinary, FindsTorvoToolOnPath) {
+  auto tool = folder_ / "TorvoTool";
+  auto report = folder_ / "report";
+  {
+    std::ofstream script(tool);
+    script << "#!/bin/sh\nprintf '%s' \"$1\" > '" << report.string() << "'\n";
+  }
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  HostProcess host({"PATH=/nonexistent::" + folder_.string() + ":/usr/bin:/bin"});
+  host.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/","note":"A"})"));
+  host.CloseInput();
+  EXPECT_EQ(host.ReadAll(), EncodeFrame(R"({"ok":true})"));
+  EXPECT_EQ(host.Wait(), 0);
+  for (int i = 0; i < 100 && ReadFile(report).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ReadFile(report), "u;^;http://a/;^;;^;%41");
+}
+
+TEST_F(HostBinary, ABrokenStreamIsAnsweredAndEndsTheHost) {
+  HostProcess host({"PATH=" + folder_.string()});
+  host.Send(std::string("\x20\x00\x00\x00{\"toolbarId\"", 16));
+  host.CloseInput();
+  EXPECT_EQ(host.ReadAll(),
+            EncodeFrame(R"({"code":"bad_frame","message":"The message was cut short: 12 of 32 bytes arrived.","ok":false})"));
+  EXPECT_EQ(host.Wait(), 1);
+}
+
+}  // namespace
+}  // namespace torvo::toolbar

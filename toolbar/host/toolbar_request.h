@@ -1,0 +1,37 @@
+#pragma once
+// One request of the extension: keep this page. The browser sends it as a JSON object with the
+// string fields "toolbarId", "url", "title" and "note"; nothing else is accepted.
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace torvo::toolbar {
+
+// All four travel in one command-line argument, which Linux caps at 128 KiB: these bounds keep
+// the whole line (the note at most 6 bytes per character once escaped) below that.
+inline constexpr size_t kMaxToolbarIdBytes = 256;
+inline constexpr size_t kMaxUrlBytes = 16 * 1024;
+inline constexpr size_t kMaxTitleBytes = 8 * 1024;
+inline constexpr size_t kMaxNoteCharacters = 16 * 1024;
+
+// Texts as UTF-8, as they came.
+struct ToolbarRequest {
+  std::string toolbarId;
+  std::string url;
+  std::string title;
+  std::string note;
+};
+
+// Why a request is not carried out: a short code the extension can translate, and a sentence
+// for the user.
+struct Refusal {
+  std::string code;
+  std::string message;
+};
+
+// Checks one message: a JSON object, known fields only, each a string within its bound, an
+// identity, and an address of an http or https page.
+std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view json);
+
+}  // namespace torvo::toolbar
