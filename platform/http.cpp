@@ -7,12 +7,17 @@ namespace torvo {
 struct HttpClient::Impl {
   CURL* curl = nullptr;
   HttpTimeouts timeouts;
+  const std::atomic<bool>* abort = nullptr;
 };
 
 namespace {
 size_t Collect(char* data, size_t size, size_t count, void* target) {
   static_cast<std::string*>(target)->append(data, size * count);
   return size * count;
+}
+
+int CheckAbort(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return flag && static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
 }
 
 struct CurlGlobal {
@@ -29,6 +34,8 @@ HttpClient::HttpClient(HttpTimeouts timeouts) : impl_(std::make_unique<Impl>()) 
 HttpClient::~HttpClient() {
   if (impl_->curl) curl_easy_cleanup(impl_->curl);
 }
+
+void HttpClient::SetAbortFlag(const std::atomic<bool>* abort) { impl_->abort = abort; }
 
 HttpResult HttpClient::Get(const std::string& url) {
   HttpResult result;
@@ -50,9 +57,16 @@ HttpResult HttpClient::Get(const std::string& url) {
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
   // The service sees no proxy: the address is the whole truth.
   curl_easy_setopt(c, CURLOPT_PROXY, "");
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, impl_->abort ? 0L : 1L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, CheckAbort);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(impl_->abort));
+  if (impl_->abort && impl_->abort->load()) {
+    result.error = "aborted";
+    return result;
+  }
   CURLcode rc = curl_easy_perform(c);
   if (rc != CURLE_OK) {
-    result.error = curl_easy_strerror(rc);
+    result.error = rc == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(rc);
     result.body.clear();
     return result;
   }

@@ -1,6 +1,7 @@
 #pragma once
 // Blocking HTTP GET of an absolute address, returning the whole body. One client keeps its
 // connection open between requests where the server allows it.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,10 @@ class HttpClient {
 
   // url must already be a valid request target (see EscapeRequestTarget).
   HttpResult Get(const std::string& url);
+
+  // While *abort is true, a running or later Get ends soon as a transport failure ("aborted"),
+  // so a window can close without waiting for a slow server. nullptr: never aborts.
+  void SetAbortFlag(const std::atomic<bool>* abort);
 
  private:
   struct Impl;
