@@ -1,0 +1,32 @@
+// TorvoSync: downloads the images of the user's album that are missing from ~/Torvo/. The whole
+// command line is the user's identity on the service.
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/workfolder.h"
+#include "sync/app/Syncfrm.h"
+#include "torvo_version.h"
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("TorvoSync %s\n", TORVO_VERSION);
+    return 0;
+  }
+  // Taken before Qt sees the arguments: Qt removes the ones it knows, and the identity is all of them.
+  std::string commandLine;
+  for (int k = 1; k < argc; ++k) {
+    if (k > 1) commandLine += ' ';
+    commandLine += argv[k];
+  }
+  torvo::SetProgramName("TorvoSync");
+  QApplication app(argc, argv);
+
+  torvo::sync::Syncfrm form({TORVO_SERVICE_HOST, torvo::FromUtf8(commandLine), torvo::WorkFolder(), {}});
+  if (!form.Form_Load()) return 0;
+  form.show();
+  return app.exec();
+}

@@ -1,0 +1,142 @@
+#include "sync/sync_loop.h"
+
+#include <system_error>
+
+#include "platform/codepage.h"
+#include "sync/album_folder.h"
+#include "sync/image_list.h"
+#include "sync/image_name.h"
+
+namespace torvo::sync {
+
+namespace {
+
+std::u16string Text(std::string_view utf8) { return FromUtf8(utf8); }
+std::u16string Number(long n) { return Text(std::to_string(n)); }
+std::u16string PathText(const std::filesystem::path& p) { return Text(p.string()); }
+
+bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
+
+SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
+  outcome.end = end;
+  outcome.problem = std::move(problem);
+  return outcome;
+}
+
+}  // namespace
+
+SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
+                    const std::atomic<bool>* cancel) {
+  SyncOutcome outcome;
+  const std::filesystem::path& folder = request.folder;
+  if (!DirExists(folder)) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !DirExists(folder)) {
+      return Stop(outcome, SyncEnd::FolderFailed,
+                  u"Could not create the folder " + PathText(folder) + u": " +
+                      Text(ec ? ec.message() : "it is not a folder") + u".");
+    }
+  }
+  RemoveStaleTemporaryFiles(folder);
+  if (request.commandLine.empty()) {
+    return Stop(outcome, SyncEnd::NoIdentity, u"No user was named on the command line: nothing to sync.");
+  }
+
+  HttpResult listReply = fetch(ListAddress(request.serviceHost, request.commandLine));
+  if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
+  if (!listReply.transportOk) {
+    return Stop(outcome, SyncEnd::ListFailed,
+                u"Could not get the image list from the service: " + Text(listReply.error) + u".");
+  }
+  if (!listReply.Success()) {
+    return Stop(outcome, SyncEnd::ListFailed,
+                u"The service could not list the images (HTTP " + Number(listReply.status) + u").");
+  }
+  const ImageList list = ParseImageList(listReply.body);
+  if (list.signedOut) return Stop(outcome, SyncEnd::SignedOut, u"Please you must Login");
+
+  const int n = static_cast<int>(list.names.size());
+  outcome.itemCount = n;
+  const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
+  for (int i = 1; i <= n; ++i) {
+    if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
+    const std::u16string& name = list.names[i - 1];
+    observer.ItemStarted(i, n);
+    auto finish = [&](ItemResult result, std::u16string reason = {}) {
+      switch (result) {
+        case ItemResult::Downloaded: ++outcome.downloaded; break;
+        case ItemResult::AlreadyPresent: ++outcome.alreadyPresent; break;
+        case ItemResult::Failed:
+          ++outcome.failed;
+          outcome.failures.push_back({i, name, std::move(reason)});
+          break;
+      }
+      observer.ItemFinished(i, n, result);
+    };
+
+    if (std::optional<std::u16string> problem = ImageNameProblem(name)) {
+      finish(ItemResult::Failed, *problem);
+      continue;
+    }
+    const std::filesystem::path file = folder / ToUtf8(name + u".png");
+    if (FileExists(file)) {
+      finish(ItemResult::AlreadyPresent);
+      continue;
+    }
+    if (!baseUsable) {
+      return Stop(outcome, SyncEnd::ListFailed,
+                  u"The image list from the service names no usable image address (\"" + list.baseAddress +
+                      u"\"). Nothing was downloaded.");
+    }
+    HttpResult image = fetch(DownloadAddress(list.baseAddress, name));
+    if (!image.transportOk) {
+      // A transfer cut short because the window closed is no failure to report.
+      if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
+      finish(ItemResult::Failed, Text(image.error));
+      return Stop(outcome, SyncEnd::TransferFailed,
+                  u"The download of image " + Number(i) + u" of " + Number(n) + u" (" + name + u".png) failed: " +
+                      Text(image.error) + u". The sync stopped; the images downloaded so far are kept.");
+    }
+    if (!image.Success()) {
+      finish(ItemResult::Failed, u"HTTP " + Number(image.status));
+      continue;
+    }
+    if (std::optional<std::string> error = WriteFileWhole(file, image.body)) {
+      finish(ItemResult::Failed, Text(*error));
+      return Stop(outcome, SyncEnd::WriteFailed,
+                  u"Could not save " + PathText(file) + u": " + Text(*error) +
+                      u". The sync stopped; the images downloaded so far are kept.");
+    }
+    finish(ItemResult::Downloaded);
+  }
+  return outcome;
+}
+
+std::u16string DescribeOutcome(const SyncOutcome& outcome) {
+  switch (outcome.end) {
+    case SyncEnd::NoIdentity:
+    case SyncEnd::SignedOut:
+    case SyncEnd::FolderFailed:
+      return outcome.problem;
+    case SyncEnd::Cancelled:
+      return u"Cancelled.";
+    default:
+      break;
+  }
+  if (outcome.end == SyncEnd::ListFailed && outcome.itemCount == 0) return outcome.problem;
+  std::u16string text;
+  if (outcome.end == SyncEnd::Finished && outcome.itemCount == 0) {
+    text = u"The album lists no images.";
+  } else {
+    text = Number(outcome.downloaded) + u" downloaded, " + Number(outcome.alreadyPresent) + u" already present, " +
+           Number(outcome.failed) + u" failed";
+    const int handled = outcome.downloaded + outcome.alreadyPresent + outcome.failed;
+    if (outcome.end != SyncEnd::Finished) text += u", " + Number(outcome.itemCount - handled) + u" not reached";
+    text += u".";
+  }
+  if (outcome.end != SyncEnd::Finished) text += u" " + outcome.problem;
+  return text;
+}
+
+}  // namespace torvo::sync

@@ -1,0 +1,69 @@
+#pragma once
+// One press of "Sync": fetch the list, then handle the items one after the other, fetching only
+// the images that are not in the work folder yet. Plain C++ over an injected fetch, so the window
+// can run it on a worker thread and tests can run it without a network.
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/http.h"
+
+namespace torvo::sync {
+
+struct SyncRequest {
+  std::string serviceHost;      // host[:port] of the list script
+  std::u16string commandLine;   // the user's identity, the whole command line
+  std::filesystem::path folder; // the work folder
+};
+
+// Blocking GET of a request target, as HttpClient::Get.
+using Fetch = std::function<HttpResult(const std::string& url)>;
+
+enum class ItemResult { Downloaded, AlreadyPresent, Failed };
+
+class SyncObserver {
+ public:
+  virtual ~SyncObserver() = default;
+  // Item i of n (from 1) is looked at: for every item, also the ones then skipped.
+  virtual void ItemStarted(int /*i*/, int /*n*/) {}
+  virtual void ItemFinished(int /*i*/, int /*n*/, ItemResult /*result*/) {}
+};
+
+enum class SyncEnd {
+  Finished,        // every item was looked at (some may have failed)
+  NoIdentity,      // empty command line: nothing fetched
+  SignedOut,       // the list said "0"
+  FolderFailed,    // the work folder could not be made
+  ListFailed,      // no list: transport failure, error status, or no usable image address
+  TransferFailed,  // an image transfer broke off (no connection, time-out, dropped body)
+  WriteFailed,     // an image could not be saved (full disk, permissions)
+  Cancelled,       // the window closed during the sync
+};
+
+struct FailedItem {
+  int index = 0;  // from 1
+  std::u16string name;
+  std::u16string reason;
+};
+
+struct SyncOutcome {
+  SyncEnd end = SyncEnd::Finished;
+  int itemCount = 0;
+  int downloaded = 0;
+  int alreadyPresent = 0;
+  int failed = 0;
+  std::vector<FailedItem> failures;  // the items counted as failed, in order
+  std::u16string problem;            // what stopped the sync, in plain words (ends other than Finished)
+};
+
+// Items that failed are not written, so the next sync fetches them again. A transport failure or
+// a write failure stops the loop; every image written before stays.
+SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
+                    const std::atomic<bool>* cancel = nullptr);
+
+// What the window says when the sync has ended: the counts, and what stopped it if anything.
+std::u16string DescribeOutcome(const SyncOutcome& outcome);
+
+}  // namespace torvo::sync

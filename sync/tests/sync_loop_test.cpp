@@ -1,0 +1,219 @@
+#include "sync/sync_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "temp_folder.h"
+
+namespace torvo::sync {
+namespace {
+
+using testing::Entries;
+using testing::ReadFile;
+using testing::TempFolder;
+using testing::WriteFile;
+
+constexpr char kList[] = "http://svc/imgList.php?tid=u%201";
+
+HttpResult Reply(long status, std::string body) { return {true, status, std::move(body), ""}; }
+HttpResult Broken(std::string error) { return {false, 0, "", std::move(error)}; }
+
+// Answers from a table; an address it does not know is a 404. Records every address asked.
+struct FakeService {
+  std::map<std::string, HttpResult> replies;
+  std::vector<std::string> asked;
+  Fetch fetch() {
+    return [this](const std::string& url) {
+      asked.push_back(url);
+      auto it = replies.find(url);
+      return it == replies.end() ? Reply(404, "<h1>Not Found</h1>") : it->second;
+    };
+  }
+};
+
+struct Recorder : SyncObserver {
+  std::vector<std::string> events;
+  void ItemStarted(int i, int n) override { events.push_back(std::to_string(i) + " / " + std::to_string(n)); }
+  void ItemFinished(int i, int, ItemResult r) override {
+    events.push_back("done " + std::to_string(i) + (r == ItemResult::Downloaded       ? " downloaded"
+                                                    : r == ItemResult::AlreadyPresent ? " present"
+                                                                                      : " failed"));
+  }
+};
+
+class SyncLoop : public ::testing::Test {
+ protected:
+  std::filesystem::path album() const { return home.path() / "Torvo"; }
+  SyncOutcome Run(const std::u16string& commandLine = u"u 1", const std::atomic<bool>* cancel = nullptr) {
+    recorder = Recorder();
+    service.asked.clear();
+    return RunSync({"svc", commandLine, album()}, service.fetch(), recorder, cancel);
+  }
+  TempFolder home;
+  FakeService service;
+  Recorder recorder;
+};
+
+TEST_F(SyncLoop, FetchesOnlyMissingImagesAndCountsEveryItem) {
+  service.replies[kList] = Reply(200, "http://img/u1|a|b|C|");
+  service.replies["http://img/u1/b.png"] = Reply(200, std::string("\x89PNG b\0", 7));
+  service.replies["http://img/u1/.png"] = Reply(200, "empty name");
+  std::filesystem::create_directory(album());
+  WriteFile(album() / "a.png", "mine");
+  WriteFile(album() / "c.PNG", "other case");
+
+  SyncOutcome first = Run();
+  EXPECT_EQ(first.end, SyncEnd::Finished);
+  EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/b.png", "http://img/u1/.png"}));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"1 / 4", "done 1 present", "2 / 4", "done 2 downloaded",
+                                                       "3 / 4", "done 3 present", "4 / 4", "done 4 downloaded"}));
+  EXPECT_EQ(ReadFile(album() / "b.png"), std::string("\x89PNG b\0", 7));
+  EXPECT_EQ(ReadFile(album() / ".png"), "empty name");
+  EXPECT_EQ(ReadFile(album() / "a.png"), "mine");
+  EXPECT_EQ(Entries(album()), (std::set<std::string>{"a.png", "b.png", "c.PNG", ".png"}));
+  EXPECT_EQ(std::make_tuple(first.itemCount, first.downloaded, first.alreadyPresent, first.failed),
+            std::make_tuple(4, 2, 2, 0));
+  EXPECT_EQ(DescribeOutcome(first), u"2 downloaded, 2 already present, 0 failed.");
+
+  SyncOutcome second = Run();
+  EXPECT_EQ(service.asked, std::vector<std::string>{kList});
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"1 / 4", "done 1 present", "2 / 4", "done 2 present", "3 / 4",
+                                                       "done 3 present", "4 / 4", "done 4 present"}));
+  EXPECT_EQ(DescribeOutcome(second), u"0 downloaded, 4 already present, 0 failed.");
+}
+
+TEST_F(SyncLoop, UnsafeNamesAndErrorRepliesAreFailedItemsAndTheLoopGoesOn) {
+  service.replies[kList] =
+      Reply(200, "http://img/u1|../escape|a/b|..|.hidden|x\\y|tab\there|" + std::string(201, 'l') + "|gone|ok");
+  service.replies["http://img/u1/gone.png"] = Reply(404, "<h1>404 Not Found</h1>");
+  service.replies["http://img/u1/ok.png"] = Reply(200, "ok bytes");
+
+  SyncOutcome outcome = Run();
+  EXPECT_EQ(outcome.end, SyncEnd::Finished);
+  EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/gone.png", "http://img/u1/ok.png"}));
+  EXPECT_EQ(std::make_tuple(outcome.itemCount, outcome.downloaded, outcome.failed), std::make_tuple(9, 1, 8));
+  ASSERT_EQ(outcome.failures.size(), 8u);
+  EXPECT_EQ(outcome.failures[0].name, u"../escape");
+  EXPECT_EQ(outcome.failures[7].name, u"gone");
+  EXPECT_EQ(outcome.failures[7].reason, u"HTTP 404");
+  EXPECT_EQ(Entries(album()), std::set<std::string>{"ok.png"});
+  EXPECT_EQ(Entries(home.path()), std::set<std::string>{"Torvo"});
+  EXPECT_EQ(DescribeOutcome(outcome), u"1 downloaded, 0 already present, 8 failed.");
+
+  // The failed image is asked for again, and now it is there.
+  service.replies["http://img/u1/gone.png"] = Reply(200, "back");
+  Run();
+  EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/gone.png"}));
+  EXPECT_EQ(ReadFile(album() / "gone.png"), "back");
+}
+
+TEST_F(SyncLoop, TransportFailureStopsTheSyncAndKeepsWhatWasWritten) {
+  service.replies[kList] = Reply(200, "http://img/u1|a|b|c");
+  service.replies["http://img/u1/a.png"] = Reply(200, "a");
+  service.replies["http://img/u1/b.png"] = Broken("Transferred a partial file");
+  service.replies["http://img/u1/c.png"] = Reply(200, "c");
+
+  SyncOutcome outcome = Run();
+  EXPECT_EQ(outcome.end, SyncEnd::TransferFailed);
+  EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/a.png", "http://img/u1/b.png"}));
+  EXPECT_EQ(Entries(album()), std::set<std::string>{"a.png"});
+  EXPECT_EQ(outcome.problem,
+            u"The download of image 2 of 3 (b.png) failed: Transferred a partial file. The sync stopped; the images "
+            u"downloaded so far are kept.");
+  EXPECT_EQ(DescribeOutcome(outcome), u"1 downloaded, 0 already present, 1 failed, 1 not reached. " + outcome.problem);
+}
+
+TEST_F(SyncLoop, ListProblemsFetchNoImage) {
+  struct Case {
+    const char* what;
+    HttpResult list;
+    SyncEnd end;
+    std::u16string problem;
+  } cases[] = {
+      {"signed out", Reply(200, "0"), SyncEnd::SignedOut, u"Please you must Login"},
+      {"no connection", Broken("Couldn't connect to server"), SyncEnd::ListFailed,
+       u"Could not get the image list from the service: Couldn't connect to server."},
+      // An error page is not a list, even one that holds a "|".
+      {"error page", Reply(500, "http://img/u1|a"), SyncEnd::ListFailed,
+       u"The service could not list the images (HTTP 500)."},
+      {"no address", Reply(200, "<p>|a"), SyncEnd::ListFailed,
+       u"The image list from the service names no usable image address (\"<p>\"). Nothing was downloaded."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    service.replies[kList] = c.list;
+    SyncOutcome outcome = Run();
+    EXPECT_EQ(outcome.end, c.end);
+    EXPECT_EQ(outcome.problem, c.problem);
+    EXPECT_EQ(service.asked, std::vector<std::string>{kList});
+    EXPECT_EQ(Entries(album()), std::set<std::string>{});
+  }
+}
+
+TEST_F(SyncLoop, NothingToDo) {
+  // No identity: the folder is made, nothing is asked.
+  SyncOutcome outcome = Run(u"");
+  EXPECT_EQ(outcome.end, SyncEnd::NoIdentity);
+  EXPECT_TRUE(service.asked.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(album()));
+
+  // A reply without "|" has no items: no caption is set.
+  for (const char* reply : {"", "http://img/u1", "00"}) {
+    service.replies[kList] = Reply(200, reply);
+    outcome = Run();
+    EXPECT_EQ(outcome.end, SyncEnd::Finished);
+    EXPECT_EQ(outcome.itemCount, 0);
+    EXPECT_TRUE(recorder.events.empty());
+    EXPECT_EQ(DescribeOutcome(outcome), u"The album lists no images.");
+  }
+
+  // A base address nobody needs is never judged.
+  service.replies[kList] = Reply(200, "junk|a");
+  WriteFile(album() / "A.png", "x");
+  EXPECT_EQ(Run().end, SyncEnd::Finished);
+}
+
+TEST_F(SyncLoop, LocalFolderProblems) {
+  // Left behind by a killed sync: removed, never mistaken for an image.
+  std::filesystem::create_directory(album());
+  WriteFile(album() / ".TorvoSync-4242-0.part", "half an ima");
+  service.replies[kList] = Reply(200, "http://img/u1|d|e");
+  service.replies["http://img/u1/d.png"] = Reply(200, "d");
+  service.replies["http://img/u1/e.png"] = Reply(200, "e");
+  std::filesystem::create_directory(album() / "d.png");
+
+  SyncOutcome outcome = Run();
+  EXPECT_EQ(outcome.end, SyncEnd::WriteFailed);
+  EXPECT_EQ(outcome.problem.substr(0, 13), u"Could not sav");
+  EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/d.png"}));
+  EXPECT_EQ(Entries(album()), std::set<std::string>{"d.png"});
+
+  // The work folder's place is taken by a file.
+  TempFolder other;
+  WriteFile(other.path() / "Torvo", "not a folder");
+  service.asked.clear();
+  outcome = RunSync({"svc", u"u 1", other.path() / "Torvo"}, service.fetch(), recorder);
+  EXPECT_EQ(outcome.end, SyncEnd::FolderFailed);
+  EXPECT_TRUE(service.asked.empty());
+  EXPECT_EQ(ReadFile(other.path() / "Torvo"), "not a folder");
+}
+
+TEST_F(SyncLoop, CancelKeepsAWholeImageAndStopsBeforeTheNextItem) {
+  std::atomic<bool> cancel{false};
+  service.replies[kList] = Reply(200, "http://img/u1|a|b");
+  service.replies["http://img/u1/a.png"] = Reply(200, "a");
+  Fetch inner = service.fetch();
+  Fetch cancelling = [&](const std::string& url) {
+    HttpResult r = inner(url);
+    if (url.ends_with("a.png")) cancel = true;
+    return r;
+  };
+  SyncOutcome outcome = RunSync({"svc", u"u 1", album()}, cancelling, recorder, &cancel);
+  EXPECT_EQ(outcome.end, SyncEnd::Cancelled);
+  EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/a.png"}));
+  EXPECT_EQ(Entries(album()), std::set<std::string>{"a.png"});
+}
+
+}  // namespace
+}  // namespace torvo::sync
