@@ -99,9 +99,14 @@ class cImageProcessDIB {
   bool ConvolveKernel(cDIBSection& source, cDIBSection& destination);
   void Clamp(int32_t& value, int32_t lMin, int32_t lMax);
 
-  // ConvolveKernel's fast form, for when no error can arise during the pass: the same bytes, row
-  // by row. Returns false (having done nothing) when it does not apply.
+  // The passes exactly as traversed: column by column, pixel by pixel, every access checked, so
+  // an error stops them at the very pixel where it arises.
+  bool ConvolveColumns(cDIBSection& source, cDIBSection& destination);
+  bool NeighbourhoodColumns(cDIBSection& source, cDIBSection& destination);
+  // The same passes a scan line at a time, for when no error can arise during the pass: the same
+  // bytes and events. Return false (having done nothing) when they do not apply.
   bool ConvolveRows(cDIBSection& source, cDIBSection& destination);
+  bool NeighbourhoodRows(cDIBSection& source, cDIBSection& destination);
   // ProcessImage's kernel presets as one pass when cImage and cBuffer have the same size: the
   // same end state as copy, ConvolveKernel, copy back. False (nothing done) when not applicable.
   bool ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer);
