@@ -136,6 +136,13 @@ std::u16string DescribeOutcome(const SyncOutcome& outcome) {
     text += u".";
   }
   if (outcome.end != SyncEnd::Finished) text += u" " + outcome.problem;
+  // The first few failures by name, so the user sees what is missing without looking further.
+  constexpr size_t kNamed = 3;
+  for (size_t k = 0; k < outcome.failures.size() && k < kNamed; ++k) {
+    const FailedItem& item = outcome.failures[k];
+    text += (k == 0 ? u"\nFailed: " : u"; ") + item.name + u".png (" + item.reason + u")";
+  }
+  if (outcome.failures.size() > kNamed) text += u"; and " + Number(outcome.failures.size() - kNamed) + u" more";
   return text;
 }
 

@@ -99,7 +99,9 @@ TEST_F(SyncLoop, UnsafeNamesAndErrorRepliesAreFailedItemsAndTheLoopGoesOn) {
   EXPECT_EQ(outcome.failures[7].reason, u"HTTP 404");
   EXPECT_EQ(Entries(album()), std::set<std::string>{"ok.png"});
   EXPECT_EQ(Entries(home.path()), std::set<std::string>{"Torvo"});
-  EXPECT_EQ(DescribeOutcome(outcome), u"1 downloaded, 0 already present, 8 failed.");
+  EXPECT_EQ(DescribeOutcome(outcome),
+            u"1 downloaded, 0 already present, 8 failed.\nFailed: ../escape.png (the name begins with a dot); a/b.png "
+            u"(the name contains a slash); ...png (the name begins with a dot); and 5 more");
 
   // The failed image is asked for again, and now it is there.
   service.replies["http://img/u1/gone.png"] = Reply(200, "back");
@@ -121,7 +123,8 @@ TEST_F(SyncLoop, TransportFailureStopsTheSyncAndKeepsWhatWasWritten) {
   EXPECT_EQ(outcome.problem,
             u"The download of image 2 of 3 (b.png) failed: Transferred a partial file. The sync stopped; the images "
             u"downloaded so far are kept.");
-  EXPECT_EQ(DescribeOutcome(outcome), u"1 downloaded, 0 already present, 1 failed, 1 not reached. " + outcome.problem);
+  EXPECT_EQ(DescribeOutcome(outcome), u"1 downloaded, 0 already present, 1 failed, 1 not reached. " + outcome.problem +
+                                         u"\nFailed: b.png (Transferred a partial file)");
 }
 
 TEST_F(SyncLoop, ListProblemsFetchNoImage) {
