@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool imagemagick x11-utils fonts-nanum
   python3 python3-numpy curl wget
-  nlohmann-json3-dev
+  nlohmann-json3-dev nodejs
 )
 
 missing=()

@@ -1,0 +1,126 @@
+// The extension's background script against a stand-in browser API: what it sends to the host
+// and what the user is told. Run with `node --test toolbar/tests/`.
+import assert from "node:assert/strict";
+import {readFileSync} from "node:fs";
+import test from "node:test";
+import vm from "node:vm";
+
+const source = readFileSync(new URL("../extension/background.js", import.meta.url), "utf8");
+const english = JSON.parse(readFileSync(new URL("../extension/_locales/en/messages.json", import.meta.url), "utf8"));
+const korean = JSON.parse(readFileSync(new URL("../extension/_locales/ko/messages.json", import.meta.url), "utf8"));
+
+// A browser with one stored identity, a page selection and a host answer (or failure).
+function load({toolbarId, selection = "", frames = [], answer = {ok: true}, hostError, locale = english}) {
+  const calls = {sent: [], notices: [], badges: [], optionsOpened: 0};
+  let clicked;
+  const chrome = {
+    i18n: {
+      getMessage(name, subs = []) {
+        const entry = locale[name] ?? english[name];
+        if (!entry) return "";
+        return entry.message.replace(/\$REASON\$/g, subs[0]);
+      },
+    },
+    storage: {local: {get: async () => (toolbarId === undefined ? {} : {toolbarId})}},
+    runtime: {
+      openOptionsPage: async () => calls.optionsOpened++,
+      getURL: (path) => `chrome-extension://id/${path}`,
+      sendNativeMessage: async (host, message) => {
+        calls.sent.push({host, message: JSON.parse(JSON.stringify(message))});  // as the browser serialises it
+        if (hostError) throw new Error(hostError);
+        return answer;
+      },
+    },
+    scripting: {
+      executeScript: async ({target}) =>
+        target.allFrames ? frames.map((result) => ({result})) : [{result: selection}],
+    },
+    action: {
+      onClicked: {addListener: (listener) => (clicked = listener)},
+      setBadgeText: async ({text}) => calls.badges.push(text),
+      setBadgeBackgroundColor: async () => {},
+      setTitle: async () => {},
+    },
+    notifications: {create: async ({message}) => calls.notices.push(message)},
+  };
+  const context = vm.createContext({chrome, console});
+  vm.runInContext(source, context);
+  return {click: (tab) => clicked(tab), calls, context};
+}
+
+const page = {id: 7, url: "https://news.example/기사?id=1", title: "서울 뉴스"};
+
+test("sends the identity, address, title and selection to the host", async () => {
+  const browser = load({toolbarId: "user1", selection: "선택한 문장입니다."});
+  await browser.click(page);
+  assert.deepEqual(browser.calls.sent, [{
+    host: "torvo.toolbar",
+    message: {toolbarId: "user1", url: "https://news.example/기사?id=1", title: "서울 뉴스", note: "선택한 문장입니다."},
+  }]);
+  assert.deepEqual(browser.calls.notices, []);
+  assert.deepEqual(browser.calls.badges, [""]);
+});
+
+test("the note comes from a frame when the page itself has no selection", async () => {
+  const browser = load({toolbarId: "u", selection: "", frames: ["", "프레임 안의 글"]});
+  await browser.click(page);
+  assert.equal(browser.calls.sent[0].message.note, "프레임 안의 글");
+});
+
+test("without an identity the options page opens instead", async () => {
+  for (const toolbarId of [undefined, ""]) {
+    const browser = load({toolbarId});
+    await browser.click(page);
+    assert.equal(browser.calls.optionsOpened, 1);
+    assert.deepEqual(browser.calls.sent, []);
+  }
+});
+
+test("pages that are not web pages get a notice and no call", async () => {
+  for (const url of ["chrome://settings/", "about:addons", "file:///home/a.html", "view-source:http://a/", undefined]) {
+    const browser = load({toolbarId: "u"});
+    await browser.click({id: 1, url, title: "x"});
+    assert.deepEqual(browser.calls.sent, [], url);
+    assert.deepEqual(browser.calls.notices, ["Torvo keeps web pages only (http or https addresses)."], url);
+    assert.deepEqual(browser.calls.badges, ["!"]);
+  }
+});
+
+test("the host's refusals and a missing host are told to the user", async () => {
+  const cases = [
+    {answer: {ok: false, code: "separator", message: "The page title contains \";^;\"."},
+     english: "The page title contains \";^;\".",
+     korean: "아이디, 주소 또는 제목에 \";^;\"가 들어 있어 이 페이지를 보낼 수 없습니다."},
+    {answer: {ok: false, code: "bad_frame", message: "The message was cut short."},
+     english: "The message was cut short.", korean: "The message was cut short."},
+    {hostError: "Specified native messaging host not found.",
+     english: english.hostMissing.message, korean: korean.hostMissing.message},
+    {hostError: "No such native application torvo.toolbar",
+     english: english.hostMissing.message, korean: korean.hostMissing.message},
+    {hostError: "Native host has exited.",
+     english: "The Torvo host could not be reached: Native host has exited.",
+     korean: "Torvo 호스트와 연결할 수 없습니다: Native host has exited."},
+    {answer: null, english: "The Torvo host could not be reached: {}",
+     korean: "Torvo 호스트와 연결할 수 없습니다: {}"},
+  ];
+  for (const c of cases) {
+    for (const [locale, expected] of [[english, c.english], [korean, c.korean]]) {
+      const browser = load({toolbarId: "u", answer: c.answer, hostError: c.hostError, locale});
+      await browser.click(page);
+      assert.deepEqual(browser.calls.notices, [expected]);
+      assert.deepEqual(browser.calls.badges, ["!"]);
+    }
+  }
+});
+
+test("the selection is read from a text box too", () => {
+  const {context} = load({toolbarId: "u"});
+  context.document = {activeElement: {value: "abc 가나다 def", selectionStart: 4, selectionEnd: 7}};
+  context.window = {getSelection: () => ({toString: () => "page"})};
+  assert.equal(context.readSelection(), "가나다");
+  context.document = {activeElement: {value: "abc", selectionStart: 1, selectionEnd: 1}};
+  assert.equal(context.readSelection(), "page");
+  context.document = {activeElement: null};
+  context.window = {getSelection: () => null};
+  assert.equal(context.readSelection(), "");
+});
