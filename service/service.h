@@ -1,0 +1,71 @@
+#pragma once
+// The stand-in web service: the four exchanges of the two programs (folder list, upload, image
+// list, image download) and a loopback-only admin endpoint for faults, on top of the HTTP library.
+// Every connection is served by our own loop (Connection), so each reply goes out in one write.
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "service/connection.h"
+#include "service/faults.h"
+#include "service/store.h"
+
+namespace torvo::service {
+
+struct ServiceOptions {
+  std::string bindAddress = "127.0.0.1";
+  int port = 8765;            // 0: any free port
+  std::string uploadHost;     // named in the folder list; empty: the bound address
+  std::string imageBase;      // start of the image list's base address; empty: http://ADDRESS:PORT
+  size_t maxUploadBytes = 32 * 1024 * 1024;
+  int readTimeoutMs = 20000;
+  int keepAliveTimeoutMs = 10000;
+};
+
+class Service : public httplib::Server {
+ public:
+  // log: one line per request goes there; nullptr for none.
+  Service(Store& store, FaultBoard& faults, ServiceOptions options, std::ostream* log);
+
+  // Binds the listening socket; returns the port, or -1 when it cannot be bound.
+  int Bind();
+  // Serves until Stop.
+  void Run();
+  // Safe from any thread: ends Run after the requests in hand are answered.
+  void Stop();
+
+  const std::string& UploadHost() const { return uploadHost_; }
+  const std::string& ImageBase() const { return imageBase_; }
+
+ private:
+  bool process_and_close_socket(socket_t sock) override;
+  void Sleep(int milliseconds);
+  void Log(const Connection& connection, double milliseconds);
+
+  void ImageListScript(const httplib::Request& request, httplib::Response& response);
+  void FolderList(const std::string& identity, const std::vector<Fault>& faults, httplib::Response& response);
+  void ImageList(const std::string& identity, const std::vector<Fault>& faults, httplib::Response& response);
+  void Upload(const httplib::Request& request, httplib::Response& response);
+  void Download(const httplib::Request& request, httplib::Response& response);
+  void AdminFaults(const httplib::Request& request, httplib::Response& response, bool change);
+
+  Store& store_;
+  FaultBoard& faults_;
+  ServiceOptions options_;
+  std::ostream* log_;
+  std::mutex logMutex_;
+  std::string uploadHost_;
+  std::string imageBase_;
+
+  std::atomic<bool> stopping_{false};
+  std::mutex sleepMutex_;
+  std::condition_variable sleepWake_;
+};
+
+}  // namespace torvo::service
