@@ -124,3 +124,22 @@ test("the selection is read from a text box too", () => {
   context.window = {getSelection: () => null};
   assert.equal(context.readSelection(), "");
 });
+
+test("the host manifests admit exactly this extension under the name it calls", async () => {
+  const {createHash} = await import("node:crypto");
+  const manifest = JSON.parse(readFileSync(new URL("../extension/manifest.json", import.meta.url), "utf8"));
+  const read = (name) => JSON.parse(readFileSync(new URL(`../manifests/${name}.json.in`, import.meta.url), "utf8"));
+  // An unpacked extension's ID: the first 32 hex digits of the SHA-256 of its public key, a-p for 0-f.
+  const digest = createHash("sha256").update(Buffer.from(manifest.key, "base64")).digest("hex").slice(0, 32);
+  const id = [...digest].map((d) => String.fromCharCode(97 + parseInt(d, 16))).join("");
+  const chromium = read("chromium");
+  const firefox = read("firefox");
+  assert.deepEqual(chromium.allowed_origins, [`chrome-extension://${id}/`]);
+  assert.deepEqual(firefox.allowed_extensions, [manifest.browser_specific_settings.gecko.id]);
+  for (const host of [chromium, firefox]) {
+    assert.equal(host.name, "torvo.toolbar");
+    assert.equal(host.type, "stdio");
+    assert.equal(host.path, "@TORVO_TOOLBAR_HOST@");
+  }
+  assert.match(source, /const HOST = "torvo\.toolbar";/);
+});
