@@ -22,7 +22,7 @@ TEST(Lighten, ScalesTheLightness) {
       {0, {0, 0, 0}, {0, 0, 0}},
       {250, {0, 0, 0}, {0, 0, 0}},
       {250, {255, 255, 255}, {255, 255, 255}},
-      {100, {0, 0, 128}, {255, 255, 255}},     // dark red doubled: l 0.502 -> 1, white
+      {100, {0, 0, 128}, {1, 1, 255}},         // dark red doubled: l 0.251 -> 0.502
       {100, {0, 0, 64}, {0, 0, 128}},          // l 0.125 -> 0.25 keeps hue and saturation
       {-50, {0, 255, 0}, {0, 128, 0}},
   };
@@ -91,12 +91,12 @@ TEST(Colourise, GivesEveryPixelOneHue) {
   const Case cases[] = {
       {2, {0, 0, 255}, {64, 191, 64}},       // exactly red: saturation becomes 0.5
       {0, {0, 255, 0}, {0, 0, 255}},         // green keeps saturation 1
-      {4, {128, 128, 128}, {191, 64, 64}},   // grey: half saturation
+      {4, {128, 128, 128}, {191, 65, 65}},   // grey: half saturation
       {1, {0, 0, 0}, {0, 0, 0}},
       {3, {255, 255, 255}, {255, 255, 255}},
       {-1, {10, 200, 60}, {200, 10, 200}},
       {5, {10, 200, 60}, {200, 10, 200}},
-      {1.5f, {40, 90, 160}, {40, 160, 125}},
+      {1.5f, {40, 90, 160}, {40, 160, 100}},
   };
   for (const auto& c : cases) {
     auto s = NewSurface(1, 1);
@@ -118,7 +118,7 @@ TEST(Colourise, HueOffTheCircleStopsAtTheFirstByteThatDoesNotFit) {
   } catch (const TorvoError& e) {
     EXPECT_EQ(e.number(), 6);
   }
-  EXPECT_EQ(GetPixel(*s, 0, 0), (Bgr{192, 64, 128}));
+  EXPECT_EQ(GetPixel(*s, 0, 0), (Bgr{191, 65, 128}));
   EXPECT_EQ(GetPixel(*s, 1, 0), (Bgr{128, 128, 128}));
   EXPECT_EQ(log.lines, (std::vector<std::string>{"I 3"}));
 }
