@@ -1,0 +1,202 @@
+// Black and white by error diffusion, and mapping onto a palette with error diffusion.
+//
+// Both diffuse each pixel's error onto pixels still to be decided: 7/16 to the next pixel along
+// the scan line (the next column, decided later) and a share to the scan line above. Visited
+// column by column, a pixel (c, y) receives, in this order: the diagonal share of (c - 1, y - 1),
+// the share of (c - 1, y) and the share of (c, y - 1), each added and clamped to 0..255 in turn;
+// shares sent to columns already finished change nothing that is read again, since the result is
+// copied over the source at the end. The fast forms below apply exactly those shares in exactly
+// that order while walking scan line by scan line, which memory prefers; the exact forms, column
+// by column with every access checked, serve whenever an error could stop the run part-way.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "imaging/cImageProcessDIB.h"
+#include "imaging/cPalette.h"
+#include "imaging/pixel_grid.h"
+#include "platform/arithmetic.h"
+#include "platform/clock.h"
+
+namespace torvo {
+
+namespace {
+
+inline int32_t ClampByte(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+// Fast forms apply to two distinct surfaces of the same size with pixel memory: nothing can then
+// fall outside either surface, and the final copy covers every pixel that received a share.
+bool CanWalkScanLines(const cDIBSection& cFrom, const cDIBSection& cTo) {
+  return cFrom.DIBSectionBitsPtr() && cTo.DIBSectionBitsPtr() &&
+         cFrom.DIBSectionBitsPtr() != cTo.DIBSectionBitsPtr() && cFrom.Width() == cTo.Width() &&
+         cFrom.Height() == cTo.Height() && cTo.Width() > 0 && cTo.Height() > 0;
+}
+
+}  // namespace
+
+void cImageProcessDIB::Clamp(int32_t& value, int32_t lMin, int32_t lMax) {
+  if (value < lMin)
+    value = lMin;
+  else if (value > lMax)
+    value = lMax;
+}
+
+void cImageProcessDIB::BlackAndWhite(cDIBSection& cFrom, cDIBSection& cTo) {
+  const uint32_t start = TickCountMs();
+  GrayScale(cFrom);
+  const int32_t xMax = CheckedMul(3, CheckedSub(cTo.Width(), 1));
+  const int32_t yMax = cTo.Height() - 1;
+  RaiseInitProgress(xMax);
+
+  if (CanWalkScanLines(cFrom, cTo)) {
+    const int32_t width = cTo.Width();
+    const int32_t fromStride = cFrom.BytesPerScanLine();
+    const int32_t toStride = cTo.BytesPerScanLine();
+    // Shares waiting for the current scan line and gathered for the next one, by column.
+    std::vector<int32_t> diagonal(width + 1, 0), upward(width, 0);
+    std::vector<int32_t> nextDiagonal(width + 1, 0), nextUpward(width, 0);
+    for (int32_t y = 0; y <= yMax; ++y) {
+      const uint8_t* grey = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(y) * fromStride;
+      uint8_t* out = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(y) * toStride;
+      int32_t alongLine = 0;
+      for (int32_t c = 0; c < width; ++c) {
+        int32_t v = grey[3 * c];
+        // Only inner columns receive shares; elsewhere all three are 0 and change nothing.
+        v = ClampByte(v + diagonal[c]);
+        v = ClampByte(v + alongLine);
+        v = ClampByte(v + upward[c]);
+        int32_t e;
+        if (v <= 128) {
+          out[3 * c] = out[3 * c + 1] = out[3 * c + 2] = 0;
+          e = v >= 17 ? v : 0;
+        } else {
+          out[3 * c] = out[3 * c + 1] = out[3 * c + 2] = 255;
+          e = 127 - v;
+        }
+        const bool nextIsInner = c + 1 <= width - 2;
+        const bool isInner = c >= 1 && c <= width - 2;
+        alongLine = nextIsInner ? e * 7 / 16 : 0;
+        nextDiagonal[c + 1] = nextIsInner && y < yMax ? e / 16 : 0;
+        nextUpward[c] = isInner && y < yMax ? e * 5 / 16 : 0;
+      }
+      diagonal.swap(nextDiagonal);
+      upward.swap(nextUpward);
+    }
+    for (int32_t x = 0; x <= xMax; x += 3) RaiseProgress(x);
+  } else {
+    PixelGrid from(cFrom);
+    PixelGrid to(cTo);
+    auto spread = [&](int32_t column, int32_t line, int32_t share) {
+      const uint8_t n = static_cast<uint8_t>(ClampByte(from(column, line) + share));
+      from(column, line) = n;
+      from(column + 1, line) = n;
+      from(column + 2, line) = n;
+    };
+    for (int32_t x = 0; x <= xMax; x += 3) {
+      for (int32_t y = 0; y <= yMax; ++y) {
+        const int32_t v = from(x, y);
+        int32_t e;
+        if (v <= 128) {
+          to(x, y) = 0, to(x + 1, y) = 0, to(x + 2, y) = 0;
+          e = v >= 17 ? v : 0;
+        } else {
+          to(x, y) = 255, to(x + 1, y) = 255, to(x + 2, y) = 255;
+          e = 127 - v;
+        }
+        if (x < xMax - 3) spread(x + 3, y, e * 7 / 16);
+        if (y < yMax) {
+          const int32_t offsets[3] = {-3, 0, 3};
+          const int32_t weights[3] = {3, 5, 1};
+          for (int32_t k = 0; k < 3; ++k)
+            if (0 < x + offsets[k] && x + offsets[k] < xMax) spread(x + offsets[k], y + 1, e * weights[k] / 16);
+        }
+      }
+      RaiseProgress(x);
+    }
+  }
+
+  cFrom.LoadPictureBlt(cTo.hdc(), 0, 0, -1, -1, gdi::SRCCOPY);
+  RaiseComplete(ElapsedMs(start, TickCountMs()));
+}
+
+void cImageProcessDIB::ApplyPalette(cDIBSection& cFrom, cDIBSection& cTo, cPalette& cPal) {
+  const uint32_t start = TickCountMs();
+  const int32_t xMax = CheckedMul(3, CheckedSub(cTo.Width(), 1));
+  const int32_t yMax = cTo.Height() - 1;
+  RaiseInitProgress(xMax);
+
+  // An empty palette fails at the first pixel; the exact form raises it there.
+  if (CanWalkScanLines(cFrom, cTo) && cPal.count() > 0) {
+    const int32_t width = cTo.Width();
+    const int32_t fromStride = cFrom.BytesPerScanLine();
+    const int32_t toStride = cTo.BytesPerScanLine();
+    // Per column and channel (blue, green, red): the upward share for the current scan line and
+    // the one gathered for the next.
+    std::vector<int32_t> upward(3 * static_cast<size_t>(width), 0), nextUpward(3 * static_cast<size_t>(width), 0);
+    for (int32_t y = 0; y <= yMax; ++y) {
+      const uint8_t* in = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(y) * fromStride;
+      uint8_t* out = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(y) * toStride;
+      int32_t alongLine[3] = {0, 0, 0};
+      for (int32_t c = 0; c < width; ++c) {
+        int32_t v[3];
+        for (int32_t k = 0; k < 3; ++k) {
+          v[k] = ClampByte(in[3 * c + k] + alongLine[k]);
+          v[k] = ClampByte(v[k] + upward[3 * c + k]);
+        }
+        const int32_t i = cPal.ClosestIndex(v[2], v[1], v[0]);
+        const int32_t mapped[3] = {cPal.Blue(i), cPal.Green(i), cPal.Red(i)};
+        out[3 * c] = static_cast<uint8_t>(mapped[0]);
+        out[3 * c + 1] = static_cast<uint8_t>(mapped[1]);
+        out[3 * c + 2] = static_cast<uint8_t>(mapped[2]);
+        int32_t e[3];
+        for (int32_t k = 0; k < 3; ++k) e[k] = v[k] - mapped[k];
+        const bool diffuse = std::abs(e[0]) + std::abs(e[1]) + std::abs(e[2]) > 3;
+        const bool nextIsInner = diffuse && c + 1 <= width - 2;
+        const bool isInner = diffuse && c >= 1 && c <= width - 2 && y < yMax;
+        for (int32_t k = 0; k < 3; ++k) {
+          alongLine[k] = nextIsInner ? e[k] * 7 / 16 : 0;
+          nextUpward[3 * c + k] = isInner ? e[k] * 4 / 16 : 0;
+        }
+      }
+      upward.swap(nextUpward);
+    }
+    for (int32_t x = 0; x <= xMax; x += 3) RaiseProgress(x);
+  } else {
+    PixelGrid from(cFrom);
+    PixelGrid to(cTo);
+    for (int32_t x = 0; x <= xMax; x += 3) {
+      for (int32_t y = 0; y <= yMax; ++y) {
+        const int32_t i = cPal.ClosestIndex(from(x + 2, y), from(x + 1, y), from(x, y));
+        to(x + 2, y) = cPal.Red(i);
+        to(x + 1, y) = cPal.Green(i);
+        to(x, y) = cPal.Blue(i);
+        const int32_t eRed = from(x + 2, y) - to(x + 2, y);
+        const int32_t eGreen = from(x + 1, y) - to(x + 1, y);
+        const int32_t eBlue = from(x, y) - to(x, y);
+        if (std::abs(eRed) + std::abs(eGreen) + std::abs(eBlue) <= 3) continue;
+        // Blue, green, red: each share added, clamped and written back.
+        auto spread = [&](int32_t column, int32_t line, int32_t weight) {
+          const int32_t errors[3] = {eBlue, eGreen, eRed};
+          for (int32_t k = 0; k < 3; ++k) {
+            int32_t n = from(column + k, line) + errors[k] * weight / 16;
+            Clamp(n, 0, 255);
+            from(column + k, line) = static_cast<uint8_t>(n);
+          }
+        };
+        if (x < xMax - 3) spread(x + 3, y, 7);
+        if (y < yMax) {
+          const int32_t offsets[3] = {-3, 0, 3};
+          const int32_t weights[3] = {0, 4, 0};
+          for (int32_t k = 0; k < 3; ++k)
+            if (0 < x + offsets[k] && x + offsets[k] < xMax) spread(x + offsets[k], y + 1, weights[k]);
+        }
+      }
+      RaiseProgress(x);
+    }
+  }
+
+  cFrom.LoadPictureBlt(cTo.hdc(), 0, 0, -1, -1, gdi::SRCCOPY);
+  RaiseComplete(ElapsedMs(start, TickCountMs()));
+}
+
+}  // namespace torvo
