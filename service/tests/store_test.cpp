@@ -1,1 +1,133 @@
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "service/store.h"
+#include "service_process.h"
+
+namespace torvo::service {
+namespace {
+
+using testing::TempDir;
+
+// 2009-12-01 12:34:56 UTC
+constexpr std::time_t kNoon = 1259670896;
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  TempDir dir_;
+  std::time_t now_ = kNoon;
+  Store store_{dir_.path(), [this] { return now_; }};
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(StoreTest, NamesAreTheTimeBumpedUntilFree) {
+  User a = store_.AddUser("a");
+  User b = store_.AddUser("b");
+  NewImage fields;
+  std::vector<std::string> names;
+  names.push_back(store_.AddImage(a.id, fields, "\x89PNG one").name);
+  names.push_back(store_.AddImage(a.id, fields, "\x89PNG two").name);
+  names.push_back(store_.AddImage(b.id, fields, "\x89PNG three").name);  // unique across users too
+  now_ += 10;
+  names.push_back(store_.AddImage(b.id, fields, "\x89PNG four").name);
+  EXPECT_EQ(names, (std::vector<std::string>{"20091201123456", "20091201123457", "20091201123458", "20091201123506"}));
+
+  auto images = store_.Images(a.id);
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(images[1].name, "20091201123457");
+  EXPECT_EQ(images[1].uploaded, "2009-12-01 12:34:56");
+  EXPECT_EQ(ReadFile(store_.ImagePath(images[1])), "\x89PNG two");
+  EXPECT_EQ(store_.ImagePath(images[1]), dir_.path() / "images" / std::to_string(a.id) / "20091201123457.png");
+}
+
+TEST_F(StoreTest, KeepsFieldsAndOrder) {
+  User user = store_.AddUser("김 철수");
+  store_.AddFolder("김 철수", "업무", 12);
+  NewImage fields{12, false, "http://a/", "제목", "줄\r\n둘"};
+  store_.AddNamedImage(user.id, "zeta", fields, "\x89PNG");
+  store_.AddNamedImage(user.id, "alpha", NewImage{}, "\x89PNG");
+  auto images = store_.Images(user.id);
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(images[0].name, "zeta");  // upload order, not name order
+  EXPECT_EQ(images[0].folder, 12);
+  EXPECT_FALSE(images[0].isPublic);
+  EXPECT_EQ(images[0].url, "http://a/");
+  EXPECT_EQ(images[0].title, "제목");
+  EXPECT_EQ(images[0].note, "줄\r\n둘");
+  EXPECT_EQ(images[0].size, 4);
+  auto found = store_.FindImage(user.id, "alpha");
+  ASSERT_TRUE(found);
+  EXPECT_TRUE(found->isPublic);
+  EXPECT_FALSE(store_.FindImage(user.id, "ALPHA"));
+}
+
+TEST_F(StoreTest, OddNamesAreStoredInsideTheImageFolder) {
+  User user = store_.AddUser("u");
+  for (std::string name : std::vector<std::string>{"../../escape", "", ".hidden", "가나", std::string(201, 'n'), "a/b"}) {
+    Image image = store_.AddNamedImage(user.id, name, NewImage{}, "\x89PNG " + name);
+    std::filesystem::path path = store_.ImagePath(image);
+    EXPECT_EQ(path.parent_path(), dir_.path() / "images" / std::to_string(user.id)) << name;
+    EXPECT_EQ(ReadFile(path), "\x89PNG " + name);
+    ASSERT_TRUE(store_.FindImage(user.id, name)) << name;
+  }
+  EXPECT_THROW(store_.AddNamedImage(user.id, "", NewImage{}, "x"), StoreError);  // taken
+  for (std::string bad : {"a|b", "tab\there", "\xE0\xB8\x81"}) {
+    EXPECT_THROW(store_.AddNamedImage(user.id, bad, NewImage{}, "x"), StoreError) << bad;
+  }
+}
+
+TEST_F(StoreTest, UsersAndSigningOut) {
+  for (std::string bad : {"", "a%41", "a&b", "a#b", "a\nb", "\xE0\xB8\x81"}) {
+    EXPECT_THROW(store_.AddUser(bad), StoreError) << bad;
+  }
+  store_.AddUser("u1");
+  EXPECT_THROW(store_.AddUser("u1"), StoreError);
+  EXPECT_TRUE(store_.FindUser("u1")->signedIn);
+  store_.SetSignedIn("u1", false);
+  EXPECT_FALSE(store_.FindUser("u1")->signedIn);
+  store_.SetSignedIn("u1", true);
+  EXPECT_TRUE(store_.FindUser("u1")->signedIn);
+  EXPECT_THROW(store_.SetSignedIn("nobody", false), StoreError);
+  EXPECT_FALSE(store_.FindUser("U1"));
+}
+
+TEST_F(StoreTest, FolderNumbers) {
+  User user = store_.AddUser("u");
+  EXPECT_EQ(store_.AddFolder("u", "a", std::nullopt).number, 1);
+  EXPECT_EQ(store_.AddFolder("u", "b", 12).number, 12);
+  EXPECT_EQ(store_.AddFolder("u", "", std::nullopt).number, 13);  // an empty name is a name
+  EXPECT_EQ(store_.AddFolder("u", "neg", -5).number, -5);
+  EXPECT_EQ(store_.AddFolder("u", "a", std::nullopt).number, 14);  // two folders may share a name
+  EXPECT_THROW(store_.AddFolder("u", "dup", 12), StoreError);
+  EXPECT_THROW(store_.AddFolder("u", "zero", 0), StoreError);
+  EXPECT_THROW(store_.AddFolder("u", "a|b", std::nullopt), StoreError);
+  EXPECT_THROW(store_.AddFolder("u", "a^b", std::nullopt), StoreError);
+  EXPECT_THROW(store_.AddFolder("nobody", "a", std::nullopt), StoreError);
+  std::vector<int32_t> numbers;
+  for (const auto& folder : store_.Folders(user.id)) numbers.push_back(folder.number);
+  EXPECT_EQ(numbers, (std::vector<int32_t>{1, 12, 13, -5, 14}));
+  EXPECT_TRUE(store_.HasFolder(user.id, -5));
+  EXPECT_FALSE(store_.HasFolder(user.id, 0));
+}
+
+TEST_F(StoreTest, ASecondStoreOnTheSameFolderSeesTheData) {
+  User user = store_.AddUser("u");
+  store_.AddImage(user.id, NewImage{}, "\x89PNG");
+  Store other(dir_.path(), [this] { return now_; });
+  EXPECT_EQ(other.AddImage(user.id, NewImage{}, "\x89PNG").name, "20091201123457");
+  EXPECT_EQ(store_.Images(user.id).size(), 2u);
+}
+
+}  // namespace
+}  // namespace torvo::service
