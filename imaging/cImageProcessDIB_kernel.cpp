@@ -7,6 +7,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/cImageProcessDIB.h"
 #include "imaging/pixel_grid.h"
 #include "imaging/row_filters.h"
@@ -27,6 +31,37 @@ bool RowsApply(const cDIBSection& source, const cDIBSection& destination, int32_
   if (width - 2 * half < 1 || height - 2 * half < 1) return false;
   return destination.BytesPerScanLine() >= 3 * (width - half) &&
          destination.Height() >= height - half;
+}
+
+// Surfaces of this many bytes or more are written with stores that bypass the caches.
+constexpr int64_t kStreamingBytes = int64_t{8} << 20;
+
+// memcpy with non-temporal stores: the target lines are not read into the cache first.
+void StreamingCopy(uint8_t* to, const uint8_t* from, size_t bytes) {
+#if defined(__SSE2__)
+  size_t head = (16 - (reinterpret_cast<uintptr_t>(to) & 15)) & 15;
+  if (head > bytes) head = bytes;
+  std::memcpy(to, from, head);
+  to += head;
+  from += head;
+  bytes -= head;
+  for (; bytes >= 64; bytes -= 64, to += 64, from += 64) {
+    for (int k = 0; k < 64; k += 16) {
+      _mm_stream_si128(reinterpret_cast<__m128i*>(to + k),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + k)));
+    }
+  }
+  for (; bytes >= 16; bytes -= 16, to += 16, from += 16) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+  }
+#endif
+  std::memcpy(to, from, bytes);
+}
+
+void StreamingCopyDone() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 }  // namespace
@@ -112,7 +147,17 @@ bool cImageProcessDIB::ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer
   const size_t rowBytes = static_cast<size_t>(width) * 3;
   uint8_t* image = cImage.DIBSectionBitsPtr();
   uint8_t* buffer = cBuffer.DIBSectionBitsPtr();
+  // Pictures far larger than the caches are written past them: the lines are not read again.
+  const bool stream = static_cast<int64_t>(stride) * height >= kStreamingBytes;
+  auto store = [stream](uint8_t* to, const uint8_t* from, size_t bytes) {
+    if (stream) {
+      StreamingCopy(to, from, bytes);
+    } else {
+      std::memcpy(to, from, bytes);
+    }
+  };
   std::vector<uint8_t> kept(static_cast<size_t>(h) * rowBytes);
+  std::vector<uint8_t> filtered(rowBytes);
   auto keptLine = [&](int32_t y) { return kept.data() + static_cast<size_t>(y % h) * rowBytes; };
   const uint8_t* rows[9];
   for (int32_t y = 0; y < height; ++y) {
@@ -120,21 +165,24 @@ bool cImageProcessDIB::ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer
     uint8_t* bufferLine = buffer + static_cast<int64_t>(y) * stride;
     const bool interior = y >= h && y <= height - 1 - h;
     if (!interior) {
-      std::memcpy(bufferLine, imageLine, rowBytes);
-    } else {
-      for (int32_t k = 0; k <= 2 * h; ++k) {
-        int32_t line = y + k - h;
-        rows[k] = line < y ? keptLine(line) : image + static_cast<int64_t>(line) * stride;
-      }
-      prepared->Run(rows, bufferLine, 3 * h, 3 * (width - 2 * h));
-      // The frame of h pixels keeps the picture's own bytes.
-      std::memcpy(bufferLine, imageLine, static_cast<size_t>(3 * h));
-      std::memcpy(bufferLine + 3 * (width - h), imageLine + 3 * (width - h),
-                  static_cast<size_t>(3 * h));
+      store(bufferLine, imageLine, rowBytes);
+      std::memcpy(keptLine(y), imageLine, rowBytes);
+      continue;
     }
+    for (int32_t k = 0; k <= 2 * h; ++k) {
+      int32_t line = y + k - h;
+      rows[k] = line < y ? keptLine(line) : image + static_cast<int64_t>(line) * stride;
+    }
+    prepared->Run(rows, filtered.data(), 3 * h, 3 * (width - 2 * h));
+    // The frame of h pixels keeps the picture's own bytes.
+    std::memcpy(filtered.data(), imageLine, static_cast<size_t>(3 * h));
+    std::memcpy(filtered.data() + 3 * (width - h), imageLine + 3 * (width - h),
+                static_cast<size_t>(3 * h));
     std::memcpy(keptLine(y), imageLine, rowBytes);
-    if (interior) std::memcpy(imageLine, bufferLine, rowBytes);
+    store(bufferLine, filtered.data(), rowBytes);
+    store(imageLine, filtered.data(), rowBytes);
   }
+  if (stream) StreamingCopyDone();
   for (int32_t x = 3 * h; x <= lMax; x += 3) RaiseProgress(x);
   RaiseComplete(ElapsedMs(start, TickCountMs()));
   return true;

@@ -1,5 +1,7 @@
 #include "imaging/row_filters.h"
 
+#include "imaging/row_filters_simd.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -99,31 +101,75 @@ void KernelRows::RunScalar(const uint8_t* const* rows, uint8_t* out, int32_t fir
   }
 }
 
+namespace {
+
+bool HaveAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+void KernelRows::FillNarrow(const uint8_t* const* rows, NarrowKernel& k) const {
+  k.plusCount = k.minusCount = k.otherCount = 0;
+  for (const Tap& tap : taps) {
+    const uint8_t* at = rows[tap.row] + tap.offset;
+    if (tap.coefficient == 1) {
+      k.plus[k.plusCount++] = at;
+    } else if (tap.coefficient == -1) {
+      k.minus[k.minusCount++] = at;
+    } else {
+      k.otherCoefficient[k.otherCount] = static_cast<int16_t>(tap.coefficient);
+      k.other[k.otherCount++] = at;
+    }
+  }
+  k.limit = static_cast<int16_t>(limit);
+  k.identity = identity;
+  k.magic = magic;
+  k.shift = shift;
+}
+
 #if defined(__SSE2__)
 void KernelRows::RunVector(const uint8_t* const* rows, uint8_t* out, int32_t first,
                            int32_t end) const {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i limitV = _mm_set1_epi16(static_cast<int16_t>(limit));
-  const __m128i magicV = _mm_set1_epi16(static_cast<int16_t>(magic));
-  const __m128i shiftV = _mm_cvtsi32_si128(shift);
-  const size_t tapCount = taps.size();
-  // Coefficients and source pointers of the taps, laid out for the inner loop.
-  __m128i coefficients[81];
-  const uint8_t* sources[81];
-  for (size_t t = 0; t < tapCount; ++t) {
-    coefficients[t] = _mm_set1_epi16(static_cast<int16_t>(taps[t].coefficient));
-    sources[t] = rows[taps[t].row] + taps[t].offset;
+  NarrowKernel k;
+  FillNarrow(rows, k);
+#if defined(__x86_64__) || defined(__i386__)
+  if (end - first >= 32 && HaveAvx2()) {
+    RunNarrowAvx2(k, out, first, end);
+    return;
   }
+#endif
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i limitV = _mm_set1_epi16(k.limit);
+  const __m128i magicV = _mm_set1_epi16(static_cast<int16_t>(k.magic));
+  const __m128i shiftV = _mm_cvtsi32_si128(k.shift);
+  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
   auto block = [&](int32_t b) {
     __m128i lo = zero, hi = zero;
-    for (size_t t = 0; t < tapCount; ++t) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sources[t] + b));
-      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), coefficients[t]));
-      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), coefficients[t]));
+    for (int32_t t = 0; t < k.plusCount; ++t) {
+      __m128i v = load(k.plus[t] + b);
+      lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+      hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+    }
+    for (int32_t t = 0; t < k.minusCount; ++t) {
+      __m128i v = load(k.minus[t] + b);
+      lo = _mm_sub_epi16(lo, _mm_unpacklo_epi8(v, zero));
+      hi = _mm_sub_epi16(hi, _mm_unpackhi_epi8(v, zero));
+    }
+    for (int32_t t = 0; t < k.otherCount; ++t) {
+      __m128i v = load(k.other[t] + b);
+      __m128i c = _mm_set1_epi16(k.otherCoefficient[t]);
+      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), c));
+      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), c));
     }
     lo = _mm_min_epi16(_mm_max_epi16(lo, zero), limitV);
     hi = _mm_min_epi16(_mm_max_epi16(hi, zero), limitV);
-    if (!identity) {
+    if (!k.identity) {
       lo = _mm_srl_epi16(_mm_mulhi_epu16(lo, magicV), shiftV);
       hi = _mm_srl_epi16(_mm_mulhi_epu16(hi, magicV), shiftV);
     }

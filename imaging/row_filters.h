@@ -12,6 +12,8 @@
 
 namespace torvo::row_filters {
 
+struct NarrowKernel;
+
 class KernelRows {
  public:
   // kernel[(j + half) * size + (i + half)] is the coefficient of the pixel i to the right and
@@ -30,6 +32,7 @@ class KernelRows {
   };
   void RunScalar(const uint8_t* const* rows, uint8_t* out, int32_t first, int32_t end) const;
   void RunVector(const uint8_t* const* rows, uint8_t* out, int32_t first, int32_t end) const;
+  void FillNarrow(const uint8_t* const* rows, NarrowKernel& kernel) const;
 
   std::vector<Tap> taps;
   int32_t weight = 1;

@@ -368,6 +368,29 @@ TEST(ProcessImageTest, FastFormsMatchTheExactTraversal) {
   }
 }
 
+TEST(ProcessImageTest, LargePictureMatchesTheExactTraversal) {
+  // Large enough (over 8 MB) to be written past the caches.
+  const int32_t width = 1703, height = 1660;
+  auto input = Random(width, height, 5);
+  cImageProcessDIB fast, exact;
+  fast.FilterType(5);
+  exact.FilterType(5);
+  EventLog fastLog(fast), exactLog(exact);
+  auto image = Clone(*input);
+  auto buffer = Flat(width, height, 0);
+  ASSERT_TRUE(fast.ProcessImage(*image, *buffer));
+  auto expectedBuffer = Flat(width, height, 0);
+  expectedBuffer->LoadPictureBlt(input->hdc());
+  Access::ConvolveColumns(exact, *input, *expectedBuffer);
+  EXPECT_TRUE(AllBytes(*buffer) == AllBytes(*expectedBuffer));
+  // cImage got the same bytes back, its padding untouched.
+  for (int32_t y = 0; y < height; y += 97) {
+    EXPECT_TRUE(std::equal(Byte(*image, 0, y), Byte(*image, 3 * width, y), Byte(*expectedBuffer, 0, y)));
+    EXPECT_EQ(*Byte(*image, 3 * width, y), kPadding);
+  }
+  EXPECT_EQ(fastLog.lines, exactLog.lines);
+}
+
 TEST(ProcessImageTest, EveryWeightDividesExactly) {
   // The 16-bit form divides by multiplying; every divisor an all-ones 9 x 9 kernel can meet,
   // against a picture whose sums run through the whole range of values.

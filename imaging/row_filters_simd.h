@@ -1,0 +1,25 @@
+#pragma once
+// The 16-bit kernel row in the form the vector code takes it: plain arrays, no library types, so
+// the file built for wider vectors shares no inline code with the rest of the program.
+#include <cstdint>
+
+namespace torvo::row_filters {
+
+struct NarrowKernel {
+  // Taps whose coefficient is +1, -1, and any other value; pointers already offset to the tap.
+  const uint8_t* plus[81];
+  const uint8_t* minus[81];
+  const uint8_t* other[81];
+  int16_t otherCoefficient[81];
+  int32_t plusCount = 0, minusCount = 0, otherCount = 0;
+  int16_t limit = 0;      // sums are clamped to 0..limit before dividing
+  bool identity = false;  // divisor 1: the clamp alone gives the byte
+  uint16_t magic = 0;     // t / divisor == (t * magic) >> (16 + shift) for every t in 0..limit
+  int32_t shift = 0;
+};
+
+// Output bytes [first, end) of one line, end - first at least 32. Defined in the file built for
+// AVX2; call only where the processor has it.
+void RunNarrowAvx2(const NarrowKernel& kernel, uint8_t* out, int32_t first, int32_t end);
+
+}  // namespace torvo::row_filters
