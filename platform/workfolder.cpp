@@ -14,21 +14,19 @@ std::filesystem::path WorkFolder() {
   return base / "Torvo";
 }
 
-namespace {
-std::u16string Folded(const std::string& utf8) {
+std::u16string FoldedName(const std::string& utf8) {
   std::u16string text = FromUtf8(utf8);
   for (auto& c : text) c = static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
   return text;
 }
-}  // namespace
 
 std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& folder, const std::string& name) {
   std::error_code ec;
   if (std::filesystem::exists(folder / name, ec) && !ec) return folder / name;
-  const std::u16string wanted = Folded(name);
+  const std::u16string wanted = FoldedName(name);
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::string entry = it->path().filename().string();
-    if (Folded(entry) == wanted) return it->path();
+    if (FoldedName(entry) == wanted) return it->path();
   }
   return std::nullopt;
 }

@@ -14,6 +14,10 @@ std::filesystem::path WorkFolder();
 // simple) case, or nothing. An exact match wins over a case-folded one.
 std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& folder, const std::string& name);
 
+// The form of a UTF-8 name that FindNoCase compares: equal for names that differ only in case.
+// For callers that look up many names in one folder listing.
+std::u16string FoldedName(const std::string& utf8);
+
 // Whether the folder exists; any error gives false.
 bool FolderExists(const std::filesystem::path& folder);
 
