@@ -28,6 +28,23 @@ bool FileExists(const std::filesystem::path& fileName) {
 
 bool DirExists(const std::filesystem::path& path) { return FolderExists(path); }
 
+AlbumFolder::AlbumFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (!it->is_directory(typeError) && !typeError) files_.insert(FoldedName(it->path().filename().string()));
+  }
+}
+
+bool AlbumFolder::FileExists(const std::string& fileName) const {
+  if (files_.contains(FoldedName(fileName))) return true;
+  std::error_code ec;
+  std::filesystem::file_status status = std::filesystem::status(folder_ / fileName, ec);
+  return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+void AlbumFolder::Added(const std::string& fileName) { files_.insert(FoldedName(fileName)); }
+
 bool IsTemporaryFileName(std::string_view name) {
   return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() && name.starts_with(kTemporaryPrefix) &&
          name.ends_with(kTemporarySuffix);

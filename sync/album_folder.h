@@ -5,12 +5,30 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace torvo::sync {
 
 // Whether a file (not a folder) of that name is in its folder, the name matched without regard
 // to case. Any error during the probe gives false.
 bool FileExists(const std::filesystem::path& fileName);
+
+// The names of one folder, listed once, for a sync that asks about every item: one listing
+// instead of one per missing image.
+class AlbumFolder {
+ public:
+  explicit AlbumFolder(std::filesystem::path folder);
+
+  // As FileExists(folder / fileName) at the time of the listing, or for a file of exactly that
+  // name made since.
+  bool FileExists(const std::string& fileName) const;
+  // A file this sync has just put in place.
+  void Added(const std::string& fileName);
+
+ private:
+  std::filesystem::path folder_;
+  std::unordered_set<std::u16string> files_;  // folded names of the files (not folders)
+};
 
 // Whether the folder exists. Any error during the probe gives false.
 bool DirExists(const std::filesystem::path& path);

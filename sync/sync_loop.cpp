@@ -56,6 +56,7 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   const ImageList list = ParseImageList(listReply.body);
   if (list.signedOut) return Stop(outcome, SyncEnd::SignedOut, u"Please you must Login");
 
+  AlbumFolder album(folder);
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
   const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
@@ -79,8 +80,9 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
       finish(ItemResult::Failed, *problem);
       continue;
     }
-    const std::filesystem::path file = folder / ToUtf8(name + u".png");
-    if (FileExists(file)) {
+    const std::string fileName = ToUtf8(name + u".png");
+    const std::filesystem::path file = folder / fileName;
+    if (album.FileExists(fileName)) {
       finish(ItemResult::AlreadyPresent);
       continue;
     }
@@ -108,6 +110,7 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
                   u"Could not save " + PathText(file) + u": " + Text(*error) +
                       u". The sync stopped; the images downloaded so far are kept.");
     }
+    album.Added(fileName);
     finish(ItemResult::Downloaded);
   }
   return outcome;

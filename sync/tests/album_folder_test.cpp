@@ -28,6 +28,23 @@ TEST(FileExists, MatchesNamesWithoutRegardToCaseAndOnlyFiles) {
   EXPECT_FALSE(FileExists(folder.path() / "missing-folder" / "img.png"));
 }
 
+TEST(AlbumFolder, OneListingAnswersLikeFileExists) {
+  TempFolder folder;
+  WriteFile(folder.path() / "IMG.PNG", "x");
+  WriteFile(folder.path() / "exact.png", "x");
+  std::filesystem::create_directory(folder.path() / "dir.png");
+  AlbumFolder album(folder.path());
+  for (const char* name : {"img.png", "Img.Png", "exact.png", "EXACT.PNG", "dir.png", "other.png", ".png"})
+    EXPECT_EQ(album.FileExists(name), FileExists(folder.path() / name)) << name;
+
+  // Made after the listing: found under its exact name.
+  WriteFile(folder.path() / "later.png", "x");
+  EXPECT_TRUE(album.FileExists("later.png"));
+  album.Added("Mine.png");
+  EXPECT_TRUE(album.FileExists("mine.PNG"));
+  EXPECT_FALSE(album.FileExists("yours.png"));
+}
+
 TEST(DirExists, OnlyFolders) {
   TempFolder folder;
   WriteFile(folder.path() / "file", "x");

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# TorvoSync's download speed against wget, in the same run, from a local torvo-service:
+# 1,000 images of about 20 KB, none present (files per second), then a second sync with every
+# image present (it should cost no more than the list fetch plus 50 ms).
+#   sync/bench/run_sync_bench.sh [BUILD_DIR] [IMAGES]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$(cd "${1:-$here/../../build/local}" && pwd)"
+count="${2:-1000}"
+service="$build/service/torvo-service"
+bench="$build/sync/bench/sync_bench"
+for f in "$service" "$bench"; do [ -x "$f" ] || { echo "missing $f: build the torvo-service and sync_bench targets" >&2; exit 1; }; done
+command -v wget >/dev/null || { echo "wget is missing: run scripts/setup.sh" >&2; exit 1; }
+
+work="$(mktemp -d /tmp/torvo-sync-bench.XXXXXX)"
+pid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+id="bench user"
+"$service" user add --data "$work/data" "$id" >/dev/null
+python3 "$here/make_pngs.py" "$work/png" "$count"
+echo "bench: adding $count images of $(stat -c %s "$work/png/0000.png") bytes to the service"
+for f in "$work"/png/*.png; do
+  "$service" image add --data "$work/data" "$id" "$f" --name "$(basename "$f" .png)" >/dev/null
+done
+
+"$service" serve --data "$work/data" --port 0 --ready-file "$work/ready" 2>/dev/null &
+pid=$!
+for _ in $(seq 100); do [ -s "$work/ready" ] && break; sleep 0.05; done
+host="$(cat "$work/ready")"
+echo "bench: service on $host"
+
+# The same addresses the sync asks for, for wget.
+curl -s --noproxy '*' "http://$host/imgList.php?tid=bench%20user" >"$work/list"
+python3 - "$work/list" >"$work/urls" <<'PY'
+import sys
+fields = open(sys.argv[1], encoding="cp949").read().split("|")
+for name in fields[1:]:
+    print(fields[0] + "/" + name + ".png")
+PY
+echo "bench: list names $(wc -l <"$work/urls") images"
+
+wget_runs=()
+# Each run into a new folder, and nothing removed until the end (see sync_bench.cpp).
+for run in 1 2 3 4 5; do
+  start=$(date +%s%N)
+  wget -q --no-proxy -i "$work/urls" -P "$work/wget-$run"
+  end=$(date +%s%N)
+  wget_runs+=($(( (end - start) / 1000 )))
+  got=$(ls "$work/wget-$run" | wc -l)
+  [ "$got" -eq "$count" ] || { echo "wget fetched $got of $count files" >&2; exit 1; }
+done
+wget_us=$(printf '%s\n' "${wget_runs[@]}" | sort -n | sed -n 3p)
+
+TORVO_BENCH_HOST="$host" TORVO_BENCH_ID="$id" TORVO_BENCH_DIR="$work/sync" \
+  "$bench" --benchmark_format=json --benchmark_out="$work/bench.json" --benchmark_out_format=json >/dev/null
+
+python3 - "$work/bench.json" "$wget_us" "$count" <<'PY'
+import json, sys
+data = json.load(open(sys.argv[1]))
+wget_s = int(sys.argv[2]) / 1e6
+count = int(sys.argv[3])
+runs = {}
+for b in data["benchmarks"]:
+    if b.get("error_occurred"):
+        sys.exit("bench: %s failed: %s" % (b["name"], b.get("error_message")))
+    runs[b["name"].split("/")[0]] = b
+ms = lambda b: b["real_time"] * {"ms": 1, "us": 1e-3, "ns": 1e-6, "s": 1e3}[b["time_unit"]]
+sync_ms = ms(runs["SyncNonePresent"])
+present_ms = ms(runs["SyncAllPresent"])
+list_ms = ms(runs["ListFetch"])
+sync_rate = count / (sync_ms / 1000)
+wget_rate = count / wget_s
+ratio = sync_rate / wget_rate
+print("bench: wget -i          %8.1f ms  %7.0f files/s (median of 5)" % (wget_s * 1000, wget_rate))
+print("bench: sync, none here  %8.1f ms  %7.0f files/s (mean of 5)" % (sync_ms, sync_rate))
+print("bench: ratio sync/wget  %8.2f     (target >= 1.2)" % ratio)
+print("bench: list fetch       %8.2f ms" % list_ms)
+print("bench: sync, all here   %8.2f ms  (target <= list + 50 ms = %.2f ms)" % (present_ms, list_ms + 50))
+ok = ratio >= 1.2 and present_ms <= list_ms + 50
+print("bench: %s" % ("targets met" if ok else "TARGETS MISSED"))
+sys.exit(0 if ok else 1)
+PY

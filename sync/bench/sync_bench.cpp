@@ -1,0 +1,99 @@
+// Sync speed against a running service: the list alone, a sync that downloads every image, and a
+// sync that finds every image present. run_sync_bench.sh starts the service, fills the album and
+// compares with wget; run alone, set TORVO_BENCH_HOST (host:port) and TORVO_BENCH_ID (identity).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/http.h"
+#include "sync/image_list.h"
+#include "sync/sync_loop.h"
+
+namespace {
+
+using namespace torvo;
+using namespace torvo::sync;
+
+std::string Env(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+struct Setting {
+  std::string host = Env("TORVO_BENCH_HOST", "127.0.0.1:8765");
+  std::u16string identity = FromUtf8(Env("TORVO_BENCH_ID", "bench"));
+  // Each benchmark makes its own folders under this one; nothing is removed.
+  std::filesystem::path folder = Env("TORVO_BENCH_DIR", "/tmp/torvo-sync-bench");
+};
+
+const Setting& Settings() {
+  static Setting setting;
+  return setting;
+}
+
+SyncOutcome SyncOnce(benchmark::State& state, const std::filesystem::path& folder) {
+  // A fresh client per sync: the connection is made inside the measured time, as on a first press.
+  HttpClient client;
+  SyncObserver observer;
+  SyncOutcome outcome = RunSync({Settings().host, Settings().identity, folder},
+                                [&](const std::string& url) { return client.Get(url); }, observer);
+  if (outcome.end != SyncEnd::Finished || outcome.failed != 0) {
+    state.SkipWithError(("sync did not finish cleanly: " + ToUtf8(DescribeOutcome(outcome))).c_str());
+  }
+  return outcome;
+}
+
+void ListFetch(benchmark::State& state) {
+  const std::string address = ListAddress(Settings().host, Settings().identity);
+  size_t bytes = 0;
+  for (auto _ : state) {
+    HttpClient client;
+    HttpResult reply = client.Get(address);
+    if (!reply.Success()) state.SkipWithError("the list could not be fetched");
+    bytes = reply.body.size();
+  }
+  state.counters["list_bytes"] = static_cast<double>(bytes);
+}
+
+void SyncNonePresent(benchmark::State& state) {
+  int items = 0;
+  int run = 0;
+  for (auto _ : state) {
+    // A new folder each time and nothing deleted meanwhile: a file system that has just freed
+    // a thousand inodes makes every new file slow to create, which no first sync meets.
+    SyncOutcome outcome = SyncOnce(state, Settings().folder / ("none-present-" + std::to_string(run++)));
+    items = outcome.itemCount;
+    if (outcome.downloaded != outcome.itemCount) state.SkipWithError("not every image was downloaded");
+  }
+  state.counters["files"] = items;
+  state.counters["files_per_second"] =
+      benchmark::Counter(static_cast<double>(items) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void SyncAllPresent(benchmark::State& state) {
+  const std::filesystem::path folder = Settings().folder / "all-present";
+  {
+    HttpClient client;
+    SyncObserver observer;
+    RunSync({Settings().host, Settings().identity, folder}, [&](const std::string& url) { return client.Get(url); },
+            observer);
+  }
+  int items = 0;
+  for (auto _ : state) {
+    SyncOutcome outcome = SyncOnce(state, folder);
+    items = outcome.itemCount;
+    if (outcome.alreadyPresent != outcome.itemCount) state.SkipWithError("an image was fetched again");
+  }
+  state.counters["files"] = items;
+}
+
+BENCHMARK(ListFetch)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+BENCHMARK(SyncNonePresent)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(SyncAllPresent)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
