@@ -11,20 +11,6 @@ namespace {
 
 uint8_t RopIndex(uint32_t rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
 
-// One byte of a ternary raster operation, bit by bit: every set bit k of the truth table
-// contributes the bits where (P, S, D) equal the bits of k.
-inline uint8_t ApplyRop(uint8_t index, uint8_t p, uint8_t s, uint8_t d) {
-  uint8_t result = 0;
-  for (int k = 0; k < 8; ++k) {
-    if (!((index >> k) & 1)) continue;
-    uint8_t term = (k & 4) ? p : static_cast<uint8_t>(~p);
-    term &= (k & 2) ? s : static_cast<uint8_t>(~s);
-    term &= (k & 1) ? d : static_cast<uint8_t>(~d);
-    result |= term;
-  }
-  return result;
-}
-
 // Source pixels of one row converted to the destination's pixel size.
 void ConvertRow(const uint8_t* src, int32_t srcBytes, uint8_t* out, int32_t outBytes,
                 int32_t pixels) {
@@ -172,15 +158,47 @@ bool BitBlt(DeviceContext* dest, int32_t destLeft, int32_t destTop, int32_t widt
                  s->bytesPerPixel(), source.data() + rowBytes * r, dBytes, cols);
     }
   }
+  // With the brush fixed, each bit of the result depends on S and D alone: four masks, one per
+  // (S, D) combination, say which bits come out set. The brush repeats every pixel, so the masks
+  // repeat every 24 bytes (24-bit) or 8 bytes (32-bit) and the work goes a 64-bit word at a time.
   const ColorRef brush = dest->brushColor();
   const uint8_t pattern[4] = {static_cast<uint8_t>(brush >> 16), static_cast<uint8_t>(brush >> 8),
                               static_cast<uint8_t>(brush), 0};
   const uint8_t index = RopIndex(rop);
+  uint8_t laneMask[4][4];  // [S << 1 | D][byte of the pixel]
+  for (int sd = 0; sd < 4; ++sd) {
+    const uint8_t whenSet = ((index >> (4 | sd)) & 1) ? 0xFF : 0x00;
+    const uint8_t whenClear = ((index >> sd) & 1) ? 0xFF : 0x00;
+    for (int lane = 0; lane < dBytes; ++lane) {
+      laneMask[sd][lane] = static_cast<uint8_t>((pattern[lane] & whenSet) | (~pattern[lane] & whenClear));
+    }
+  }
+  const int periodWords = dBytes == 3 ? 3 : 1;
+  uint64_t wordMask[4][3] = {};
+  for (int sd = 0; sd < 4; ++sd) {
+    for (int w = 0; w < periodWords; ++w) {
+      for (int i = 0; i < 8; ++i) {
+        wordMask[sd][w] |= static_cast<uint64_t>(laneMask[sd][(w * 8 + i) % dBytes]) << (8 * i);
+      }
+    }
+  }
   for (int32_t r = 0; r < rows; ++r) {
     uint8_t* out = d.TopDownRow(destY + r) + static_cast<size_t>(destX) * dBytes;
     const uint8_t* in = usesSource ? source.data() + rowBytes * r : nullptr;
-    for (size_t b = 0; b < rowBytes; ++b) {
-      out[b] = ApplyRop(index, pattern[b % dBytes], in ? in[b] : 0, out[b]);
+    size_t b = 0;
+    for (int w = 0; b + 8 <= rowBytes; b += 8, w = (w + 1 == periodWords) ? 0 : w + 1) {
+      uint64_t S = 0, D;
+      if (in) std::memcpy(&S, in + b, 8);
+      std::memcpy(&D, out + b, 8);
+      const uint64_t R = (wordMask[3][w] & S & D) | (wordMask[2][w] & S & ~D) |
+                         (wordMask[1][w] & ~S & D) | (wordMask[0][w] & ~S & ~D);
+      std::memcpy(out + b, &R, 8);
+    }
+    for (; b < rowBytes; ++b) {
+      const int lane = static_cast<int>(b % dBytes);
+      const uint8_t S = in ? in[b] : 0, D = out[b];
+      out[b] = static_cast<uint8_t>((laneMask[3][lane] & S & D) | (laneMask[2][lane] & S & ~D) |
+                                    (laneMask[1][lane] & ~S & D) | (laneMask[0][lane] & ~S & ~D));
     }
   }
   dest->Changed(destX, destY, cols, rows);

@@ -81,6 +81,46 @@ TEST(BitBltTest, TruthTableOfEveryKindOfOperation) {
   }
 }
 
+// Every one of the 256 truth tables, on rows long enough for the word-at-a-time path and odd
+// enough for its tail, against the definition taken bit by bit.
+TEST(BitBltTest, AllTruthTablesBitByBit) {
+  const ColorRef brush = Rgb(0x12, 0x3C, 0xA5);
+  for (int32_t bpp : {24, 32}) {
+    for (uint32_t index = 0; index < 256; ++index) {
+      Canvas src(13, 2, 24), dst(13, 2, bpp);
+      uint32_t seed = index * 7919 + static_cast<uint32_t>(bpp);
+      for (Canvas* c : {&src, &dst})
+        for (int32_t y = 0; y < 2; ++y)
+          for (int32_t b = 0; b < c->bitmap->stride(); ++b) {
+            seed = seed * 1664525u + 1013904223u;
+            c->bitmap->ScanLine(y)[b] = static_cast<uint8_t>(seed >> 24);
+          }
+      std::vector<uint8_t> before(dst.bitmap->ScanLine(0), dst.bitmap->ScanLine(0) + 2 * dst.bitmap->stride());
+      dst.dc->SetBrushColor(brush);
+      ASSERT_TRUE(BitBlt(dst.dc.get(), 0, 0, 13, 2, src.dc.get(), 0, 0, (index << 16) | 0x1234));
+      const int32_t bytes = bpp / 8;
+      const uint8_t pattern[4] = {0xA5, 0x3C, 0x12, 0};
+      for (int32_t y = 0; y < 2; ++y) {
+        for (int32_t b = 0; b < dst.bitmap->stride(); ++b) {
+          const uint8_t old = before[static_cast<size_t>(y * dst.bitmap->stride() + b)];
+          uint8_t expected = old;  // bytes past the last pixel stay
+          if (b < 13 * bytes) {
+            const int32_t x = b / bytes, lane = b % bytes;
+            const uint8_t S = lane < 3 ? src.bitmap->ScanLine(y)[3 * x + lane] : 0;
+            const uint8_t P = pattern[lane];
+            expected = 0;
+            for (int bit = 0; bit < 8; ++bit) {
+              int k = ((P >> bit) & 1) << 2 | ((S >> bit) & 1) << 1 | ((old >> bit) & 1);
+              expected |= static_cast<uint8_t>(((index >> k) & 1) << bit);
+            }
+          }
+          ASSERT_EQ(dst.bitmap->ScanLine(y)[b], expected) << "rop " << index << " bpp " << bpp << " byte " << b;
+        }
+      }
+    }
+  }
+}
+
 TEST(BitBltTest, BrushIsWhiteUnlessSetAndKeepsChannelOrder) {
   Canvas dst(1, 1, 24);
   ASSERT_TRUE(BitBlt(dst.dc.get(), 0, 0, 1, 1, nullptr, 0, 0, PATCOPY));
