@@ -169,7 +169,7 @@ void BM_BlockTransfer_SrcInvert(benchmark::State& state) {
 }
 
 void Sizes(benchmark::internal::Benchmark* b) {
-  b->Args({4096, 4096})->Args({200, 160})->Unit(benchmark::kMillisecond)->UseRealTime();
+  b->Args({4096, 4096})->Args({200, 160})->Unit(benchmark::kMillisecond);
 }
 
 void PresetSizes(benchmark::internal::Benchmark* b) {
@@ -177,7 +177,7 @@ void PresetSizes(benchmark::internal::Benchmark* b) {
     b->Args({4096, 4096, preset});
     b->Args({200, 160, preset});
   }
-  b->ArgNames({"w", "h", "preset"})->Unit(benchmark::kMillisecond)->UseRealTime();
+  b->ArgNames({"w", "h", "preset"})->Unit(benchmark::kMillisecond);
 }
 
 BENCHMARK(BM_Yardstick_ReadWrite3)->Apply(Sizes);

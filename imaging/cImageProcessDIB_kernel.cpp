@@ -136,9 +136,8 @@ bool cImageProcessDIB::ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer
   if (!prepared) return false;
 
   // The end state of "copy cImage into cBuffer, filter cImage into cBuffer, copy cBuffer back"
-  // in one sweep: each scan line is filtered into cBuffer and copied back into cImage at once.
-  // cImage's lines are overwritten as the sweep passes them, so the last h original lines are
-  // kept aside for the lines above that still need them.
+  // in one sweep up the picture: each filtered line goes to cBuffer at once, and back into
+  // cImage h lines later, when no line still to be filtered reads the original any more.
   const uint32_t start = TickCountMs();
   const int32_t width = cImage.Width(), height = cImage.Height();
   const int32_t lMax = 3 * (width - 1 - h);
@@ -156,31 +155,27 @@ bool cImageProcessDIB::ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer
       std::memcpy(to, from, bytes);
     }
   };
-  std::vector<uint8_t> kept(static_cast<size_t>(h) * rowBytes);
-  std::vector<uint8_t> filtered(rowBytes);
-  auto keptLine = [&](int32_t y) { return kept.data() + static_cast<size_t>(y % h) * rowBytes; };
+  auto imageLine = [&](int32_t y) { return image + static_cast<int64_t>(y) * stride; };
+  auto isInterior = [&](int32_t y) { return y >= h && y <= height - 1 - h; };
+  // Filtered lines waiting to go back into cImage: h + 1 of them.
+  std::vector<uint8_t> pending(static_cast<size_t>(h + 1) * rowBytes);
+  auto pendingLine = [&](int32_t y) { return pending.data() + static_cast<size_t>(y % (h + 1)) * rowBytes; };
   const uint8_t* rows[9];
   for (int32_t y = 0; y < height; ++y) {
-    uint8_t* imageLine = image + static_cast<int64_t>(y) * stride;
     uint8_t* bufferLine = buffer + static_cast<int64_t>(y) * stride;
-    const bool interior = y >= h && y <= height - 1 - h;
-    if (!interior) {
-      store(bufferLine, imageLine, rowBytes);
-      std::memcpy(keptLine(y), imageLine, rowBytes);
-      continue;
+    if (!isInterior(y)) {
+      store(bufferLine, imageLine(y), rowBytes);
+    } else {
+      for (int32_t k = 0; k <= 2 * h; ++k) rows[k] = imageLine(y + k - h);
+      uint8_t* filtered = pendingLine(y);
+      prepared->Run(rows, filtered, 3 * h, 3 * (width - 2 * h));
+      // The frame of h pixels keeps the picture's own bytes.
+      std::memcpy(filtered, imageLine(y), static_cast<size_t>(3 * h));
+      std::memcpy(filtered + 3 * (width - h), imageLine(y) + 3 * (width - h), static_cast<size_t>(3 * h));
+      store(bufferLine, filtered, rowBytes);
     }
-    for (int32_t k = 0; k <= 2 * h; ++k) {
-      int32_t line = y + k - h;
-      rows[k] = line < y ? keptLine(line) : image + static_cast<int64_t>(line) * stride;
-    }
-    prepared->Run(rows, filtered.data(), 3 * h, 3 * (width - 2 * h));
-    // The frame of h pixels keeps the picture's own bytes.
-    std::memcpy(filtered.data(), imageLine, static_cast<size_t>(3 * h));
-    std::memcpy(filtered.data() + 3 * (width - h), imageLine + 3 * (width - h),
-                static_cast<size_t>(3 * h));
-    std::memcpy(keptLine(y), imageLine, rowBytes);
-    store(bufferLine, filtered.data(), rowBytes);
-    store(imageLine, filtered.data(), rowBytes);
+    // Line y - h was read for the last time just now.
+    if (y >= h && isInterior(y - h)) store(imageLine(y - h), pendingLine(y - h), rowBytes);
   }
   if (stream) StreamingCopyDone();
   for (int32_t x = 3 * h; x <= lMax; x += 3) RaiseProgress(x);
