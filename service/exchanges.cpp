@@ -188,7 +188,7 @@ void Service::FolderList(const std::string& identity, const std::vector<Fault>& 
   if (user && user->signedIn && !effects.signedOut) {
     body = uploadHost_;
     for (const auto& folder : store_.Folders(user->id)) {
-      body += "|" + ToCp949OrQuestionMarks(folder.name) + "^" + std::to_string(folder.number);
+      body.append("|").append(ToCp949OrQuestionMarks(folder.name)).append("^").append(std::to_string(folder.number));
     }
   }
   Respond(response, effects, 200, std::move(body), kTextType, Padding::FolderEntry);
@@ -200,7 +200,7 @@ void Service::ImageList(const std::string& identity, const std::vector<Fault>& f
   std::string body = "0";
   if (user && user->signedIn && !effects.signedOut) {
     body = imageBase_ + "/img/" + PercentEncodeSegment(ToCp949OrQuestionMarks(user->identity));
-    for (const auto& image : store_.Images(user->id)) body += "|" + ToCp949OrQuestionMarks(image.name);
+    for (const auto& image : store_.Images(user->id)) body.append("|").append(ToCp949OrQuestionMarks(image.name));
   }
   Respond(response, effects, 200, std::move(body), kTextType, Padding::ImageName);
 }

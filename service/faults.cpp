@@ -163,17 +163,17 @@ std::string FormatFault(const Fault& fault) {
     case FaultKind::Delay:
     case FaultKind::Status:
     case FaultKind::Split:
-    case FaultKind::Huge: text += "=" + std::to_string(fault.value); break;
+    case FaultKind::Huge: text.append("=").append(std::to_string(fault.value)); break;
     case FaultKind::Drop:
-      if (fault.value >= 0) text += "=" + std::to_string(fault.value);
+      if (fault.value >= 0) text.append("=").append(std::to_string(fault.value));
       break;
-    case FaultKind::Reply: text += "=" + PercentEncodeSegment(fault.reply); break;
+    case FaultKind::Reply: text.append("=").append(PercentEncodeSegment(fault.reply)); break;
     case FaultKind::SignedOut:
     case FaultKind::NotANumber: break;
   }
-  if (fault.kind == FaultKind::Split) text += ",pause=" + std::to_string(fault.pauseMs);
-  if (fault.times > 0) text += ",times=" + std::to_string(fault.times);
-  if (!fault.match.empty()) text += ",match=" + PercentEncodeSegment(fault.match);
+  if (fault.kind == FaultKind::Split) text.append(",pause=").append(std::to_string(fault.pauseMs));
+  if (fault.times > 0) text.append(",times=").append(std::to_string(fault.times));
+  if (!fault.match.empty()) text.append(",match=").append(PercentEncodeSegment(fault.match));
   return text;
 }
 

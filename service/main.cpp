@@ -3,7 +3,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -49,10 +51,11 @@ Administration (works while the service runs):
   torvo-service folder add --data DIR IDENTITY NAME [--number N]
   torvo-service folder list --data DIR IDENTITY
   torvo-service image list --data DIR IDENTITY
-  torvo-service image add --data DIR IDENTITY FILE.png [--name NAME] [--folder N] [--private]
+  torvo-service image add --data DIR IDENTITY FILE... [--name NAME] [--folder N] [--private]
                 [--url URL] [--title TITLE] [--note NOTE]
 
-  Without --name, "image add" names the image as an upload would (14 digits).
+  "image add" stores each file as it is, named as an upload would be (14 digits), or with
+  --name (one file) under any name without "|" or control characters, to try the clients.
 
   torvo-service --help | --version
 )";
@@ -137,7 +140,9 @@ Options Parse(std::vector<std::string> args) {
 }
 
 // Refuses options the command does not take and a wrong number of arguments.
-void Expect(const Options& options, const std::string& command, std::vector<std::string> allowed, size_t arguments) {
+void Expect(const Options& options, const std::string& command, std::vector<std::string> allowed, size_t arguments,
+            size_t mostArguments = 0) {
+  mostArguments = std::max(arguments, mostArguments);
   allowed.push_back("data");
   for (const auto& name : options.given) {
     if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
@@ -145,8 +150,9 @@ void Expect(const Options& options, const std::string& command, std::vector<std:
     }
   }
   if (options.data.empty()) throw UsageError(command + " needs --data DIR");
-  if (options.positional.size() != arguments) {
-    throw UsageError(command + " takes " + std::to_string(arguments) + " argument" + (arguments == 1 ? "" : "s"));
+  if (options.positional.size() < arguments || options.positional.size() > mostArguments) {
+    throw UsageError(command + " takes " + std::to_string(arguments) + (mostArguments > arguments ? " or more" : "") +
+                     " argument" + (arguments == 1 ? "" : "s"));
   }
 }
 
@@ -270,12 +276,10 @@ int FolderCommand(const Options& options, const std::string& action) {
 
 int ImageCommand(const Options& options, const std::string& action) {
   if (action == "add") {
-    Expect(options, "image add", {"name", "folder", "private", "url", "title", "note"}, 2);
+    Expect(options, "image add", {"name", "folder", "private", "url", "title", "note"}, 2, SIZE_MAX);
+    if (options.name && options.positional.size() != 2) throw UsageError("--name goes with one file");
     Store store(options.data);
     User user = RequireUser(store, options.positional[0]);
-    std::ifstream file(options.positional[1], std::ios::binary);
-    if (!file) throw StoreError("cannot read " + options.positional[1]);
-    std::string png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     NewImage fields;
     fields.folder = options.folder.value_or(0);
     if (fields.folder != 0 && !store.HasFolder(user.id, fields.folder)) {
@@ -285,9 +289,15 @@ int ImageCommand(const Options& options, const std::string& action) {
     fields.url = options.url;
     fields.title = options.title;
     fields.note = options.note;
-    Image image = options.name ? store.AddNamedImage(user.id, *options.name, fields, png)
-                                               : store.AddImage(user.id, fields, png);
-    std::cout << image.name << "\n";
+    for (size_t i = 1; i < options.positional.size(); ++i) {
+      // Stored as it is: tests may want the album to hold a file that is not a picture.
+      std::ifstream file(options.positional[i], std::ios::binary);
+      if (!file) throw StoreError("cannot read " + options.positional[i]);
+      std::string png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      Image image = options.name ? store.AddNamedImage(user.id, *options.name, fields, png)
+                                 : store.AddImage(user.id, fields, png);
+      std::cout << image.name << "\n";
+    }
     return 0;
   }
   if (action != "list") throw UsageError("image takes add or list");
