@@ -1,0 +1,199 @@
+#include "platform/desktop/capture.h"
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/error.h"
+
+namespace torvo::desktop {
+
+namespace {
+
+template <typename Reply>
+struct Freed {
+  Reply* reply;
+  explicit Freed(Reply* r) : reply(r) {}
+  ~Freed() { std::free(reply); }
+  Reply* operator->() const { return reply; }
+  explicit operator bool() const { return reply != nullptr; }
+};
+
+// The bit position and width of a colour mask, to read any true-colour pixel.
+struct Channel {
+  int shift = 0;
+  int bits = 0;
+  explicit Channel(uint32_t mask) {
+    if (!mask) return;
+    while (!(mask & 1)) { mask >>= 1; ++shift; }
+    while (mask & 1) { mask >>= 1; ++bits; }
+  }
+  uint8_t Read(uint32_t pixel) const {
+    if (!bits) return 0;
+    uint32_t v = (pixel >> shift) & ((1u << bits) - 1);
+    return static_cast<uint8_t>(bits >= 8 ? v >> (bits - 8) : (v * 255) / ((1u << bits) - 1));
+  }
+};
+
+}  // namespace
+
+ScreenGrabber::ScreenGrabber() {
+  int screenNumber = 0;
+  connection_ = xcb_connect(nullptr, &screenNumber);
+  if (xcb_connection_has_error(connection_)) {
+    xcb_disconnect(connection_);
+    connection_ = nullptr;
+    throw TorvoError(kErrFileNotFound, ProgramName(), "화면을 열 수 없습니다 (DISPLAY를 확인하세요).");
+  }
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+  for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
+  root_ = it.data->root;
+  screenWidth_ = it.data->width_in_pixels;
+  screenHeight_ = it.data->height_in_pixels;
+  rootDepth_ = it.data->root_depth;
+  rootVisual_ = it.data->root_visual;
+}
+
+ScreenGrabber::~ScreenGrabber() {
+  if (connection_) xcb_disconnect(connection_);
+}
+
+ScreenArea ScreenGrabber::WholeScreen() const {
+  ScreenArea area;
+  area.window = root_;
+  area.width = screenWidth_;
+  area.height = screenHeight_;
+  area.source = CaptureSource::kWholeScreen;
+  return area;
+}
+
+bool ScreenGrabber::ClientArea(uint32_t window, CaptureSource source, ScreenArea& area) {
+  if (!window || window == root_) return false;
+  Freed geometry(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
+  Freed where(xcb_translate_coordinates_reply(connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr));
+  if (!geometry || !where || geometry->width == 0 || geometry->height == 0) return false;
+  area.window = window;
+  area.left = where->dst_x;
+  area.top = where->dst_y;
+  area.width = geometry->width;
+  area.height = geometry->height;
+  area.source = source;
+  // A window wholly off the screen shows nothing to capture.
+  return area.left < screenWidth_ && area.top < screenHeight_ && area.left + area.width > 0 &&
+         area.top + area.height > 0;
+}
+
+uint32_t ScreenGrabber::TopmostViewableChild() {
+  Freed tree(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr));
+  if (!tree) return 0;
+  const xcb_window_t* children = xcb_query_tree_children(tree.reply);
+  // Children come bottom to top.
+  for (int i = xcb_query_tree_children_length(tree.reply) - 1; i >= 0; --i) {
+    Freed attributes(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, children[i]), nullptr));
+    if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+        attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT && !attributes->override_redirect)
+      return children[i];
+  }
+  return 0;
+}
+
+ScreenArea ScreenGrabber::ForegroundClientArea() {
+  static const char kActive[] = "_NET_ACTIVE_WINDOW";
+  Freed atom(xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 1, sizeof kActive - 1, kActive), nullptr));
+  bool windowManager = false;
+  uint32_t window = 0;
+  if (atom && atom->atom != XCB_ATOM_NONE) {
+    Freed property(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, root_, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    if (property && property->type == XCB_ATOM_WINDOW && xcb_get_property_value_length(property.reply) >= 4) {
+      windowManager = true;
+      window = *static_cast<const uint32_t*>(xcb_get_property_value(property.reply));
+    }
+  }
+  ScreenArea area;
+  if (windowManager) {
+    if (ClientArea(window, CaptureSource::kActiveWindow, area)) return area;
+  } else if (ClientArea(TopmostViewableChild(), CaptureSource::kTopmostWindow, area)) {
+    return area;
+  }
+  return WholeScreen();
+}
+
+std::unique_ptr<gdi::Bitmap> ScreenGrabber::Grab(const ScreenArea& area, int32_t left, int32_t top,
+                                                 int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return nullptr;
+  auto bitmap = gdi::Bitmap::Create(width, height, gdi::DeviceContext::kScreenBitsPerPixel);
+  if (!bitmap) return nullptr;
+  // The part of the rectangle that lies on the screen; the rest stays black.
+  const int64_t x0 = std::max<int64_t>(int64_t{area.left} + left, 0);
+  const int64_t y0 = std::max<int64_t>(int64_t{area.top} + top, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t{area.left} + left + width, screenWidth_);
+  const int64_t y1 = std::min<int64_t>(int64_t{area.top} + top + height, screenHeight_);
+  if (x1 <= x0 || y1 <= y0) return bitmap;
+  const int32_t offsetX = static_cast<int32_t>(x0 - area.left - left);
+  const int32_t offsetY = static_cast<int32_t>(y0 - area.top - top);
+  const int32_t w = static_cast<int32_t>(x1 - x0);
+
+  const xcb_setup_t* setup = xcb_get_setup(connection_);
+  int bitsPerPixel = 0, pad = 32;
+  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
+    if (f.data->depth == rootDepth_) {
+      bitsPerPixel = f.data->bits_per_pixel;
+      pad = f.data->scanline_pad;
+    }
+  }
+  uint32_t masks[3] = {0xFF0000, 0xFF00, 0xFF};
+  for (auto s = xcb_setup_roots_iterator(setup); s.rem; xcb_screen_next(&s)) {
+    for (auto d = xcb_screen_allowed_depths_iterator(s.data); d.rem; xcb_depth_next(&d)) {
+      for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+        if (v.data->visual_id == rootVisual_) {
+          masks[0] = v.data->red_mask;
+          masks[1] = v.data->green_mask;
+          masks[2] = v.data->blue_mask;
+        }
+      }
+    }
+  }
+  const bool lsbFirst = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+  const bool plain32 = bitsPerPixel == 32 && lsbFirst && masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF;
+  const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
+  const int bytesPerPixel = bitsPerPixel / 8;
+  if (bytesPerPixel < 1 || bytesPerPixel > 4) return bitmap;
+
+  // Fetched in bands so that no single reply grows beyond a few megabytes.
+  const int64_t stride = ((int64_t{w} * bitsPerPixel + pad - 1) / pad) * (pad / 8);
+  const int64_t bandRows = std::max<int64_t>(1, (4 << 20) / stride);
+  for (int64_t y = y0; y < y1; y += bandRows) {
+    const int64_t rows = std::min(bandRows, y1 - y);
+    Freed image(xcb_get_image_reply(
+        connection_,
+        xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<int16_t>(x0), static_cast<int16_t>(y),
+                      static_cast<uint16_t>(w), static_cast<uint16_t>(rows), ~0u),
+        nullptr));
+    if (!image) continue;
+    const uint8_t* data = xcb_get_image_data(image.reply);
+    if (xcb_get_image_data_length(image.reply) < stride * rows) continue;
+    for (int64_t r = 0; r < rows; ++r) {
+      const uint8_t* from = data + r * stride;
+      uint8_t* to = bitmap->TopDownRow(static_cast<int32_t>(y - y0 + offsetY + r)) + int64_t{offsetX} * 4;
+      if (plain32) {
+        std::memcpy(to, from, static_cast<size_t>(w) * 4);
+        continue;
+      }
+      for (int32_t x = 0; x < w; ++x, from += bytesPerPixel, to += 4) {
+        uint32_t pixel = 0;
+        for (int b = 0; b < bytesPerPixel; ++b)
+          pixel |= static_cast<uint32_t>(from[b]) << (lsbFirst ? 8 * b : 8 * (bytesPerPixel - 1 - b));
+        to[0] = blue.Read(pixel);
+        to[1] = green.Read(pixel);
+        to[2] = red.Read(pixel);
+        to[3] = 0;
+      }
+    }
+  }
+  return bitmap;
+}
+
+}  // namespace torvo::desktop

@@ -1,0 +1,31 @@
+// TorvoTool: started by the browser toolbar once per page to keep, with the command line
+// identity ";^;" address ";^;" title ";^;" percent-encoded note.
+#include <QApplication>
+#include <QFont>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "upload/app/FormUpload.h"
+
+int main(int argc, char** argv) {
+  // The command line is the arguments after the program's path, joined with single spaces. It
+  // is the toolbar's text: none of it is an option for the toolkit.
+  std::string commandLine;
+  for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+  int toolkitArgc = 1;
+  QApplication app(toolkitArgc, argv);
+  QApplication::setApplicationName("TorvoTool");
+  QApplication::setDesktopFileName("org.torvo.TorvoTool");
+  QApplication::setFont(QFont("NanumGothic", 9));
+
+  torvo::upload::FormUpload form;
+  try {
+    if (!form.Form_Load(torvo::FromUtf8(commandLine))) return 1;
+  } catch (const torvo::TorvoError& e) {
+    torvo::upload::Tell(torvo::FromUtf8(e.description()));
+    return 1;
+  }
+  form.show();
+  return app.exec();
+}

@@ -1,0 +1,154 @@
+// Runs on an X server of its own (xvfb-run, no window manager): the test plays the window
+// manager where it needs one by setting _NET_ACTIVE_WINDOW itself.
+#include "platform/desktop/capture.h"
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace torvo::desktop {
+namespace {
+
+class X {
+ public:
+  X() {
+    int screen = 0;
+    c = xcb_connect(nullptr, &screen);
+    if (xcb_connection_has_error(c)) throw std::runtime_error("no X server");
+    s = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  }
+  ~X() { xcb_disconnect(c); }
+
+  // A mapped top-level window filled with one colour (0xRRGGBB), shown once this returns.
+  uint32_t Window(int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t rgb, bool overrideRedirect = false) {
+    uint32_t id = xcb_generate_id(c);
+    const uint32_t values[] = {rgb, overrideRedirect ? 1u : 0u};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, id, s->root, x, y, w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      s->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(c, id);
+    // The server paints the background while it maps the window: one round trip is enough.
+    xcb_aux_sync();
+    return id;
+  }
+  void xcb_aux_sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+  void Destroy(uint32_t w) {
+    xcb_destroy_window(c, w);
+    xcb_aux_sync();
+  }
+  void SetActive(const uint32_t* window) {
+    static const char kName[] = "_NET_ACTIVE_WINDOW";
+    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof kName - 1, kName), nullptr);
+    if (window)
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, s->root, atom->atom, XCB_ATOM_WINDOW, 32, 1, window);
+    else
+      xcb_delete_property(c, s->root, atom->atom);
+    std::free(atom);
+    xcb_aux_sync();
+  }
+  xcb_connection_t* c;
+  xcb_screen_t* s;
+};
+
+// Blue, green, red of the pixel at (x, y) counted from the top.
+uint32_t Rgb(const gdi::Bitmap& b, int x, int y) {
+  const uint8_t* p = b.TopDownRow(y) + x * 4;
+  return p[2] << 16 | p[1] << 8 | p[0];
+}
+
+class CaptureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X server";
+    x.SetActive(nullptr);
+  }
+  X x;
+};
+
+TEST_F(CaptureTest, TopmostViewableWindowWithoutAWindowManager) {
+  uint32_t below = x.Window(10, 10, 300, 200, 0x0000FF);
+  uint32_t above = x.Window(50, 40, 120, 70, 0xFF8000);
+  uint32_t tooltip = x.Window(0, 0, 20, 20, 0x00FF00, true);  // override-redirect: not a window in front
+  ScreenGrabber grabber;
+  ScreenArea area = grabber.ForegroundClientArea();
+  EXPECT_EQ(area.source, CaptureSource::kTopmostWindow);
+  EXPECT_EQ(area.window, above);
+  EXPECT_EQ(area.left, 50);
+  EXPECT_EQ(area.top, 40);
+  EXPECT_EQ(area.width, 120);
+  EXPECT_EQ(area.height, 70);
+  auto bitmap = grabber.Grab(area, 0, 0, area.width, area.height);
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(bitmap->bitsPerPixel(), 32);
+  for (auto [px, py] : {std::pair{0, 0}, {119, 0}, {0, 69}, {119, 69}, {60, 35}}) EXPECT_EQ(Rgb(*bitmap, px, py), 0xFF8000u);
+  // A rectangle reaching past the window shows what the screen shows there.
+  auto wider = grabber.Grab(area, -1, -1, 122, 72);
+  EXPECT_EQ(Rgb(*wider, 0, 0), 0x0000FFu);
+  EXPECT_EQ(Rgb(*wider, 1, 1), 0xFF8000u);
+  x.Destroy(tooltip);
+  x.Destroy(above);
+  x.Destroy(below);
+}
+
+TEST_F(CaptureTest, ActiveWindowNamedByTheWindowManager) {
+  uint32_t active = x.Window(30, 20, 100, 60, 0x123456);
+  uint32_t front = x.Window(0, 0, 50, 50, 0xABCDEF);  // covers the active window's corner
+  x.SetActive(&active);
+  ScreenGrabber grabber;
+  ScreenArea area = grabber.ForegroundClientArea();
+  EXPECT_EQ(area.source, CaptureSource::kActiveWindow);
+  EXPECT_EQ(area.window, active);
+  auto bitmap = grabber.Grab(area, 0, 0, area.width, area.height);
+  // What the screen shows: the covering window's corner, then the active window.
+  EXPECT_EQ(Rgb(*bitmap, 0, 0), 0xABCDEFu);
+  EXPECT_EQ(Rgb(*bitmap, 19, 29), 0xABCDEFu);
+  EXPECT_EQ(Rgb(*bitmap, 20, 30), 0x123456u);
+  EXPECT_EQ(Rgb(*bitmap, 99, 59), 0x123456u);
+  x.Destroy(front);
+  x.Destroy(active);
+}
+
+TEST_F(CaptureTest, NoWindowInFrontOrOffScreenGivesTheWholeScreen) {
+  ScreenGrabber grabber;
+  uint32_t none = 0;
+  x.SetActive(&none);
+  ScreenArea area = grabber.ForegroundClientArea();
+  EXPECT_EQ(area.source, CaptureSource::kWholeScreen);
+  EXPECT_EQ(area.left, 0);
+  EXPECT_EQ(area.top, 0);
+  EXPECT_EQ(area.width, grabber.screenWidth());
+  EXPECT_EQ(area.height, grabber.screenHeight());
+
+  uint32_t away = x.Window(static_cast<int16_t>(grabber.screenWidth() + 10), 0, 50, 50, 0x777777);
+  x.SetActive(&away);
+  EXPECT_EQ(grabber.ForegroundClientArea().source, CaptureSource::kWholeScreen);
+  uint32_t gone = 0x7FFFFFF0;  // a window that does not exist
+  x.SetActive(&gone);
+  EXPECT_EQ(grabber.ForegroundClientArea().source, CaptureSource::kWholeScreen);
+  x.Destroy(away);
+
+  x.SetActive(nullptr);  // a bare server with nothing mapped
+  EXPECT_EQ(grabber.ForegroundClientArea().source, CaptureSource::kWholeScreen);
+}
+
+TEST_F(CaptureTest, PartlyOffScreenWindowKeepsItsSizeWithBlackOutside) {
+  ScreenGrabber grabber;
+  const int16_t left = static_cast<int16_t>(grabber.screenWidth() - 30);
+  uint32_t edge = x.Window(left, 5, 80, 40, 0xFFFFFF);
+  x.SetActive(&edge);
+  ScreenArea area = grabber.ForegroundClientArea();
+  ASSERT_EQ(area.source, CaptureSource::kActiveWindow);
+  auto bitmap = grabber.Grab(area, 0, 0, area.width, area.height);
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(bitmap->width(), 80);
+  EXPECT_EQ(Rgb(*bitmap, 29, 10), 0xFFFFFFu);
+  EXPECT_EQ(Rgb(*bitmap, 30, 10), 0x000000u);
+  EXPECT_EQ(Rgb(*bitmap, 79, 39), 0x000000u);
+  EXPECT_EQ(grabber.Grab(area, 0, 0, 0, 10), nullptr);
+  x.Destroy(edge);
+}
+
+}  // namespace
+}  // namespace torvo::desktop

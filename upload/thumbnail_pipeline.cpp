@@ -1,0 +1,121 @@
+#include "upload/thumbnail_pipeline.h"
+
+#include <FreeImage.h>
+
+#include <system_error>
+
+#include "platform/arithmetic.h"
+#include "platform/error.h"
+#include "platform/workfolder.h"
+#include "upload/picture_file.h"
+#include "upload/thumbnail_size.h"
+
+namespace torvo::upload {
+
+namespace fs = std::filesystem;
+
+bool DirExists(const fs::path& path) { return FolderExists(path); }
+
+fs::path WorkFile(const fs::path& folder, const char* name) {
+  return FindNoCase(folder, name).value_or(folder / name);
+}
+
+void EnsureWorkFolder(const fs::path& folder) {
+  if (DirExists(folder)) return;
+  std::error_code ec;
+  fs::create_directory(folder, ec);
+  if (ec || !DirExists(folder))
+    throw TorvoError(kErrPathFileAccess, ProgramName(),
+                     "작업 폴더를 만들 수 없습니다: " + folder.string() + (ec ? " (" + ec.message() + ")" : ""));
+}
+
+namespace {
+
+struct Unloader {
+  void operator()(FIBITMAP* dib) const { FreeImage_Unload(dib); }
+};
+using Dib = std::unique_ptr<FIBITMAP, Unloader>;
+
+// FreeImage is initialised for the pipeline and de-initialised after it, however it ends.
+struct FreeImageSession {
+  FreeImageSession() { FreeImage_Initialise(FALSE); }
+  ~FreeImageSession() { FreeImage_DeInitialise(); }
+};
+
+Dib LoadBmp(const fs::path& file) {
+  ResetFreeImageMessage();
+  Dib dib(FreeImage_Load(FIF_BMP, file.c_str(), 0));
+  if (!dib) throw TorvoError(kErrFileNotFound, ProgramName(), FileProblem("작업 파일을 읽을 수 없습니다", file));
+  return dib;
+}
+
+void Save(FREE_IMAGE_FORMAT format, FIBITMAP* dib, const fs::path& file) {
+  ResetFreeImageMessage();
+  if (!FreeImage_Save(format, dib, file.c_str(), 0))
+    throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("작업 파일을 쓸 수 없습니다", file));
+}
+
+void Delete(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::remove(file, ec) || ec)
+    throw TorvoError(kErrPathFileAccess, ProgramName(),
+                     "작업 파일을 지울 수 없습니다: " + file.string() + (ec ? " (" + ec.message() + ")" : ""));
+}
+
+void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state) {
+  EnsureWorkFolder(OutputDir);
+  FreeImageSession session;
+  const fs::path capture = WorkFile(OutputDir, kCaptureFile);
+  Dib loaded = LoadBmp(capture);
+  state.OutputHeight = ToInt16(FreeImage_GetHeight(loaded.get()));
+  state.OutputWidth = ToInt16(FreeImage_GetWidth(loaded.get()));
+  const ThumbnailExtent size = ThumbnailSize(state.OutputWidth, state.OutputHeight);
+
+  Dib scaled(FreeImage_Rescale(loaded.get(), size.width, size.height, FILTER_BOX));
+  loaded.reset();
+  const fs::path scaledFile = WorkFile(OutputDir, kScaledFile);
+  if (!scaled) throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("그림을 줄일 수 없습니다", capture));
+  Save(FIF_BMP, scaled.get(), scaledFile);
+  scaled.reset();
+  Delete(capture);
+
+  {
+    gdi::Picture picture = LoadPicture(scaledFile);
+    state.cDibImage.CreateFromPicture(picture);
+  }
+  if (!state.cDibImage.hdc() || !state.cDibBuffer.Create(size.width, size.height))
+    throw TorvoError(kErrPathFileAccess, ProgramName(), "썸네일을 만들 메모리가 부족합니다: " + scaledFile.string());
+
+  state.cProcessor = std::make_unique<cImageProcessDIB>();
+  state.cProcessor->FilterType(cImageProcessDIB::FilterSharpen);
+  state.cProcessor->ProcessImage(state.cDibImage, state.cDibBuffer);
+
+  picImage.Resize(state.cDibImage.Width(), state.cDibImage.Height());
+  state.cDibImage.PaintPicture(&picImage, 0, 0, -1, -1, 0, 0, gdi::SRCCOPY);
+  const fs::path drawnFile = WorkFile(OutputDir, kDrawnFile);
+  SavePicture(*picImage.Image(), drawnFile);
+  picImage.Clear();
+
+  Dib drawn = LoadBmp(drawnFile);
+  Save(FIF_PNG, drawn.get(), WorkFile(OutputDir, kThumbnailFile));
+  drawn.reset();
+  Delete(scaledFile);
+  Delete(drawnFile);
+}
+
+}  // namespace
+
+void MakeThumbnail(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state) {
+  try {
+    Pipeline(OutputDir, picImage, state);
+  } catch (...) {
+    std::error_code ec;
+    for (const char* name : {kCaptureFile, kScaledFile, kDrawnFile}) {
+      const fs::path file = WorkFile(OutputDir, name);
+      if (fs::is_regular_file(file, ec)) fs::remove(file, ec);
+    }
+    throw;
+  }
+}
+
+}  // namespace torvo::upload

@@ -1,0 +1,46 @@
+#pragma once
+// From the capture "img1.bmp" to the uploaded thumbnail "img.png" in the work folder: scaled by
+// FreeImage (box filter) to the thumbnail size, sharpened, drawn on the picture box, saved and
+// converted to PNG. The BMP work files are gone afterwards.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "imaging/cDIBSection.h"
+#include "imaging/cImageProcessDIB.h"
+#include "upload/canvas.h"
+
+namespace torvo::upload {
+
+inline constexpr char kCaptureFile[] = "img1.bmp";
+inline constexpr char kScaledFile[] = "img2.bmp";
+inline constexpr char kDrawnFile[] = "img3.bmp";
+inline constexpr char kThumbnailFile[] = "img.png";
+
+// The folder exists; any error gives false.
+bool DirExists(const std::filesystem::path& path);
+
+// The entry of the work folder with this name, matched without regard to case, or the plain
+// name when there is none.
+std::filesystem::path WorkFile(const std::filesystem::path& folder, const char* name);
+
+// Creates the work folder (one level) unless it exists; raises kErrPathFileAccess naming it.
+void EnsureWorkFolder(const std::filesystem::path& folder);
+
+// The upload window's thumbnail state: the capture's size, the two surfaces and the processor.
+struct ThumbnailState {
+  int16_t OutputWidth = 0;
+  int16_t OutputHeight = 0;
+  cDIBSection cDibImage;
+  cDIBSection cDibBuffer;
+  std::unique_ptr<cImageProcessDIB> cProcessor;
+};
+
+// Runs the pipeline on OutputDir's "img1.bmp". picImage is the canvas the thumbnail is drawn on
+// and saved from; it is left cleared, sized to the thumbnail. Afterwards state.cDibImage holds
+// the sharpened thumbnail. A file that cannot be read, written or deleted raises a TorvoError
+// whose description names it (kErrFileNotFound, kErrPathFileAccess); the BMP work files are then
+// removed as far as possible.
+void MakeThumbnail(const std::filesystem::path& OutputDir, Canvas& picImage, ThumbnailState& state);
+
+}  // namespace torvo::upload
