@@ -81,6 +81,8 @@ std::string StartDetached(const std::filesystem::path& program, const std::strin
     char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(argument.c_str()), nullptr};
     pid_t child;
     int result = ::posix_spawn(&child, path.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ssize_t ignored = ::write(report[1], &result, sizeof result);
     (void)ignored;
     ::_exit(0);

@@ -189,6 +189,7 @@ class HostProcess {
     std::string origin = "chrome-extension://abc/";
     char* argv[] = {path.data(), origin.data(), nullptr};
     EXPECT_EQ(::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
     input_ = in[1];
