@@ -8,6 +8,7 @@
 // copied over the source at the end. The fast forms below apply exactly those shares in exactly
 // that order while walking scan line by scan line, which memory prefers; the exact forms, column
 // by column with every access checked, serve whenever an error could stop the run part-way.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -22,7 +23,7 @@ namespace torvo {
 
 namespace {
 
-inline int32_t ClampByte(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+inline int32_t ClampByte(int32_t v) { return std::min(std::max(v, 0), 255); }
 
 // Fast forms apply to two distinct surfaces of the same size with pixel memory: nothing can then
 // fall outside either surface, and the final copy covers every pixel that received a share.
@@ -52,33 +53,38 @@ void cImageProcessDIB::BlackAndWhite(cDIBSection& cFrom, cDIBSection& cTo) {
     const int32_t width = cTo.Width();
     const int32_t fromStride = cFrom.BytesPerScanLine();
     const int32_t toStride = cTo.BytesPerScanLine();
-    // Shares waiting for the current scan line and gathered for the next one, by column.
+    // What a decided grey level v passes on: 7/16, 1/16 and 5/16 of its error.
+    int32_t alongShare[256], diagonalShare[256], upwardShare[256];
+    for (int32_t v = 0; v < 256; ++v) {
+      const int32_t e = v <= 128 ? (v >= 17 ? v : 0) : 127 - v;
+      alongShare[v] = e * 7 / 16;
+      diagonalShare[v] = e / 16;
+      upwardShare[v] = e * 5 / 16;
+    }
+    // Shares waiting for the current scan line and gathered for the next one, by column. Only
+    // inner columns (1 .. width - 2) take shares; the first and last go by their own grey.
     std::vector<int32_t> diagonal(width + 1, 0), upward(width, 0);
     std::vector<int32_t> nextDiagonal(width + 1, 0), nextUpward(width, 0);
     for (int32_t y = 0; y <= yMax; ++y) {
       const uint8_t* grey = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(y) * fromStride;
       uint8_t* out = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(y) * toStride;
-      int32_t alongLine = 0;
-      for (int32_t c = 0; c < width; ++c) {
-        int32_t v = grey[3 * c];
-        // Only inner columns receive shares; elsewhere all three are 0 and change nothing.
-        v = ClampByte(v + diagonal[c]);
-        v = ClampByte(v + alongLine);
-        v = ClampByte(v + upward[c]);
-        int32_t e;
-        if (v <= 128) {
-          out[3 * c] = out[3 * c + 1] = out[3 * c + 2] = 0;
-          e = v >= 17 ? v : 0;
-        } else {
-          out[3 * c] = out[3 * c + 1] = out[3 * c + 2] = 255;
-          e = 127 - v;
-        }
-        const bool nextIsInner = c + 1 <= width - 2;
-        const bool isInner = c >= 1 && c <= width - 2;
-        alongLine = nextIsInner ? e * 7 / 16 : 0;
-        nextDiagonal[c + 1] = nextIsInner && y < yMax ? e / 16 : 0;
-        nextUpward[c] = isInner && y < yMax ? e * 5 / 16 : 0;
+      auto decide = [&](int32_t c, int32_t v) {
+        const uint8_t black_or_white = static_cast<uint8_t>(v > 128 ? 255 : 0);
+        out[3 * c] = out[3 * c + 1] = out[3 * c + 2] = black_or_white;
+        nextDiagonal[c + 1] = diagonalShare[v];
+        nextUpward[c] = upwardShare[v];
+        return alongShare[v];
+      };
+      int32_t alongLine = decide(0, grey[0]);
+      for (int32_t c = 1; c < width - 1; ++c) {
+        // clamp(clamp(x) + up) is x + up held between clamp(up) and clamp(255 + up): only the
+        // share along the line waits for the pixel before.
+        const int32_t up = upward[c];
+        const int32_t withUp = ClampByte(grey[3 * c] + diagonal[c]) + up;
+        const int32_t v = std::min(std::max(withUp + alongLine, ClampByte(up)), ClampByte(255 + up));
+        alongLine = decide(c, v);
       }
+      if (width > 1) decide(width - 1, grey[3 * (width - 1)]);
       diagonal.swap(nextDiagonal);
       upward.swap(nextUpward);
     }
@@ -133,6 +139,7 @@ void cImageProcessDIB::ApplyPalette(cDIBSection& cFrom, cDIBSection& cTo, cPalet
     // Per column and channel (blue, green, red): the upward share for the current scan line and
     // the one gathered for the next.
     std::vector<int32_t> upward(3 * static_cast<size_t>(width), 0), nextUpward(3 * static_cast<size_t>(width), 0);
+    int32_t lastColour[3] = {-1, -1, -1}, lastMapped[3] = {0, 0, 0};
     for (int32_t y = 0; y <= yMax; ++y) {
       const uint8_t* in = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(y) * fromStride;
       uint8_t* out = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(y) * toStride;
@@ -143,8 +150,13 @@ void cImageProcessDIB::ApplyPalette(cDIBSection& cFrom, cDIBSection& cTo, cPalet
           v[k] = ClampByte(in[3 * c + k] + alongLine[k]);
           v[k] = ClampByte(v[k] + upward[3 * c + k]);
         }
-        const int32_t i = cPal.ClosestIndex(v[2], v[1], v[0]);
-        const int32_t mapped[3] = {cPal.Blue(i), cPal.Green(i), cPal.Red(i)};
+        // Runs of one colour are common: the same colour has the same nearest entry.
+        if (v[0] != lastColour[0] || v[1] != lastColour[1] || v[2] != lastColour[2]) {
+          const int32_t i = cPal.ClosestIndex(v[2], v[1], v[0]);
+          lastColour[0] = v[0], lastColour[1] = v[1], lastColour[2] = v[2];
+          lastMapped[0] = cPal.Blue(i), lastMapped[1] = cPal.Green(i), lastMapped[2] = cPal.Red(i);
+        }
+        const int32_t* mapped = lastMapped;
         out[3 * c] = static_cast<uint8_t>(mapped[0]);
         out[3 * c + 1] = static_cast<uint8_t>(mapped[1]);
         out[3 * c + 2] = static_cast<uint8_t>(mapped[2]);

@@ -1,4 +1,5 @@
 #include "imaging/cPalette.h"
+#include "imaging/nearest_colour.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,12 +14,14 @@
 #include "platform/error.h"
 #include "platform/text.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace torvo {
 
 namespace {
 
-constexpr size_t kSearchBlock = 16;
-constexpr int16_t kFarAway = 0x3000;  // |0..255 - kFarAway| alone exceeds any real distance
 constexpr int32_t kErrOutOfMemory = 7;
 constexpr int32_t kErrFileAccess = 75;
 
@@ -135,8 +138,8 @@ bool cPalette::LoadFromFile(const std::filesystem::path& sFileName) {
     RaisePaletteError(kErrOutOfMemory, "Out of memory");
   }
 
-  const size_t padded = (tEntries.size() + kSearchBlock - 1) / kSearchBlock * kSearchBlock;
-  searchRed.assign(padded, kFarAway);
+  const size_t padded = (tEntries.size() + nearest_colour::kBlock - 1) / nearest_colour::kBlock * nearest_colour::kBlock;
+  searchRed.assign(padded, nearest_colour::kFarAway);
   searchGreen.assign(padded, 0);
   searchBlue.assign(padded, 0);
   for (size_t i = 0; i < tEntries.size(); ++i) {
@@ -158,42 +161,102 @@ uint8_t cPalette::Red(int32_t iIndex) const { return Entry(iIndex).Red; }
 uint8_t cPalette::Green(int32_t iIndex) const { return Entry(iIndex).Green; }
 uint8_t cPalette::Blue(int32_t iIndex) const { return Entry(iIndex).Blue; }
 
-namespace {
+namespace nearest_colour {
 
-// Sum of absolute differences against every entry, a block of entries at a time; the first
-// block holding a strictly smaller distance wins, then the first entry in it. That is the
-// lowest index among the nearest entries, and an exact match (distance 0) is found the same way.
-__attribute__((target_clones("avx2", "default")))
-size_t NearestEntry(const int16_t* red, const int16_t* green, const int16_t* blue, size_t padded,
-                    int16_t r, int16_t g, int16_t b) {
-  int16_t best = std::numeric_limits<int16_t>::max();
-  size_t bestBlock = 0;
-  for (size_t start = 0; start < padded; start += kSearchBlock) {
-    int16_t blockBest = std::numeric_limits<int16_t>::max();
-    for (size_t k = 0; k < kSearchBlock; ++k) {
-      const int16_t dr = static_cast<int16_t>(r - red[start + k]);
-      const int16_t dg = static_cast<int16_t>(g - green[start + k]);
-      const int16_t db = static_cast<int16_t>(b - blue[start + k]);
-      const int16_t d = static_cast<int16_t>((dr < 0 ? -dr : dr) + (dg < 0 ? -dg : dg) + (db < 0 ? -db : db));
-      blockBest = d < blockBest ? d : blockBest;
-    }
-    if (blockBest < best) {
-      best = blockBest;
-      bestBlock = start;
+// A distance of 0 cannot be beaten: every form stops there.
+size_t Scalar(const int16_t* red, const int16_t* green, const int16_t* blue, size_t padded,
+              int16_t r, int16_t g, int16_t b) {
+  int best = std::numeric_limits<int16_t>::max();
+  size_t bestIndex = 0;
+  for (size_t i = 0; i < padded; ++i) {
+    const int d = std::abs(r - red[i]) + std::abs(g - green[i]) + std::abs(b - blue[i]);
+    if (d < best) {
+      best = d;
+      bestIndex = i;
+      if (d == 0) break;
     }
   }
-  for (size_t k = bestBlock;; ++k) {
-    const int d = std::abs(r - red[k]) + std::abs(g - green[k]) + std::abs(b - blue[k]);
-    if (d == best) return k;
+  return bestIndex;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Two passes over the entries, many at a time and without branches: the smallest distance
+// first, then the first entry at that distance.
+static size_t SearchSse2(const int16_t* red, const int16_t* green, const int16_t* blue, size_t padded,
+                         int16_t r, int16_t g, int16_t b) {
+  const __m128i vr = _mm_set1_epi16(r), vg = _mm_set1_epi16(g), vb = _mm_set1_epi16(b);
+  const __m128i zero = _mm_setzero_si128();
+  auto distances = [&](size_t start) {
+    auto absDiff = [&](__m128i a, const int16_t* p) {
+      const __m128i d = _mm_sub_epi16(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + start)));
+      return _mm_max_epi16(d, _mm_sub_epi16(zero, d));
+    };
+    return _mm_add_epi16(_mm_add_epi16(absDiff(vr, red), absDiff(vg, green)), absDiff(vb, blue));
+  };
+  __m128i least = _mm_set1_epi16(std::numeric_limits<int16_t>::max());
+  for (size_t start = 0; start < padded; start += 8) least = _mm_min_epi16(least, distances(start));
+  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
+  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(2, 3, 0, 1)));
+  least = _mm_min_epi16(least, _mm_shufflelo_epi16(_mm_shufflehi_epi16(least, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1)));
+  for (size_t start = 0;; start += 8) {
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(distances(start), least));
+    if (mask) return start + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
   }
 }
 
-}  // namespace
+__attribute__((target("avx2"))) static inline __m256i AbsDiffAvx2(__m256i a, const int16_t* p) {
+  return _mm256_abs_epi16(_mm256_sub_epi16(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+}
+
+__attribute__((target("avx2"))) static size_t SearchAvx2(const int16_t* red, const int16_t* green,
+                                                         const int16_t* blue, size_t padded, int16_t r,
+                                                         int16_t g, int16_t b) {
+  const __m256i vr = _mm256_set1_epi16(r), vg = _mm256_set1_epi16(g), vb = _mm256_set1_epi16(b);
+  __m256i least = _mm256_set1_epi16(std::numeric_limits<int16_t>::max());
+  for (size_t start = 0; start < padded; start += 16) {
+    const __m256i d = _mm256_add_epi16(_mm256_add_epi16(AbsDiffAvx2(vr, red + start), AbsDiffAvx2(vg, green + start)),
+                                       AbsDiffAvx2(vb, blue + start));
+    least = _mm256_min_epi16(least, d);
+  }
+  // Distances are never negative: the unsigned minimum of the eight lanes is the minimum.
+  const __m128i halves = _mm_min_epi16(_mm256_castsi256_si128(least), _mm256_extracti128_si256(least, 1));
+  const __m256i smallest = _mm256_set1_epi16(static_cast<int16_t>(_mm_extract_epi16(_mm_minpos_epu16(halves), 0)));
+  for (size_t start = 0;; start += 16) {
+    const __m256i d = _mm256_add_epi16(_mm256_add_epi16(AbsDiffAvx2(vr, red + start), AbsDiffAvx2(vg, green + start)),
+                                       AbsDiffAvx2(vb, blue + start));
+    const unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(d, smallest)));
+    if (mask) return start + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+  }
+}
+
+#endif
+
+Search Sse2() {
+#if defined(__x86_64__) || defined(__i386__)
+  return SearchSse2;
+#else
+  return nullptr;
+#endif
+}
+
+Search Avx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("avx2")) return SearchAvx2;
+#endif
+  return nullptr;
+}
+
+Search Best() {
+  static const Search best = Avx2() ? Avx2() : Sse2() ? Sse2() : Scalar;
+  return best;
+}
+
+}  // namespace nearest_colour
 
 int32_t cPalette::ClosestIndex(int32_t Red, int32_t Green, int32_t Blue) const {
   if (lCount == 0) return 0;
   if (Red >= 0 && Red <= 255 && Green >= 0 && Green <= 255 && Blue >= 0 && Blue <= 255) {
-    return static_cast<int32_t>(NearestEntry(searchRed.data(), searchGreen.data(), searchBlue.data(),
+    return static_cast<int32_t>(nearest_colour::Best()(searchRed.data(), searchGreen.data(), searchBlue.data(),
                                              searchRed.size(), static_cast<int16_t>(Red),
                                              static_cast<int16_t>(Green), static_cast<int16_t>(Blue))) +
            1;

@@ -1,4 +1,5 @@
 #include "imaging/cPalette.h"
+#include "imaging/nearest_colour.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -193,6 +194,39 @@ TEST_F(PaletteFile, ClosestIndexMatchesAPlainScanOnALargePalette) {
           if (d < bestDistance) bestDistance = d, best = i + 1;
         }
         ASSERT_EQ(palette.ClosestIndex(red, green, blue), best) << red << "," << green << "," << blue;
+      }
+    }
+  }
+}
+
+// Every form of the search this machine has gives the lowest nearest index, on palettes with
+// repeated colours, ties, and sizes around the block size.
+TEST(NearestColour, EveryFormAgrees) {
+  using namespace nearest_colour;
+  std::vector<std::pair<const char*, Search>> forms{{"scalar", Scalar}, {"sse2", Sse2()}, {"avx2", Avx2()}};
+  uint32_t seed = 99;
+  auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+  for (size_t count : {1, 2, 15, 16, 17, 31, 32, 33, 48, 256, 300}) {
+    const size_t padded = (count + kBlock - 1) / kBlock * kBlock;
+    std::vector<int16_t> red(padded, kFarAway), green(padded, 0), blue(padded, 0);
+    for (size_t i = 0; i < count; ++i) {
+      // Coarse levels make ties and repeats common.
+      red[i] = static_cast<int16_t>(next() & 0xC0);
+      green[i] = static_cast<int16_t>(next() & 0xC0);
+      blue[i] = static_cast<int16_t>(next() & 0xC0);
+    }
+    for (int probe = 0; probe < 2000; ++probe) {
+      const int16_t r = static_cast<int16_t>(next()), g = static_cast<int16_t>(next()), b = static_cast<int16_t>(next());
+      size_t expected = 0;
+      int best = 1 << 30;
+      for (size_t i = 0; i < count; ++i) {
+        const int d = std::abs(r - red[i]) + std::abs(g - green[i]) + std::abs(b - blue[i]);
+        if (d < best) best = d, expected = i;
+      }
+      for (const auto& [name, form] : forms) {
+        if (!form) continue;
+        ASSERT_EQ(form(red.data(), green.data(), blue.data(), padded, r, g, b), expected)
+            << name << ", " << count << " colours, probe " << r << "," << g << "," << b;
       }
     }
   }
