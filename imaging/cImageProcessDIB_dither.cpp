@@ -133,46 +133,54 @@ void cImageProcessDIB::ApplyPalette(cDIBSection& cFrom, cDIBSection& cTo, cPalet
 
   // An empty palette fails at the first pixel; the exact form raises it there.
   if (CanWalkScanLines(cFrom, cTo) && cPal.count() > 0) {
+    // In bands of columns, each band scan line by scan line; what a band's last column passes
+    // to the right waits, per scan line, for the next band. Each band's columns are finished
+    // when it is done, so progress comes while the work goes on.
+    constexpr int32_t kBand = 256;
     const int32_t width = cTo.Width();
     const int32_t fromStride = cFrom.BytesPerScanLine();
     const int32_t toStride = cTo.BytesPerScanLine();
-    // Per column and channel (blue, green, red): the upward share for the current scan line and
-    // the one gathered for the next.
-    std::vector<int32_t> upward(3 * static_cast<size_t>(width), 0), nextUpward(3 * static_cast<size_t>(width), 0);
+    std::vector<int32_t> intoNextBand(3 * static_cast<size_t>(yMax + 1), 0);
+    // Per column of the band and channel (blue, green, red): the upward share for the current
+    // scan line and the one gathered for the next.
+    std::vector<int32_t> upward(3 * kBand), nextUpward(3 * kBand);
     int32_t lastColour[3] = {-1, -1, -1}, lastMapped[3] = {0, 0, 0};
-    for (int32_t y = 0; y <= yMax; ++y) {
-      const uint8_t* in = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(y) * fromStride;
-      uint8_t* out = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(y) * toStride;
-      int32_t alongLine[3] = {0, 0, 0};
-      for (int32_t c = 0; c < width; ++c) {
-        int32_t v[3];
-        for (int32_t k = 0; k < 3; ++k) {
-          v[k] = ClampByte(in[3 * c + k] + alongLine[k]);
-          v[k] = ClampByte(v[k] + upward[3 * c + k]);
+    for (int32_t first = 0; first < width; first += kBand) {
+      const int32_t end = std::min(first + kBand, width);
+      std::fill(upward.begin(), upward.end(), 0);
+      for (int32_t y = 0; y <= yMax; ++y) {
+        const uint8_t* in = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(y) * fromStride;
+        uint8_t* out = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(y) * toStride;
+        int32_t* alongLine = &intoNextBand[3 * static_cast<size_t>(y)];
+        for (int32_t c = first; c < end; ++c) {
+          int32_t* up = &upward[3 * (c - first)];
+          int32_t v[3];
+          for (int32_t k = 0; k < 3; ++k) v[k] = ClampByte(ClampByte(in[3 * c + k] + alongLine[k]) + up[k]);
+          // Runs of one colour are common: the same colour has the same nearest entry.
+          if (v[0] != lastColour[0] || v[1] != lastColour[1] || v[2] != lastColour[2]) {
+            const int32_t i = cPal.ClosestIndex(v[2], v[1], v[0]);
+            lastColour[0] = v[0], lastColour[1] = v[1], lastColour[2] = v[2];
+            lastMapped[0] = cPal.Blue(i), lastMapped[1] = cPal.Green(i), lastMapped[2] = cPal.Red(i);
+          }
+          out[3 * c] = static_cast<uint8_t>(lastMapped[0]);
+          out[3 * c + 1] = static_cast<uint8_t>(lastMapped[1]);
+          out[3 * c + 2] = static_cast<uint8_t>(lastMapped[2]);
+          int32_t e[3];
+          for (int32_t k = 0; k < 3; ++k) e[k] = v[k] - lastMapped[k];
+          const bool diffuse = std::abs(e[0]) + std::abs(e[1]) + std::abs(e[2]) > 3;
+          // Only inner columns (1 .. width - 2) take shares.
+          const bool rightIsInner = diffuse && c + 1 <= width - 2;
+          const bool aboveIsInner = diffuse && c >= 1 && c <= width - 2 && y < yMax;
+          int32_t* nextUp = &nextUpward[3 * (c - first)];
+          for (int32_t k = 0; k < 3; ++k) {
+            alongLine[k] = rightIsInner ? e[k] * 7 / 16 : 0;
+            nextUp[k] = aboveIsInner ? e[k] * 4 / 16 : 0;
+          }
         }
-        // Runs of one colour are common: the same colour has the same nearest entry.
-        if (v[0] != lastColour[0] || v[1] != lastColour[1] || v[2] != lastColour[2]) {
-          const int32_t i = cPal.ClosestIndex(v[2], v[1], v[0]);
-          lastColour[0] = v[0], lastColour[1] = v[1], lastColour[2] = v[2];
-          lastMapped[0] = cPal.Blue(i), lastMapped[1] = cPal.Green(i), lastMapped[2] = cPal.Red(i);
-        }
-        const int32_t* mapped = lastMapped;
-        out[3 * c] = static_cast<uint8_t>(mapped[0]);
-        out[3 * c + 1] = static_cast<uint8_t>(mapped[1]);
-        out[3 * c + 2] = static_cast<uint8_t>(mapped[2]);
-        int32_t e[3];
-        for (int32_t k = 0; k < 3; ++k) e[k] = v[k] - mapped[k];
-        const bool diffuse = std::abs(e[0]) + std::abs(e[1]) + std::abs(e[2]) > 3;
-        const bool nextIsInner = diffuse && c + 1 <= width - 2;
-        const bool isInner = diffuse && c >= 1 && c <= width - 2 && y < yMax;
-        for (int32_t k = 0; k < 3; ++k) {
-          alongLine[k] = nextIsInner ? e[k] * 7 / 16 : 0;
-          nextUpward[3 * c + k] = isInner ? e[k] * 4 / 16 : 0;
-        }
+        upward.swap(nextUpward);
       }
-      upward.swap(nextUpward);
+      for (int32_t c = first; c < end; ++c) RaiseProgress(3 * c);
     }
-    for (int32_t x = 0; x <= xMax; x += 3) RaiseProgress(x);
   } else {
     PixelGrid from(cFrom);
     PixelGrid to(cTo);

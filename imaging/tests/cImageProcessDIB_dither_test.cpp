@@ -241,7 +241,9 @@ TEST_F(ApplyPaletteTest, ScanLineFormAgreesWithColumnForm) {
   many.push_back(many[3]);
   cPalette manyColours = Load(many);
   for (const cPalette* palette : {&blackAndWhite, &manyColours}) {
-    for (const auto& [width, height, seed] : {std::tuple{1, 1, 1}, {2, 5, 2}, {3, 3, 3}, {23, 11, 4}, {48, 17, 5}}) {
+    // Up to several bands of columns, and a last band of one column.
+    for (const auto& [width, height, seed] : {std::tuple{1, 1, 1}, {2, 5, 2}, {3, 3, 3}, {23, 11, 4}, {48, 17, 5},
+                                              {300, 4, 6}, {513, 3, 7}}) {
       auto picture = RandomSurface(width, height, static_cast<uint32_t>(seed));
       auto sameSize = Copy(*picture);
       auto wider = Wider(*picture);
