@@ -134,12 +134,13 @@ bool BitBlt(DeviceContext* dest, int32_t destLeft, int32_t destTop, int32_t widt
   const auto srcX = static_cast<int32_t>(sx), srcY = static_cast<int32_t>(sy);
 
   if (rop == SRCCOPY && s->bitsPerPixel() == d.bitsPerPixel()) {
-    // The plain copy: whole rows. Within one bitmap, walk the rows so that no source row is
-    // overwritten before it is read.
+    // The plain copy: whole rows, in the order they lie in memory (bottom row first), which
+    // the processor's prefetching follows best. Within one bitmap, the rows go in the order
+    // that reads every source row before it is overwritten.
     const size_t rowBytes = static_cast<size_t>(cols) * dBytes;
-    const bool backwards = (s == &d) && destY > srcY;
+    const bool bottomFirst = (s != &d) || destY > srcY;
     for (int32_t k = 0; k < rows; ++k) {
-      int32_t r = backwards ? rows - 1 - k : k;
+      int32_t r = bottomFirst ? rows - 1 - k : k;
       std::memmove(d.TopDownRow(destY + r) + static_cast<size_t>(destX) * dBytes,
                    s->TopDownRow(srcY + r) + static_cast<size_t>(srcX) * dBytes, rowBytes);
     }
