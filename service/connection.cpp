@@ -100,6 +100,7 @@ bool Connection::BeginRequest(int timeoutMs, const std::atomic<bool>& stopping) 
   sendLimit_ = UINT64_MAX;
   replySent_ = 0;
   status_ = 0;
+  closeAfter_ = false;
   notes_.clear();
   rawTarget_.clear();
   requestLine_.clear();
@@ -230,7 +231,7 @@ void Connection::Drop() {
 
 bool Connection::FinishReply() {
   Flush(true);
-  return !broken_ && !dropped_;
+  return !broken_ && !dropped_ && !closeAfter_;
 }
 
 void Connection::AddNote(std::string_view note) {

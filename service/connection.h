@@ -39,6 +39,8 @@ class Connection final : public httplib::Stream {
   const std::string& RawTarget() const { return rawTarget_; }
   const std::string& RequestLine() const { return requestLine_; }
   ReplyPlan& Plan() { return plan_; }
+  // Ends the connection after this reply (a request body was left unread).
+  void CloseAfterReply() { closeAfter_ = true; }
   // Reads exactly n bytes of request body; false on a time-out or when the client closed.
   bool ReadBody(size_t n, std::string& body);
   void NoteStatus(int status) { status_ = status; }
@@ -83,6 +85,7 @@ class Connection final : public httplib::Stream {
   uint64_t replySent_ = 0;
   bool dropped_ = false;
   bool broken_ = false;
+  bool closeAfter_ = false;
   int status_ = 0;
   std::string notes_;
 };

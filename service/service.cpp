@@ -73,6 +73,12 @@ Service::Service(Store& store, FaultBoard& faults, ServiceOptions options, std::
   set_keep_alive_timeout((options_.keepAliveTimeoutMs + 999) / 1000);
   set_read_timeout(options_.readTimeoutMs / 1000, (options_.readTimeoutMs % 1000) * 1000);
   set_payload_max_length(options_.maxUploadBytes);
+  // The library's default also shares the port with any other listener on it: a second service
+  // started on a busy port must fail, not take half of the first one's requests.
+  set_socket_options([](socket_t sock) {
+    int on = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  });
 
   const std::string any = kAnyHost;
   Get(any + R"(/imgList\.php)", [this](const httplib::Request& request, httplib::Response& response) {
@@ -199,6 +205,7 @@ void Service::AdminFaults(const httplib::Request& request, httplib::Response& re
     size_t length = request.get_header_value<uint64_t>("Content-Length");
     std::string ignored;
     if (length > 65536 || !connection->ReadBody(length, ignored)) {
+      connection->CloseAfterReply();
       response.status = 413;
       response.set_content("the admin endpoint takes its settings in the query\n", "text/plain");
       return;

@@ -221,6 +221,14 @@ TEST_F(Exchanges, CommandLine) {
   EXPECT_EQ(RunCommand({"image", "list", "--data", data, "u1"}).out, "name\tuploaded\tfolder\tpublic\tbytes\turl\ttitle\tnote\n");
 }
 
+TEST_F(Exchanges, ASecondServiceOnABusyPortFails) {
+  Start();
+  TempDir other;
+  auto second = RunCommand({"--port", std::to_string(port()), "--data", other.path().string()});
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_EQ(second.out, "");
+}
+
 TEST_F(Exchanges, StopsCleanlyWhileAClientHoldsItsConnection) {
   Start();
   RawClient client(port());

@@ -50,13 +50,6 @@ pid_t Spawn(std::vector<std::string> args, int& stdoutRead, const std::string& s
   return pid;
 }
 
-std::string ReadAll(int fd) {
-  std::string out;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
-  return out;
-}
-
 uint32_t Crc32(const std::string& bytes) {
   uint32_t crc = 0xFFFFFFFF;
   for (unsigned char byte : bytes) {
@@ -92,7 +85,20 @@ CommandResult RunCommand(const std::vector<std::string>& args) {
   int out = -1;
   pid_t pid = Spawn(args, out, "/dev/null");
   CommandResult result;
-  result.out = ReadAll(out);
+  // A command that does not end within 10 seconds is killed and counts as failed (-1).
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  char buffer[4096];
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd fd{out, POLLIN, 0};
+    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    ssize_t n = read(out, buffer, sizeof buffer);
+    if (n <= 0) break;
+    result.out.append(buffer, static_cast<size_t>(n));
+  }
   close(out);
   int status = 0;
   waitpid(pid, &status, 0);

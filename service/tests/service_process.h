@@ -28,7 +28,7 @@ struct CommandResult {
   std::string out;
 };
 
-// Runs torvo-service with these arguments and waits for it.
+// Runs torvo-service with these arguments and waits for it (at most 10 seconds).
 CommandResult RunCommand(const std::vector<std::string>& args);
 
 class ServiceProcess {
