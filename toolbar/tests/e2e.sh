@@ -26,7 +26,7 @@ if [ -z "${TORVO_E2E_INNER:-}" ]; then
   done
   if ! command -v chromium >/dev/null; then
     echo "e2e: installing chromium"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null
   fi
   rm -rf "$out"
   mkdir -p "$out"

@@ -21,7 +21,7 @@ if [ -z "${TORVO_E2E_INNER:-}" ]; then
   done
   if ! command -v firefox-esr >/dev/null; then
     echo "firefox: installing firefox-esr"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq firefox-esr >/dev/null
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq firefox-esr >/dev/null
   fi
   rm -rf "$out"
   mkdir -p "$out"
