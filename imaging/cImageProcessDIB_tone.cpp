@@ -4,6 +4,7 @@
 #include "imaging/cImageProcessDIB.h"
 #include "imaging/column_bands.h"
 #include "imaging/pixel_grid.h"
+#include "imaging/vector_forms.h"
 #include "platform/arithmetic.h"
 #include "platform/clock.h"
 
@@ -63,7 +64,7 @@ __attribute__((target("ssse3"))) void GreySegmentSsse3(uint8_t* p, int32_t count
 void GreySegment(uint8_t* p, int32_t count) {
 #ifdef TORVO_X86
   static const bool haveSsse3 = __builtin_cpu_supports("ssse3");
-  if (haveSsse3) return GreySegmentSsse3(p, count);
+  if (haveSsse3 && vector_forms::Allowed()) return GreySegmentSsse3(p, count);
 #endif
   GreySegmentScalar(p, count);
 }
@@ -77,7 +78,7 @@ void FadeBytes(uint8_t* p, int32_t count, int32_t lAmount) {
   const __m128i amount = _mm_set1_epi16(static_cast<int16_t>(lAmount));
   const __m128i magic = _mm_set1_epi16(static_cast<int16_t>(32897));
   auto scale = [&](__m128i v) { return _mm_srli_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(v, amount), magic), 7); };
-  for (; count - i >= 16; i += 16) {
+  for (; vector_forms::Allowed() && count - i >= 16; i += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
     const __m128i low = scale(_mm_unpacklo_epi8(bytes, zero));
     const __m128i high = scale(_mm_unpackhi_epi8(bytes, zero));

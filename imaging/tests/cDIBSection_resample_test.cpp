@@ -2,6 +2,7 @@
 
 #include "imaging/cDIBSection.h"
 #include "imaging/tests/colour_test_support.h"
+#include "imaging/vector_forms.h"
 
 namespace torvo {
 namespace {
@@ -78,6 +79,20 @@ TEST(Resample, HeightComesFirstAndBadSizesGiveNothing) {
   EXPECT_EQ(result->Height(), 9);
   EXPECT_EQ(source->Resample(0, 4), nullptr);
   EXPECT_EQ(source->Resample(4, -1), nullptr);
+}
+
+// The vector form and the plain form give the same bytes, shrinking and enlarging.
+TEST(Resample, VectorAndPlainFormsAgree) {
+  const int32_t sizes[][4] = {{1, 1, 5, 3}, {2, 2, 7, 9}, {31, 17, 15, 8}, {40, 9, 97, 20},
+                              {13, 1, 6, 4}, {1, 12, 3, 25}, {200, 160, 64, 51}};
+  for (const auto& [w, h, nw, nh] : sizes) {
+    auto source = RandomSurface(w, h, static_cast<uint32_t>(w * 31 + h));
+    auto vector = source->Resample(nh, nw);
+    vector_forms::Allow(false);
+    auto plain = source->Resample(nh, nw);
+    vector_forms::Allow(true);
+    ASSERT_EQ(AllBytes(*vector), AllBytes(*plain)) << w << "x" << h << " to " << nw << "x" << nh;
+  }
 }
 
 }  // namespace

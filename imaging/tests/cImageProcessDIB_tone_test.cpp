@@ -4,6 +4,7 @@
 
 #include "imaging/cImageProcessDIB.h"
 #include "imaging/tests/colour_test_support.h"
+#include "imaging/vector_forms.h"
 #include "platform/error.h"
 
 namespace torvo {
@@ -134,6 +135,27 @@ TEST(Fade, AmountsOutsideTheByteRangeStopAtTheFirstBadByte) {
     EXPECT_EQ(GetPixel(*s, 1, 0), (Bgr{faded(7), 255, 9})) << "blue written, green failed, red untouched";
     EXPECT_EQ(GetPixel(*s, 1, 1), (Bgr{50, 50, 50}));
     EXPECT_EQ(log.lines, (std::vector<std::string>{"I 6", "P 0"}));
+  }
+}
+
+// The vector forms and the plain forms give the same bytes, on widths around their steps.
+TEST(GrayScaleAndFade, VectorAndPlainFormsAgree) {
+  for (int32_t width : {1, 5, 16, 17, 18, 19, 33, 34, 35, 100, 515}) {
+    for (int form = 0; form < 3; ++form) {
+      auto vector = RandomSurface(width, 3, static_cast<uint32_t>(width * 3 + form));
+      auto plain = Copy(*vector);
+      cImageProcessDIB processor;
+      auto run = [&](cDIBSection& s) {
+        if (form == 0) processor.GrayScale(s);
+        if (form == 1) processor.Fade(s, 77);
+        if (form == 2) processor.Fade(s, 255);
+      };
+      run(*vector);
+      vector_forms::Allow(false);
+      run(*plain);
+      vector_forms::Allow(true);
+      ASSERT_EQ(AllBytes(*vector), AllBytes(*plain)) << "width " << width << ", form " << form;
+    }
   }
 }
 
