@@ -6,13 +6,13 @@ namespace torvo::sync {
 
 std::optional<std::u16string> ImageNameProblem(std::u16string_view name) {
   if (name.empty()) return std::nullopt;
-  if (name.front() == u'.') return u"the name begins with a dot";
   for (char16_t c : name) {
     if (c == u'/' || c == u'\\') return u"the name contains a slash";
     // C0, DEL and C1 controls: none of them belongs in a file name.
     if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return u"the name contains a control character";
     if (c == u'\uFFFD') return u"the name is not valid code page 949 text";
   }
+  if (name.front() == u'.') return u"the name begins with a dot";
   if (ToUtf8(name).size() > kMaxImageNameBytes) return u"the name is longer than 200 bytes";
   return std::nullopt;
 }

@@ -15,6 +15,12 @@ std::u16string Text(std::string_view utf8) { return FromUtf8(utf8); }
 std::u16string Number(long n) { return Text(std::to_string(n)); }
 std::u16string PathText(const std::filesystem::path& p) { return Text(p.string()); }
 
+// A name from the service may be as long as it likes; the window shows its start.
+std::u16string Shortened(const std::u16string& name) {
+  constexpr size_t kShown = 40;
+  return name.size() <= kShown ? name : name.substr(0, kShown - 1) + u"\u2026";
+}
+
 bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
 
 SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
@@ -97,7 +103,7 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
       if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
       finish(ItemResult::Failed, Text(image.error));
       return Stop(outcome, SyncEnd::TransferFailed,
-                  u"The download of image " + Number(i) + u" of " + Number(n) + u" (" + name + u".png) failed: " +
+                  u"The download of image " + Number(i) + u" of " + Number(n) + u" (" + Shortened(name + u".png") + u") failed: " +
                       Text(image.error) + u". The sync stopped; the images downloaded so far are kept.");
     }
     if (!image.Success()) {
@@ -143,7 +149,7 @@ std::u16string DescribeOutcome(const SyncOutcome& outcome) {
   constexpr size_t kNamed = 3;
   for (size_t k = 0; k < outcome.failures.size() && k < kNamed; ++k) {
     const FailedItem& item = outcome.failures[k];
-    text += (k == 0 ? u"\nFailed: " : u"; ") + item.name + u".png (" + item.reason + u")";
+    text += (k == 0 ? u"\nFailed: " : u"; ") + Shortened(item.name + u".png") + u" (" + item.reason + u")";
   }
   if (outcome.failures.size() > kNamed) text += u"; and " + Number(outcome.failures.size() - kNamed) + u" more";
   return text;

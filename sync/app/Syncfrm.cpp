@@ -1,5 +1,6 @@
 #include "sync/app/Syncfrm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -56,6 +57,11 @@ Syncfrm::Syncfrm(Setup setup, QWidget* parent) : QWidget(parent), setup_(std::mo
   LabelResult = new QLabel(this);
   LabelResult->setObjectName(QStringLiteral("LabelResult"));
   LabelResult->setWordWrap(true);
+  // Long text wraps; it never widens the window.
+  LabelResult->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  LabelResult->setMinimumWidth(1);
+  LabelResult->setMinimumHeight(LabelResult->fontMetrics().lineSpacing() * 5);
+  LabelResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   auto* row = new QHBoxLayout;
   row->addWidget(Cmd_Sync);
@@ -64,7 +70,7 @@ Syncfrm::Syncfrm(Setup setup, QWidget* parent) : QWidget(parent), setup_(std::mo
   auto* column = new QVBoxLayout(this);
   column->addLayout(row);
   column->addWidget(LabelResult);
-  resize(420, 100);
+  resize(440, 130);
 
   connect(Cmd_Sync, &QPushButton::clicked, this, &Syncfrm::Cmd_Sync_Click);
   desktop::MakeTopmostWithoutFocus(this);
@@ -123,6 +129,9 @@ void Syncfrm::EndSync(const SyncOutcome& outcome) {
     return;
   }
   LabelResult->setText(Q(DescribeOutcome(outcome)));
+  // Taller when the outcome needs more lines than there are.
+  const int needed = LabelResult->heightForWidth(LabelResult->width());
+  if (needed > LabelResult->height()) resize(width(), height() + needed - LabelResult->height());
   QString failures;
   for (size_t k = 0; k < outcome.failures.size() && k < 20; ++k) {
     const FailedItem& item = outcome.failures[k];
@@ -158,7 +167,9 @@ void Syncfrm::Form_Unload() {
 
 void Syncfrm::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);
-  desktop::KeepOnTop(this);
+  // Raised above everything, except above its own message box: that would hide the box and leave
+  // a window that answers nothing.
+  if (!QApplication::activeModalWidget()) desktop::KeepOnTop(this);
 }
 
 void Syncfrm::closeEvent(QCloseEvent* event) {

@@ -100,7 +100,7 @@ TEST_F(SyncLoop, UnsafeNamesAndErrorRepliesAreFailedItemsAndTheLoopGoesOn) {
   EXPECT_EQ(Entries(album()), std::set<std::string>{"ok.png"});
   EXPECT_EQ(Entries(home.path()), std::set<std::string>{"Torvo"});
   EXPECT_EQ(DescribeOutcome(outcome),
-            u"1 downloaded, 0 already present, 8 failed.\nFailed: ../escape.png (the name begins with a dot); a/b.png "
+            u"1 downloaded, 0 already present, 8 failed.\nFailed: ../escape.png (the name contains a slash); a/b.png "
             u"(the name contains a slash); ...png (the name begins with a dot); and 5 more");
 
   // The failed image is asked for again, and now it is there.
