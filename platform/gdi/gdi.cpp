@@ -148,16 +148,19 @@ bool BitBlt(DeviceContext* dest, int32_t destLeft, int32_t destTop, int32_t widt
     return true;
   }
 
-  // General path: the source region, converted to the destination's pixel size, is taken first,
-  // so a transfer within one bitmap reads the pixels as they were.
+  // General path. The source rows are converted to the destination's pixel size one at a time;
+  // within one bitmap the whole source region is taken first, so the transfer reads the pixels
+  // as they were.
   const size_t rowBytes = static_cast<size_t>(cols) * dBytes;
+  const bool snapshot = usesSource && s == &d;
   std::vector<uint8_t> source;
-  if (usesSource) {
-    source.resize(rowBytes * rows);
-    for (int32_t r = 0; r < rows; ++r) {
-      ConvertRow(s->TopDownRow(srcY + r) + static_cast<size_t>(srcX) * s->bytesPerPixel(),
-                 s->bytesPerPixel(), source.data() + rowBytes * r, dBytes, cols);
-    }
+  if (usesSource) source.resize(snapshot ? rowBytes * rows : rowBytes);
+  auto convert = [&](int32_t r, uint8_t* to) {
+    ConvertRow(s->TopDownRow(srcY + r) + static_cast<size_t>(srcX) * s->bytesPerPixel(),
+               s->bytesPerPixel(), to, dBytes, cols);
+  };
+  if (snapshot) {
+    for (int32_t r = 0; r < rows; ++r) convert(r, source.data() + rowBytes * r);
   }
   // With the brush fixed, each bit of the result depends on S and D alone: four masks, one per
   // (S, D) combination, say which bits come out set. The brush repeats every pixel, so the masks
@@ -185,7 +188,13 @@ bool BitBlt(DeviceContext* dest, int32_t destLeft, int32_t destTop, int32_t widt
   }
   for (int32_t r = 0; r < rows; ++r) {
     uint8_t* out = d.TopDownRow(destY + r) + static_cast<size_t>(destX) * dBytes;
-    const uint8_t* in = usesSource ? source.data() + rowBytes * r : nullptr;
+    const uint8_t* in = nullptr;
+    if (snapshot) {
+      in = source.data() + rowBytes * r;
+    } else if (usesSource) {
+      convert(r, source.data());
+      in = source.data();
+    }
     size_t b = 0;
     for (int w = 0; b + 8 <= rowBytes; b += 8, w = (w + 1 == periodWords) ? 0 : w + 1) {
       uint64_t S = 0, D;
