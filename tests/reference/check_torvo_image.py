@@ -244,7 +244,7 @@ class Workspace:
     def run(self, arguments, output_ext=".bmp"):
         self.serial += 1
         output = os.path.join(self.folder, f"out{self.serial}{output_ext}")
-        command = [self.tool, "--events"] + arguments[:1] + arguments[1:] + [output]
+        command = [self.tool, "--events"] + arguments + [output]
         done = subprocess.run(command, capture_output=True, timeout=120)
         picture = read_picture(output) if os.path.exists(output) else None
         return Run(done.returncode, done.stdout.decode("utf-8", "replace"),
@@ -621,9 +621,8 @@ def dither_group(base, n):
             target = ref.Surface(image.width, image.height)
             p.apply_palette(image, target, pal)
             return target
-        case = standard("dither", name, seed, picture, ["palette", "{PAL}"], action, i,
+        return standard("dither", name, seed, picture, ["palette", "{PAL}"], action, i,
                         {"PAL": content})
-        return case
 
     for i in range(n + 3):
         seed = f"{base}:palette:{i}"
@@ -694,9 +693,8 @@ def resample_group(base, n):
 
         def action(p, image, nw=nw, nh=nh):
             return ref.resample(image, nh, nw)
-        case = standard("resample", f"resample {w}x{h} to {nw}x{nh}", seed, picture,
-                        ["resample", str(nw), str(nh)], action, i)
-        cases.append(case)
+        cases.append(standard("resample", f"resample {w}x{h} to {nw}x{nh}", seed, picture,
+                              ["resample", str(nw), str(nh)], action, i))
     return cases
 
 
@@ -752,12 +750,12 @@ def random_group(base, n):
             unchanged = band == 0 or (random_pixels and percent >= 100)
             for y in range(picture.height):
                 for x in range(picture.width):
-                    for c, (v, n_) in enumerate(zip(picture.pixel(x, y), got.pixel(x, y))):
-                        low = ref.clamp(v - half + min(band, 0))
-                        high = ref.clamp(v - half + max(band, 0))
-                        if unchanged and n_ != v or not low <= n_ <= high:
-                            return problems + [f"pixel x={x}, scan line {y}, byte {c}: {v} "
-                                               f"became {n_}, outside {low}..{high}"]
+                    for c, (was, now) in enumerate(zip(picture.pixel(x, y), got.pixel(x, y))):
+                        low = ref.clamp(was - half + min(band, 0))
+                        high = ref.clamp(was - half + max(band, 0))
+                        if unchanged and now != was or not low <= now <= high:
+                            return problems + [f"pixel x={x}, scan line {y}, byte {c}: {was} "
+                                               f"became {now}, outside {low}..{high}"]
             if (not unchanged and picture.width * picture.height >= 16 and other.output
                     is not None and other.output.pixel_bytes() == got.pixel_bytes()):
                 problems.append("--seed 7 and --seed 8 gave the same picture")
