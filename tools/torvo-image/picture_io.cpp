@@ -69,7 +69,10 @@ bool BmpIsShort(const std::filesystem::path& path) {
   }
   if (compression != 0 && compression != 3) return false;  // run-length data has no fixed size
   const int64_t stride = ((std::abs(width) * bitCount + 31) / 32) * 4;
-  return static_cast<int64_t>(offset) + stride * std::abs(height) > fileSize;
+  if (static_cast<int64_t>(offset) > fileSize) return true;
+  // stride x rows > room, asked without the product, which a forged header can push past 64 bits.
+  const int64_t room = fileSize - static_cast<int64_t>(offset);
+  return stride != 0 && std::abs(height) > room / stride;
 }
 
 }  // namespace
