@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "imaging/cImageProcessDIB.h"
@@ -53,40 +54,88 @@ void cImageProcessDIB::BlackAndWhite(cDIBSection& cFrom, cDIBSection& cTo) {
     const int32_t width = cTo.Width();
     const int32_t fromStride = cFrom.BytesPerScanLine();
     const int32_t toStride = cTo.BytesPerScanLine();
-    // What a decided grey level v passes on: 7/16, 1/16 and 5/16 of its error.
-    int32_t alongShare[256], diagonalShare[256], upwardShare[256];
-    for (int32_t v = 0; v < 256; ++v) {
-      const int32_t e = v <= 128 ? (v >= 17 ? v : 0) : 127 - v;
-      alongShare[v] = e * 7 / 16;
+    // What a decided grey level v passes on: 7/16 along the line, 1/16 to the pixel up and right,
+    // 5/16 to the pixel above, and for that one also the bounds clamp(share) and clamp(255 +
+    // share) (see below). Index 256 stands for "no scan line below": nothing passed on.
+    int32_t alongShare[256], diagonalShare[257], upwardShare[257], upwardLow[257], upwardHigh[257];
+    for (int32_t v = 0; v <= 256; ++v) {
+      const int32_t e = v == 256 ? 0 : v <= 128 ? (v >= 17 ? v : 0) : 127 - v;
+      if (v < 256) alongShare[v] = e * 7 / 16;
       diagonalShare[v] = e / 16;
       upwardShare[v] = e * 5 / 16;
+      upwardLow[v] = ClampByte(upwardShare[v]);
+      upwardHigh[v] = ClampByte(255 + upwardShare[v]);
     }
-    // Shares waiting for the current scan line and gathered for the next one, by column. Only
-    // inner columns (1 .. width - 2) take shares; the first and last go by their own grey.
-    std::vector<int32_t> diagonal(width + 1, 0), upward(width, 0);
-    std::vector<int32_t> nextDiagonal(width + 1, 0), nextUpward(width, 0);
-    for (int32_t y = 0; y <= yMax; ++y) {
-      const uint8_t* grey = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(y) * fromStride;
-      uint8_t* out = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(y) * toStride;
-      auto decide = [&](int32_t c, int32_t v) {
-        const uint8_t black_or_white = static_cast<uint8_t>(v > 128 ? 255 : 0);
-        out[3 * c] = out[3 * c + 1] = out[3 * c + 2] = black_or_white;
-        nextDiagonal[c + 1] = diagonalShare[v];
-        nextUpward[c] = upwardShare[v];
-        return alongShare[v];
-      };
-      int32_t alongLine = decide(0, grey[0]);
-      for (int32_t c = 1; c < width - 1; ++c) {
-        // clamp(clamp(x) + up) is x + up held between clamp(up) and clamp(255 + up): only the
-        // share along the line waits for the pixel before.
-        const int32_t up = upward[c];
-        const int32_t withUp = ClampByte(grey[3 * c] + diagonal[c]) + up;
-        const int32_t v = std::min(std::max(withUp + alongLine, ClampByte(up)), ClampByte(255 + up));
-        alongLine = decide(c, v);
+    // A pixel depends on the one before it on its scan line and on two of the scan line below, so
+    // a few scan lines can be worked on together, each one column behind the one below it: their
+    // chains of work are independent, and the processor overlaps them. Each scan line keeps its
+    // decided levels for the one above.
+    constexpr int32_t kLines = 4;
+    std::vector<uint16_t> levels[kLines + 1];
+    for (auto& line : levels) line.assign(static_cast<size_t>(width), 256);
+    uint16_t* below[kLines];
+    uint16_t* decided[kLines];
+    for (int32_t first = 0; first <= yMax; first += kLines) {
+      const int32_t lines = std::min(kLines, yMax + 1 - first);
+      const uint8_t* grey[kLines];
+      uint8_t* out[kLines];
+      int32_t alongLine[kLines] = {0, 0, 0, 0};
+      for (int32_t r = 0; r < lines; ++r) {
+        grey[r] = cFrom.DIBSectionBitsPtr() + static_cast<int64_t>(first + r) * fromStride;
+        out[r] = cTo.DIBSectionBitsPtr() + static_cast<int64_t>(first + r) * toStride;
+        below[r] = levels[r].data();
+        decided[r] = levels[r + 1].data();
       }
-      if (width > 1) decide(width - 1, grey[3 * (width - 1)]);
-      diagonal.swap(nextDiagonal);
-      upward.swap(nextUpward);
+      // Decides pixel c of line r; only inner columns (1 .. width - 2) take shares, the first and
+      // last go by their own grey.
+      auto step = [&](int32_t r, int32_t c) {
+        int32_t v = grey[r][3 * c];
+        if (c > 0 && c < width - 1) {
+          // clamp(clamp(x) + up) is x + up held between clamp(up) and clamp(255 + up), so only
+          // the share along the line waits for the pixel before.
+          const int32_t up = below[r][c];
+          const int32_t withUp = ClampByte(v + diagonalShare[below[r][c - 1]]) + upwardShare[up];
+          v = std::min(std::max(withUp + alongLine[r], upwardLow[up]), upwardHigh[up]);
+        }
+        alongLine[r] = alongShare[v];
+        decided[r][c] = static_cast<uint16_t>(v);
+        const uint8_t blackOrWhite = static_cast<uint8_t>(v > 128 ? 255 : 0);
+        out[r][3 * c] = out[r][3 * c + 1] = out[r][3 * c + 2] = blackOrWhite;
+      };
+      auto stepAll = [&](int32_t t) {
+        for (int32_t r = 0; r < lines; ++r) {
+          const int32_t c = t - r;
+          if (c >= 0 && c < width) step(r, c);
+        }
+      };
+      int32_t t = 0;
+      if (lines == kLines) {
+        for (; t < kLines; ++t) stepAll(t);
+        // From here every line is at an inner column: the same step, written out per line so
+        // that the four shares along the lines stay in registers.
+        int32_t a0 = alongLine[0], a1 = alongLine[1], a2 = alongLine[2], a3 = alongLine[3];
+        auto inner = [&](int32_t along, int32_t r, int32_t c) __attribute__((always_inline)) {
+          const uint16_t* under = below[r];
+          const int32_t up = under[c];
+          const int32_t withUp = ClampByte(grey[r][3 * c] + diagonalShare[under[c - 1]]) + upwardShare[up];
+          const int32_t v = std::min(std::max(withUp + along, upwardLow[up]), upwardHigh[up]);
+          decided[r][c] = static_cast<uint16_t>(v);
+          // Four bytes: the fourth is the next pixel's, written again when its turn comes.
+          const uint32_t blackOrWhite = v > 128 ? 0xFFFFFFFFu : 0u;
+          std::memcpy(out[r] + 3 * c, &blackOrWhite, 4);
+          return alongShare[v];
+        };
+        for (; t <= width - 2; ++t) {
+          a0 = inner(a0, 0, t);
+          a1 = inner(a1, 1, t - 1);
+          a2 = inner(a2, 2, t - 2);
+          a3 = inner(a3, 3, t - 3);
+        }
+        alongLine[0] = a0, alongLine[1] = a1, alongLine[2] = a2, alongLine[3] = a3;
+      }
+      for (; t < width + lines - 1; ++t) stepAll(t);
+      // The top line of this group is the line below the next.
+      std::swap(levels[0], levels[lines]);
     }
     for (int32_t x = 0; x <= xMax; x += 3) RaiseProgress(x);
   } else {
