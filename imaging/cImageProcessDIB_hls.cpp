@@ -36,6 +36,9 @@ struct Colouring {
   }
 };
 
+// Narrow enough that the progress moves while a big picture is worked on.
+constexpr int32_t kHlsBandPixels = 256;
+
 }  // namespace
 
 // Shared by Lighten and Colourise. When the new components cannot leave 0..255 the picture is
@@ -48,7 +51,7 @@ static void ChangeEachPixel(cDIBSection& cTo, const Change& change, bool cannotF
   const int32_t height = cTo.Height();
   if (cTo.DIBSectionBitsPtr() && cannotFail) {
     column_bands::ForEachBand(
-        cTo.DIBSectionBitsPtr(), cTo.BytesPerScanLine(), width, height,
+        cTo.DIBSectionBitsPtr(), cTo.BytesPerScanLine(), width, height, kHlsBandPixels,
         [&change](uint8_t* p, int32_t count) {
           for (int32_t i = 0; i < count; ++i, p += 3) {
             int32_t red, green, blue;

@@ -96,7 +96,8 @@ void cImageProcessDIB::GrayScale(cDIBSection& cTo) {
   const int32_t height = cTo.Height();
   RaiseInitProgress(CheckedMul(3, CheckedSub(width, 1)));
   if (cTo.DIBSectionBitsPtr()) {
-    column_bands::ForEachBand(cTo.DIBSectionBitsPtr(), cTo.BytesPerScanLine(), width, height, GreySegment,
+    column_bands::ForEachBand(cTo.DIBSectionBitsPtr(), cTo.BytesPerScanLine(), width, height,
+                              column_bands::kWholeLines, GreySegment,
                               [this](int32_t x) { RaiseProgress(x); });
   } else {
     // No pixel memory: the first pixel is already out of range.
@@ -119,7 +120,7 @@ void cImageProcessDIB::Fade(cDIBSection& cTo, int32_t lAmount) {
   RaiseInitProgress(CheckedMul(3, CheckedSub(width, 1)));
   if (cTo.DIBSectionBitsPtr() && lAmount >= 0 && lAmount <= 255) {
     column_bands::ForEachBand(
-        cTo.DIBSectionBitsPtr(), cTo.BytesPerScanLine(), width, height,
+        cTo.DIBSectionBitsPtr(), cTo.BytesPerScanLine(), width, height, column_bands::kWholeLines,
         [lAmount](uint8_t* p, int32_t count) { FadeBytes(p, 3 * count, lAmount); },
         [this](int32_t x) { RaiseProgress(x); });
   } else {
