@@ -39,7 +39,8 @@ TEST(Multipart, ReadsTheUploadToolsBodyWithoutClosingDashes) {
 TEST(Multipart, EndingsOfTheLastBoundary) {
   const std::string start = "--b\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nvalue\r\n--b";
   for (const std::string ending : {"--\r\n", "--", "\r\n", "", "  \r\n", "--\r\nepilogue"}) {
-    ParsedForm form = ParseMultipart(start + ending, "b");
+    const std::string body = start + ending;  // the parts point into it
+    ParsedForm form = ParseMultipart(body, "b");
     ASSERT_EQ(form.error, "") << ending;
     ASSERT_EQ(form.parts.size(), 1u) << ending;
     EXPECT_EQ(form.parts[0].name, "f");

@@ -23,6 +23,15 @@ class ServiceTest : public ::testing::Test {
     store.SetSignedIn("out", false);
   }
 
+  // Every test ends with a clean stop of the service and nothing a sanitizer reported.
+  void TearDown() override {
+    if (!service_) return;
+    EXPECT_EQ(service_->Stop(), 0);
+    std::string log = service_->Log();
+    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+    EXPECT_EQ(log.find("runtime error"), std::string::npos) << log;
+  }
+
   void Start(const std::vector<std::string>& extra = {}) { service_.emplace(dir_.path(), extra); }
   int port() const { return service_->port(); }
   std::string Base() const { return "http://127.0.0.1:" + std::to_string(port()); }

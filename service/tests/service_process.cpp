@@ -132,20 +132,21 @@ ServiceProcess::ServiceProcess(const std::filesystem::path& dataDir, const std::
 ServiceProcess::~ServiceProcess() { Stop(); }
 
 int ServiceProcess::Stop() {
-  if (pid_ <= 0) return -1;
+  if (pid_ <= 0) return exitCode_;
   kill(pid_, SIGTERM);
   int status = 0;
   for (int i = 0; i < 500; ++i) {
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return exitCode_;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill(pid_, SIGKILL);
   waitpid(pid_, &status, 0);
   pid_ = -1;
-  return -1;
+  return exitCode_ = -1;
 }
 
 std::string ServiceProcess::Log() const {

@@ -37,13 +37,15 @@ class ServiceProcess {
   explicit ServiceProcess(const std::filesystem::path& dataDir, const std::vector<std::string>& extra = {});
   ~ServiceProcess();
   int port() const { return port_; }
-  // Sends SIGTERM and returns the exit status (-1 when it did not end within 5 seconds).
+  // Sends SIGTERM and returns the exit status (-1 when it did not end within 5 seconds); once
+  // stopped, returns that status again.
   int Stop();
   std::string Log() const;
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  int exitCode_ = -1;
   std::filesystem::path logFile_;
 };
 
