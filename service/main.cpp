@@ -318,7 +318,8 @@ int ImageCommand(const Options& options, const std::string& action) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    bool help = std::find(args.begin(), args.end(), "--help") != args.end();
+    if (help || (!args.empty() && (args[0] == "-h" || args[0] == "help"))) {
       std::cout << kUsage;
       return 0;
     }
