@@ -97,7 +97,7 @@ TEST(BlackAndWhite, GreyConversionEventsComeFirst) {
 
 TEST(BlackAndWhite, ScanLineFormAgreesWithColumnForm) {
   for (const auto& [width, height, seed] : {std::tuple{1, 1, 1}, {2, 3, 2}, {3, 3, 3}, {17, 9, 4}, {40, 31, 5},
-                                            {64, 3, 6}, {5, 40, 7}}) {
+                                            {64, 3, 6}, {5, 40, 7}, {6, 4, 8}, {7, 5, 9}, {201, 13, 10}}) {
     // Greys near the threshold and near the ends, where clamping decides.
     auto picture = RandomSurface(width, height, static_cast<uint32_t>(seed));
     for (int32_t y = 0; y < height; ++y)
