@@ -134,19 +134,20 @@ class Run:
 
     def requests(self, since_last_list=False):
         """Names (without .png) of the image downloads and the number of list requests so far.
-        since_last_list: only the downloads that the service answered after its last list."""
-        downloads, lists = [], 0
+        since_last_list: only the downloads of the last sync: answered after the last list, on
+        its connection (a download the program gave up on is noted later, without a peer)."""
+        downloads, lists, list_peer = [], 0, None
         with open(self.service_log, "rb") as f:
             for line in f.read().decode("latin-1").splitlines():
-                m = re.search(r'"GET (\S+) HTTP/1\.1"', line)
+                m = re.search(r'^\S+ \S+ (\S+) "GET (\S+) HTTP/1\.1"', line)
                 if not m:
                     continue
-                target = m.group(1)
+                peer, target = m.groups()
                 if target.startswith("/imgList.php?tid=") and "state=" not in target:
                     lists += 1
                     if since_last_list:
-                        downloads = []
-                elif target.startswith("/img/"):
+                        downloads, list_peer = [], peer
+                elif target.startswith("/img/") and (list_peer is None or peer == list_peer):
                     name = target.rsplit("/", 1)[1][:-4]
                     downloads.append(urllib.parse.unquote_to_bytes(name).decode("cp949"))
         return downloads, lists
@@ -173,6 +174,10 @@ class Run:
     def press_sync(self, window):
         # The button is the first control, at the window's top left.
         self.xdotool("mousemove", "--window", window, "45", "22", "click", "1")
+
+    def close_window(self, window):
+        self.xdotool("windowactivate", "--sync", window)
+        self.xdotool("key", "alt+F4")
 
     def answer_message(self):
         box = self.window("TorvoSync")
@@ -339,12 +344,11 @@ def scenario(run):
     new = [run.add_image()[0] for _ in range(4)]
     run.fault(("add", "download:status=404,times=1,match=" + new[0]),
               ("add", "download:drop,times=1,match=" + new[2]))
-    before = len(run.requests()[0])
     run.press_sync(window)
     run.window("TorvoSync", 20)
     run.shot("dropped-connection-message")
     run.answer_message()
-    downloads = run.requests()[0][before:]
+    downloads = run.requests(since_last_list=True)[0]
     check(downloads == new[:3], "the sync asked for the new images in order and stopped at the broken one")
     check(new[1] + ".png" in run.files() and new[0] + ".png" not in run.files(),
           "the 404 page was not stored; the good image was")
@@ -354,7 +358,6 @@ def scenario(run):
     check(app.poll() is None, "the program runs on after a broken transfer")
 
     run.fault(("add", "download:delay=20000,times=1,match=" + new[0]))
-    before = len(run.requests()[0])
     started = time.monotonic()
     run.press_sync(window)
     run.window("TorvoSync", 40)
@@ -365,23 +368,24 @@ def scenario(run):
     check(new[0] + ".png" not in run.files(), "the stalled image left no file")
 
     # The failed images come on the next press.
-    before = len(run.requests()[0])
+    lists = run.requests()[1]
     run.press_sync(window)
-    run.wait_quiet(before + 3)
+    wait_for(lambda: run.requests()[1] > lists and len(run.requests(since_last_list=True)[0]) >= 3, 20,
+             "the next sync")
+    time.sleep(1.0)
     run.shot("after-faults")
-    check(sorted(run.requests()[0][before:]) == sorted([new[0], new[2], new[3]]),
+    check(sorted(run.requests(since_last_list=True)[0]) == sorted([new[0], new[2], new[3]]),
           "the failed and unreached images are fetched on the next press, and only they")
 
     # Closing the window during a sync ends the program at once, with no partial file.
     for _ in range(3):
         run.add_image()
-    run.fault(("add", "download:delay=5000"))
+    run.fault(("add", "download:delay=3000"))
     lists = run.requests()[1]
     run.press_sync(window)
     wait_for(lambda: run.requests()[1] > lists, 10, "the sync to start")
     time.sleep(0.5)
-    run.xdotool("windowactivate", "--sync", window)
-    run.xdotool("key", "alt+F4")
+    run.close_window(window)
     closed = time.monotonic()
     app.wait(10)
     check(time.monotonic() - closed < 4, "closing during a transfer ends the program within %.1f s"
