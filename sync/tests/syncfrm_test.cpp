@@ -149,17 +149,6 @@ TEST_F(SyncWindow, SignedOutShowsItsMessageAndEnds) {
   EXPECT_EQ(window->LabelState->text(), "0");
 }
 
-TEST_F(SyncWindow, EmptyCommandLineOnlyMakesTheFolder) {
-  auto window = MakeWindow(u"");
-  window->show();
-  window->Cmd_Sync->click();
-  ASSERT_TRUE(WaitFor([&] { return ended == 1; }));
-  EXPECT_TRUE(messages.empty());
-  EXPECT_TRUE(window->Cmd_Sync->isEnabled());
-  EXPECT_TRUE(std::filesystem::is_directory(home.path() / "Torvo"));
-  EXPECT_EQ(window->LabelResult->text(), "No user was named on the command line: nothing to sync.");
-}
-
 TEST_F(SyncWindow, SecondCopyShowsTheMessageAndLeavesTheFirstAlone) {
   TempFolder runtime;
   std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);

@@ -6,7 +6,6 @@ folder. Screenshots of every step are kept in --shots.
   sync_e2e.py --sync PATH/TorvoSync --service PATH/torvo-service --port 8765 --shots DIR
 """
 import argparse
-import hashlib
 import os
 import re
 import shutil
