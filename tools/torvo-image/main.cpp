@@ -10,6 +10,7 @@
 #include "platform/error.h"
 #include "tools/torvo-image/operations.h"
 #include "tools/torvo-image/picture_io.h"
+#include "tools/torvo-image/progress_bar.h"
 
 namespace torvo::image_tool {
 namespace {
@@ -21,7 +22,8 @@ std::string Usage() {
          "Runs one operation of the imaging library on the picture INPUT and writes the result to\n"
          "OUTPUT. INPUT and picture arguments are BMP or PNG files (converted to 24 bits; any\n"
          "transparency is dropped). OUTPUT ends in .bmp or .png and is written as 24 bits, by way\n"
-         "of a temporary file, so a failed run leaves no output.\n"
+         "of a temporary file, so a failed run leaves no output. Operations that need no output\n"
+         "(clipboard) take \"-\" as OUTPUT.\n"
          "\n"
          "Operations:\n";
   for (const Operation& o : Operations()) {
@@ -66,7 +68,8 @@ int Run(const std::vector<std::string>& args) {
   if (!operation) throw UsageError("unknown operation \"" + args[first] + "\"");
   const std::string& input = args[args.size() - 2];
   const std::string& output = args[args.size() - 1];
-  if (!IsWritablePictureName(output)) {
+  const bool noOutput = operation->outputOptional && output == "-";
+  if (!noOutput && !IsWritablePictureName(output)) {
     throw UsageError("OUTPUT \"" + output + "\" must end in .bmp or .png");
   }
 
@@ -79,9 +82,13 @@ int Run(const std::vector<std::string>& args) {
     processor.events.Progress = [](int32_t lPosition) { std::printf("Progress %d\n", lPosition); };
     processor.events.Complete = [](int32_t) { std::printf("Complete\n"); };
   }
-  operation->run(invocation);
+  {
+    // Long runs on big pictures show a bar on a terminal, whatever the operation.
+    ProgressBar bar(processor, invocation.image());
+    operation->run(invocation);
+  }
   std::fflush(stdout);
-  SavePicture(invocation.output(), output);
+  if (!noOutput) SavePicture(invocation.output(), output);
   return 0;
 }
 

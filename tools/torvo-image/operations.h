@@ -63,6 +63,8 @@ struct Operation {
   std::function<void(const Invocation&)> check;
   // Runs on the loaded INPUT. Errors of the library pass through as TorvoError.
   std::function<void(Invocation&)> run;
+  // "-" as OUTPUT writes no picture (for operations whose result goes elsewhere).
+  bool outputOptional = false;
 };
 
 // All registered operations, ordered by name.

@@ -28,6 +28,7 @@ TORVO_IMAGE_OPERATION({"clipboard", "", "INPUT onto the clipboard as a bitmap (n
                          (void)run;
                          throw PictureError("this torvo-image was built without the desktop part: no clipboard");
 #endif
-                       }});
+                       },
+                       true});
 
 }  // namespace torvo::image_tool

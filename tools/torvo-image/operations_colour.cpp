@@ -8,7 +8,6 @@
 #include "imaging/random_fill.h"
 #include "platform/random.h"
 #include "tools/torvo-image/operations.h"
-#include "tools/torvo-image/progress_bar.h"
 
 namespace torvo::image_tool {
 
@@ -64,7 +63,6 @@ void NoArguments(const Invocation& run) { ExpectArgumentCount(run, 0); }
 
 TORVO_IMAGE_OPERATION({"grayscale", "", "shades of grey by brightness 222 R + 707 G + 71 B", NoArguments,
                        [](Invocation& run) {
-                         ProgressBar bar(run.processor(), run.image());
                          run.processor().GrayScale(run.image());
                        }});
 
@@ -74,7 +72,6 @@ TORVO_IMAGE_OPERATION({"fade", "AMOUNT", "every byte x AMOUNT / 255 (255 keeps t
                          run.Integer(0);
                        },
                        [](Invocation& run) {
-                         ProgressBar bar(run.processor(), run.image());
                          run.processor().Fade(run.image(), run.Integer(0));
                        }});
 
@@ -84,7 +81,6 @@ TORVO_IMAGE_OPERATION({"lighten", "AMOUNT", "lightness x (1 + AMOUNT / 100): 100
                          run.Integer(0);
                        },
                        [](Invocation& run) {
-                         ProgressBar bar(run.processor(), run.image());
                          run.processor().Lighten(run.image(), run.Integer(0));
                        }});
 
@@ -96,7 +92,6 @@ TORVO_IMAGE_OPERATION({"colourise", "HUE SATURATION",
                          run.Number(1);
                        },
                        [](Invocation& run) {
-                         ProgressBar bar(run.processor(), run.image());
                          run.processor().Colourise(run.image(), run.Number(0), run.Number(1));
                        }});
 
@@ -112,7 +107,6 @@ TORVO_IMAGE_OPERATION({"noise", "PERCENT [random] [--seed S]",
                          ReseedUniform(words.seed ? *words.seed
                                                   : static_cast<uint64_t>(
                                                         std::chrono::steady_clock::now().time_since_epoch().count()));
-                         ProgressBar bar(run.processor(), run.image());
                          run.processor().AddNoise(run.image(), run.Integer(0), words.flag);
                        }});
 
@@ -120,7 +114,6 @@ TORVO_IMAGE_OPERATION({"blackwhite", "", "black and white by error diffusion (OU
                        NoArguments,
                        [](Invocation& run) {
                          auto result = SameSize(run.image());
-                         ProgressBar bar(run.processor(), run.image());
                          run.processor().BlackAndWhite(run.image(), *result);
                          run.SetOutput(std::move(result));
                        }});
@@ -132,7 +125,6 @@ TORVO_IMAGE_OPERATION({"palette", "PALETTE_FILE",
                          cPalette palette;
                          palette.LoadFromFile(run.arguments()[0]);
                          auto result = SameSize(run.image());
-                         ProgressBar bar(run.processor(), run.image());
                          run.processor().ApplyPalette(run.image(), *result, palette);
                          run.SetOutput(std::move(result));
                        }});

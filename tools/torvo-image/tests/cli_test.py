@@ -131,6 +131,17 @@ with tempfile.TemporaryDirectory() as work:
         code, _, err = run(*args)
         check(code == 2 and "usage: torvo-image" in err, f"{args}: status {code}")
     check(not os.path.exists(path("o.bmp")), "bad arguments write nothing")
+    # "-" is no OUTPUT for an operation that makes a picture; the clipboard takes it and, without
+    # a display, fails clearly instead of writing a file called "-".
+    code, _, err = run("filter", "5", path("in.bmp"), "-")
+    check(code == 2 and "must end in .bmp or .png" in err, f"filter to '-': status {code}")
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    env["QT_QPA_PLATFORM"] = "offscreen"
+    p = subprocess.run([TOOL, "clipboard", path("in.bmp"), "-"], capture_output=True, text=True, cwd=work, env=env,
+                       timeout=60)
+    check(p.returncode in (0, 1) and not os.path.exists(path("-")), f"clipboard to '-': status {p.returncode} {p.stderr!r}")
     code, out, _ = run("--help")
     check(code == 0 and out.startswith("usage: torvo-image"), "--help")
 
