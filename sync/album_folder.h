@@ -24,6 +24,7 @@ class AlbumFolder {
   bool FileExists(const std::string& fileName) const;
   // A file this sync has just put in place.
   void Added(const std::string& fileName);
+  const std::filesystem::path& folder() const { return folder_; }
 
  private:
   std::filesystem::path folder_;

@@ -1,11 +1,13 @@
 #include "sync/sync_loop.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "platform/codepage.h"
 #include "sync/album_folder.h"
 #include "sync/image_list.h"
 #include "sync/image_name.h"
+#include "sync/image_writer.h"
 
 namespace torvo::sync {
 
@@ -26,6 +28,64 @@ bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(
 SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
   outcome.end = end;
   outcome.problem = std::move(problem);
+  return outcome;
+}
+
+// The items one after the other. Downloads are counted when handed to the writer; RunSync settles
+// the count once the writer is done.
+SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& fetch, ImageWriter& writer,
+                        SyncObserver& observer, const std::atomic<bool>* cancel, SyncOutcome outcome) {
+  const int n = outcome.itemCount;
+  const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
+  for (int i = 1; i <= n; ++i) {
+    if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
+    // A disk that refused the last image stops the sync; RunSync says why.
+    if (writer.FirstFailure()) return outcome;
+    const std::u16string& name = list.names[i - 1];
+    observer.ItemStarted(i, n);
+    auto finish = [&](ItemResult result, std::u16string reason = {}) {
+      switch (result) {
+        case ItemResult::Downloaded: ++outcome.downloaded; break;
+        case ItemResult::AlreadyPresent: ++outcome.alreadyPresent; break;
+        case ItemResult::Failed:
+          ++outcome.failed;
+          outcome.failures.push_back({i, name, std::move(reason)});
+          break;
+      }
+      observer.ItemFinished(i, n, result);
+    };
+
+    if (std::optional<std::u16string> problem = ImageNameProblem(name)) {
+      finish(ItemResult::Failed, *problem);
+      continue;
+    }
+    const std::string fileName = ToUtf8(name + u".png");
+    if (album.FileExists(fileName)) {
+      finish(ItemResult::AlreadyPresent);
+      continue;
+    }
+    if (!baseUsable) {
+      return Stop(outcome, SyncEnd::ListFailed,
+                  u"The image list from the service names no usable image address (\"" + list.baseAddress +
+                      u"\"). Nothing was downloaded.");
+    }
+    HttpResult image = fetch(DownloadAddress(list.baseAddress, name));
+    if (!image.transportOk) {
+      // A transfer cut short because the window closed is no failure to report.
+      if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
+      finish(ItemResult::Failed, Text(image.error));
+      return Stop(outcome, SyncEnd::TransferFailed,
+                  u"The download of image " + Number(i) + u" of " + Number(n) + u" (" + Shortened(name + u".png") +
+                      u") failed: " + Text(image.error) + u". The sync stopped; the images downloaded so far are kept.");
+    }
+    if (!image.Success()) {
+      finish(ItemResult::Failed, u"HTTP " + Number(image.status));
+      continue;
+    }
+    writer.Write(i, album.folder() / fileName, std::move(image.body));
+    album.Added(fileName);
+    finish(ItemResult::Downloaded);
+  }
   return outcome;
 }
 
@@ -65,59 +125,23 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   AlbumFolder album(folder);
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
-  const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
-  for (int i = 1; i <= n; ++i) {
-    if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
-    const std::u16string& name = list.names[i - 1];
-    observer.ItemStarted(i, n);
-    auto finish = [&](ItemResult result, std::u16string reason = {}) {
-      switch (result) {
-        case ItemResult::Downloaded: ++outcome.downloaded; break;
-        case ItemResult::AlreadyPresent: ++outcome.alreadyPresent; break;
-        case ItemResult::Failed:
-          ++outcome.failed;
-          outcome.failures.push_back({i, name, std::move(reason)});
-          break;
-      }
-      observer.ItemFinished(i, n, result);
-    };
+  ImageWriter writer;
+  outcome = HandleItems(list, album, fetch, writer, observer, cancel, std::move(outcome));
 
-    if (std::optional<std::u16string> problem = ImageNameProblem(name)) {
-      finish(ItemResult::Failed, *problem);
-      continue;
-    }
-    const std::string fileName = ToUtf8(name + u".png");
-    const std::filesystem::path file = folder / fileName;
-    if (album.FileExists(fileName)) {
-      finish(ItemResult::AlreadyPresent);
-      continue;
-    }
-    if (!baseUsable) {
-      return Stop(outcome, SyncEnd::ListFailed,
-                  u"The image list from the service names no usable image address (\"" + list.baseAddress +
-                      u"\"). Nothing was downloaded.");
-    }
-    HttpResult image = fetch(DownloadAddress(list.baseAddress, name));
-    if (!image.transportOk) {
-      // A transfer cut short because the window closed is no failure to report.
-      if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
-      finish(ItemResult::Failed, Text(image.error));
-      return Stop(outcome, SyncEnd::TransferFailed,
-                  u"The download of image " + Number(i) + u" of " + Number(n) + u" (" + Shortened(name + u".png") + u") failed: " +
-                      Text(image.error) + u". The sync stopped; the images downloaded so far are kept.");
-    }
-    if (!image.Success()) {
-      finish(ItemResult::Failed, u"HTTP " + Number(image.status));
-      continue;
-    }
-    if (std::optional<std::string> error = WriteFileWhole(file, image.body)) {
-      finish(ItemResult::Failed, Text(*error));
-      return Stop(outcome, SyncEnd::WriteFailed,
-                  u"Could not save " + PathText(file) + u": " + Text(*error) +
-                      u". The sync stopped; the images downloaded so far are kept.");
-    }
-    album.Added(fileName);
-    finish(ItemResult::Downloaded);
+  // Every image handed to the writer is on disk before the sync reports its end.
+  writer.Finish();
+  outcome.downloaded = writer.Written();
+  if (std::optional<ImageWriter::Failure> failure = writer.FirstFailure(); failure && outcome.end != SyncEnd::Cancelled) {
+    const std::u16string& name = list.names[failure->item - 1];
+    FailedItem failed{failure->item, name, Text(failure->error)};
+    auto at = std::find_if(outcome.failures.begin(), outcome.failures.end(),
+                           [&](const FailedItem& item) { return item.index > failed.index; });
+    outcome.failures.insert(at, failed);
+    ++outcome.failed;
+    // Images fetched after it were not written: they count as not reached.
+    outcome = Stop(outcome, SyncEnd::WriteFailed,
+                   u"Could not save " + PathText(failure->target) + u": " + Text(failure->error) +
+                       u". The sync stopped; the images downloaded so far are kept.");
   }
   return outcome;
 }

@@ -3,6 +3,8 @@
 // compares with wget; run alone, set TORVO_BENCH_HOST (host:port) and TORVO_BENCH_ID (identity).
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -22,11 +24,18 @@ std::string Env(const char* name, const char* fallback) {
   return value && *value ? value : fallback;
 }
 
+std::filesystem::path NewFolder(const std::filesystem::path& base) {
+  std::filesystem::create_directories(base);
+  std::string pattern = (base / "run-XXXXXX").string();
+  return mkdtemp(pattern.data());
+}
+
 struct Setting {
   std::string host = Env("TORVO_BENCH_HOST", "127.0.0.1:8765");
   std::u16string identity = FromUtf8(Env("TORVO_BENCH_ID", "bench"));
-  // Each benchmark makes its own folders under this one; nothing is removed.
-  std::filesystem::path folder = Env("TORVO_BENCH_DIR", "/tmp/torvo-sync-bench");
+  // Each benchmark makes its own folders in a fresh one under TORVO_BENCH_DIR; nothing is removed.
+  std::filesystem::path folder = NewFolder(Env("TORVO_BENCH_DIR", "/tmp/torvo-sync-bench"));
+  int rounds = std::stoi(Env("TORVO_BENCH_ROUNDS", "5"));
 };
 
 const Setting& Settings() {
@@ -90,10 +99,20 @@ void SyncAllPresent(benchmark::State& state) {
   state.counters["files"] = items;
 }
 
-BENCHMARK(ListFetch)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
-BENCHMARK(SyncNonePresent)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(SyncAllPresent)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::RegisterBenchmark("ListFetch", ListFetch)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+  benchmark::RegisterBenchmark("SyncNonePresent", SyncNonePresent)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime()
+      ->Iterations(Settings().rounds);
+  benchmark::RegisterBenchmark("SyncAllPresent", SyncAllPresent)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime()
+      ->MinTime(0.5);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// Puts downloaded images in place on a thread of its own, in the order they came, so that the next
+// transfer runs while the disk is busy with the last image. The sync still fetches one image at a
+// time; only the writing of image i overlaps the fetch of image i + 1.
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace torvo::sync {
+
+class ImageWriter {
+ public:
+  struct Failure {
+    int item = 0;  // from 1
+    std::filesystem::path target;
+    std::string error;
+  };
+
+  // At most maxPendingBytes of images wait in memory; Write blocks beyond that.
+  explicit ImageWriter(size_t maxPendingBytes = 64u << 20);
+  ~ImageWriter();
+  ImageWriter(const ImageWriter&) = delete;
+  ImageWriter& operator=(const ImageWriter&) = delete;
+
+  // Queues the image for WriteFileWhole. After a failure nothing more is written.
+  void Write(int item, std::filesystem::path target, std::string bytes);
+  // The first failure so far, without waiting.
+  std::optional<Failure> FirstFailure() const;
+  // Waits until every queued image is written (or dropped after a failure).
+  void Finish();
+  // Images put in place so far.
+  int Written() const;
+
+ private:
+  struct Job {
+    int item;
+    std::filesystem::path target;
+    std::string bytes;
+  };
+  void Run();
+
+  const size_t maxPendingBytes_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> jobs_;
+  size_t pendingBytes_ = 0;
+  bool busy_ = false;
+  bool stopping_ = false;
+  int written_ = 0;
+  std::optional<Failure> failure_;
+  std::thread thread_;
+};
+
+}  // namespace torvo::sync
