@@ -324,7 +324,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (!args.empty() && args[0] == "--version") {
-      std::cout << "torvo-service " << TORVO_VERSION << "\n";
+      std::cout << "torvo-service (Torvo) " << TORVO_VERSION << "\n";
       return 0;
     }
     std::string command = args.empty() || args[0].starts_with("-") ? "serve" : args[0];

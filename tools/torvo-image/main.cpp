@@ -8,6 +8,7 @@
 
 #include "imaging/cImageProcessDIB.h"
 #include "platform/error.h"
+#include "torvo_version.h"
 #include "tools/torvo-image/operations.h"
 #include "tools/torvo-image/picture_io.h"
 #include "tools/torvo-image/progress_bar.h"
@@ -35,6 +36,7 @@ std::string Usage() {
          "  --events   print the processor's events to standard output, one a line:\n"
          "             \"InitProgress N\", \"Progress N\", \"Complete\" (no time, so runs compare)\n"
          "  --help     print this text\n"
+         "  --version  print the version\n"
          "\n"
          "Exit status: 0 done; 1 the library raised an error, printed to standard error as\n"
          "\"torvo-image: error NUMBER: DESCRIPTION\" with NUMBER in signed decimal as the error\n"
@@ -51,6 +53,9 @@ int Run(const std::vector<std::string>& args) {
       printEvents = true;
     } else if (args[first] == "--help") {
       std::cout << Usage();
+      return 0;
+    } else if (args[first] == "--version") {
+      std::cout << "torvo-image (Torvo) " << TORVO_VERSION << "\n";
       return 0;
     } else if (args[first] == "--") {
       ++first;
