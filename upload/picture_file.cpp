@@ -56,17 +56,22 @@ gdi::Picture LoadPicture(const std::filesystem::path& file) {
 
 void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file) {
   ResetFreeImageMessage();
-  Dib dib(FreeImage_Allocate(bitmap.width(), bitmap.height(), 24));
   bool saved = false;
+  if (bitmap.bitsPerPixel() == 24) {
+    // Same row layout as a 24-bit FreeImage bitmap: written from our own memory, no copy.
+    Dib header(FreeImage_ConvertFromRawBitsEx(FALSE, const_cast<uint8_t*>(bitmap.bits()), FIT_BITMAP, bitmap.width(),
+                                              bitmap.height(), bitmap.stride(), 24, FI_RGBA_RED_MASK,
+                                              FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, FALSE));
+    saved = header && FreeImage_Save(FIF_BMP, header.get(), file.c_str(), 0);
+    if (!saved) throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("그림 파일을 쓸 수 없습니다", file));
+    return;
+  }
+  Dib dib(FreeImage_Allocate(bitmap.width(), bitmap.height(), 24));
   if (dib) {
     const int32_t step = bitmap.bytesPerPixel();
     for (int32_t r = 0; r < bitmap.height(); ++r) {
       const uint8_t* from = bitmap.ScanLine(r);
       uint8_t* to = FreeImage_GetScanLine(dib.get(), r);
-      if (step == 3) {
-        std::memcpy(to, from, static_cast<size_t>(bitmap.width()) * 3);
-        continue;
-      }
       for (int32_t x = 0; x < bitmap.width(); ++x, from += step, to += 3) {
         to[0] = from[0];
         to[1] = from[1];

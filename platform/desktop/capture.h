@@ -40,8 +40,8 @@ class ScreenGrabber {
   ScreenArea ForegroundClientArea();
 
   // The pixels shown in width x height from (left, top) relative to the area's corner, as a
-  // screen-compatible bitmap (32 bits, bottom-up). Parts off the screen are black. Null when the
-  // size is not positive or the memory cannot be had.
+  // 24-bit bottom-up bitmap. Parts off the screen are black. Null when the size is not positive
+  // or the memory cannot be had.
   std::unique_ptr<gdi::Bitmap> Grab(const ScreenArea& area, int32_t left, int32_t top, int32_t width,
                                     int32_t height);
 

@@ -18,15 +18,7 @@
 #include "platform/desktop/topmost.h"
 #include "platform/error.h"
 #include "platform/http.h"
-#include "platform/workfolder.h"
-#include "upload/app/ScreenCapMain.h"
-#include "upload/codecs.h"
-#include "upload/command_line.h"
 #include "upload/folder_list.h"
-
-#ifndef TORVO_SERVICE_HOST
-#error "TORVO_SERVICE_HOST must name the service's host[:port]"
-#endif
 
 namespace torvo::upload {
 
@@ -57,12 +49,16 @@ void Tell(const std::u16string& message) {
   desktop::ShowMessage(message);
 }
 
-PictureBox::PictureBox(Canvas& canvas, QWidget* parent) : QWidget(parent), canvas_(canvas) {
-  canvas_.SetRepaint([this] { update(); });
+PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {}
+
+void PictureBox::SetCanvas(Canvas* canvas) {
+  canvas_ = canvas;
+  if (canvas_) canvas_->SetRepaint([this] { update(); });
+  update();
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {
-  const gdi::Bitmap* image = canvas_.Image();
+  const gdi::Bitmap* image = canvas_ ? canvas_->Image() : nullptr;
   if (!image) return;
   // The canvas keeps its rows bottom-up; the screen wants them top-down.
   QImage rows(image->bits(), image->width(), image->height(), image->stride(), QImage::Format_RGB32);
@@ -81,7 +77,7 @@ FormUpload::FormUpload() : QWidget(nullptr) {
   Label_folder = Place(new QLabel(QString::fromUtf8("폴더"), this), 960, 2330, 375, 255);
   Combo_folder = Place(new QComboBox(this), 1440, 2280, 1695, 300);
   Command1 = Place(new QPushButton(QString::fromUtf8("저장"), this), 3360, 2280, 1215, 375);
-  picImage = new PictureBox(picImageCanvas, this);
+  picImage = new PictureBox(this);
   picImage->setObjectName("picImage");
 
   QPalette grey = Text_URL->palette();
@@ -109,7 +105,8 @@ FormUpload::~FormUpload() = default;
 void FormUpload::PlaceThumbnail() {
   const int left = kFormWidth + kThumbnailMargin / 2;
   const int top = Px(120);
-  const int width = picImageCanvas.width(), height = picImageCanvas.height();
+  const int width = picImageCanvas ? picImageCanvas->width() : 0;
+  const int height = picImageCanvas ? picImageCanvas->height() : 0;
   picImage->setGeometry(left + (kThumbnailColumn - width) / 2, top, width, height);
   setFixedSize(kFormWidth + kThumbnailColumn + kThumbnailMargin, std::max(kFormHeight, top + height + kThumbnailMargin));
 }
@@ -121,35 +118,24 @@ bool FormUpload::Stop(const std::u16string& message) {
   return false;
 }
 
-bool FormUpload::Form_Load(const std::u16string& commandLine) {
-  // 1. One copy at a time.
-  instance_ = std::make_unique<desktop::SingleInstance>(ProgramName());
-  if (!instance_->Acquire()) return Stop(u"이 프로그램은 두번 실행될 수 없슴니다.");
-
-  // 2.-7. The toolbar's fields.
-  CommandLineFields fields = SplitCommandLine(commandLine);
-  ToolbarID = fields.toolbarId;
-  txtURL = fields.url;
-  if (!IsHttpAddress(txtURL)) return Stop(u"Http web page만 등록 됩니다.");
-  txtTitle = fields.title;
-  if (fields.encodedNote) txtNote = DecodeNote(*fields.encodedNote);
-
-  // 8. Signed in? Which host takes the upload, which folders are there?
-  Inet1 = std::make_unique<HttpClient>(HttpTimeouts{5000, 15000, 10000});
-  FolderReply reply = QueryFolders(*Inet1, TORVO_SERVICE_HOST, ToolbarID);
-  if (reply.kind != FolderReply::Kind::kFolders) return Stop(reply.message);
-  strTargetUrl = reply.target;
+bool FormUpload::Form_Load(Preparation prepared) {
+  // 1.-10.
+  instance_ = std::move(prepared.instance);
+  if (prepared.stopped) return Stop(prepared.message);
+  ToolbarID = std::move(prepared.ToolbarID);
+  txtURL = std::move(prepared.txtURL);
+  txtTitle = std::move(prepared.txtTitle);
+  txtNote = std::move(prepared.txtNote);
+  Inet1 = std::move(prepared.Inet1);
+  strTargetUrl = prepared.folders.target;
   Combo_folder->clear();
   Combo_folder->addItem(QString::fromUtf16(kDefaultFolderName), 0);
-  for (const FolderEntry& folder : reply.folders) Combo_folder->addItem(Q(folder.name), folder.id);
+  for (const FolderEntry& folder : prepared.folders.folders) Combo_folder->addItem(Q(folder.name), folder.id);
   Combo_folder->setCurrentIndex(0);
-
-  // 9. The window in front, before ours is shown.
-  ScreenCapMain::CaptureToWorkFolder();
-
-  // 10. The thumbnail and "img.png".
-  OutputDir = WorkFolder();
-  MakeThumbnail(OutputDir, picImageCanvas, thumbnail);
+  OutputDir = std::move(prepared.OutputDir);
+  thumbnail = std::move(prepared.thumbnail);
+  picImageCanvas = std::move(prepared.picImage);
+  picImage->SetCanvas(picImageCanvas.get());
   Render();
 
   // 11.
@@ -162,8 +148,8 @@ bool FormUpload::Form_Load(const std::u16string& commandLine) {
 }
 
 void FormUpload::Render() {
-  picImageCanvas.Resize(thumbnail.cDibImage.Width(), thumbnail.cDibImage.Height());
-  thumbnail.cDibImage.PaintPicture(&picImageCanvas);
+  picImageCanvas->Resize(thumbnail->cDibImage.Width(), thumbnail->cDibImage.Height());
+  thumbnail->cDibImage.PaintPicture(picImageCanvas.get());
   PlaceThumbnail();
   picImage->update();
 }

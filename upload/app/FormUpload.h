@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "upload/app/StartUp.h"
 #include "upload/canvas.h"
 #include "upload/thumbnail_pipeline.h"
 
@@ -29,13 +30,15 @@ namespace torvo::upload {
 // Shows a canvas's persistent image.
 class PictureBox : public QWidget {
  public:
-  PictureBox(Canvas& canvas, QWidget* parent);
+  explicit PictureBox(QWidget* parent);
+  // The canvas shown from now on; it repaints the box whenever it changes.
+  void SetCanvas(Canvas* canvas);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  Canvas& canvas_;
+  Canvas* canvas_ = nullptr;
 };
 
 class FormUpload : public QWidget {
@@ -43,10 +46,10 @@ class FormUpload : public QWidget {
   FormUpload();
   ~FormUpload() override;
 
-  // The start-up sequence. False when it stopped early: the message was shown and the form
-  // unloaded, and the program ends. Errors nobody handles (an undecodable note, a failed
-  // pipeline) are raised as TorvoError.
-  bool Form_Load(const std::u16string& commandLine);
+  // The start-up sequence: steps 1 to 10 are prepared (PrepareStartUp, which may run while the
+  // toolkit starts), then the controls are filled. False when it stopped early: the message was
+  // shown and the form unloaded, and the program ends.
+  bool Form_Load(Preparation prepared);
 
   // Draws the thumbnail surface into the picture box so that it shows.
   void Render();
@@ -59,7 +62,7 @@ class FormUpload : public QWidget {
   std::u16string strTargetUrl;
   std::u16string strFolderNTarget;
   std::u16string ToolbarID;
-  ThumbnailState thumbnail;  // OutputWidth, OutputHeight, cDibImage, cDibBuffer, cProcessor
+  std::unique_ptr<ThumbnailState> thumbnail;  // OutputWidth, OutputHeight, cDibImage, cDibBuffer, cProcessor
 
   QLabel* Label2;
   QLineEdit* Text_URL;
@@ -71,7 +74,7 @@ class FormUpload : public QWidget {
   QComboBox* Combo_folder;
   QCheckBox* Check_secu;
   QPushButton* Command1;
-  Canvas picImageCanvas;
+  std::unique_ptr<Canvas> picImageCanvas;
   PictureBox* picImage;
 
  protected:

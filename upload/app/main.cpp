@@ -2,6 +2,7 @@
 // identity ";^;" address ";^;" title ";^;" percent-encoded note.
 #include <QApplication>
 #include <QFont>
+#include <future>
 #include <string>
 
 #include "platform/codepage.h"
@@ -13,6 +14,11 @@ int main(int argc, char** argv) {
   // is the toolbar's text: none of it is an option for the toolkit.
   std::string commandLine;
   for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+  // The start-up's own work (folder list, capture, thumbnail) touches no widget: it runs while
+  // the toolkit starts, and the window waits for it before it is first shown.
+  std::future<torvo::upload::Preparation> prepared =
+      std::async(std::launch::async, torvo::upload::PrepareStartUp, torvo::FromUtf8(commandLine));
+
   int toolkitArgc = 1;
   QApplication app(toolkitArgc, argv);
   QApplication::setApplicationName("TorvoTool");
@@ -21,9 +27,12 @@ int main(int argc, char** argv) {
 
   torvo::upload::FormUpload form;
   try {
-    if (!form.Form_Load(torvo::FromUtf8(commandLine))) return 1;
+    if (!form.Form_Load(prepared.get())) return 1;
   } catch (const torvo::TorvoError& e) {
     torvo::upload::Tell(torvo::FromUtf8(e.description()));
+    return 1;
+  } catch (const std::exception& e) {
+    torvo::upload::Tell(torvo::FromUtf8(e.what()));
     return 1;
   }
   form.show();

@@ -54,7 +54,7 @@ class X {
 
 // Blue, green, red of the pixel at (x, y) counted from the top.
 uint32_t Rgb(const gdi::Bitmap& b, int x, int y) {
-  const uint8_t* p = b.TopDownRow(y) + x * 4;
+  const uint8_t* p = b.TopDownRow(y) + x * 3;
   return p[2] << 16 | p[1] << 8 | p[0];
 }
 
@@ -81,7 +81,7 @@ TEST_F(CaptureTest, TopmostViewableWindowWithoutAWindowManager) {
   EXPECT_EQ(area.height, 70);
   auto bitmap = grabber.Grab(area, 0, 0, area.width, area.height);
   ASSERT_TRUE(bitmap);
-  EXPECT_EQ(bitmap->bitsPerPixel(), 32);
+  EXPECT_EQ(bitmap->bitsPerPixel(), 24);
   for (auto [px, py] : {std::pair{0, 0}, {119, 0}, {0, 69}, {119, 69}, {60, 35}}) EXPECT_EQ(Rgb(*bitmap, px, py), 0xFF8000u);
   // A rectangle reaching past the window shows what the screen shows there.
   auto wider = grabber.Grab(area, -1, -1, 122, 72);
@@ -148,6 +148,22 @@ TEST_F(CaptureTest, PartlyOffScreenWindowKeepsItsSizeWithBlackOutside) {
   EXPECT_EQ(Rgb(*bitmap, 79, 39), 0x000000u);
   EXPECT_EQ(grabber.Grab(area, 0, 0, 0, 10), nullptr);
   x.Destroy(edge);
+}
+
+TEST_F(CaptureTest, WholeScreenComesInBandsWithoutSeams) {
+  // 640 x 480 at 4 bytes a pixel is more than one band: rows 0..479 must all be in place.
+  uint32_t top = x.Window(0, 0, 640, 240, 0x102030);
+  uint32_t bottom = x.Window(0, 240, 640, 240, 0xF0E0D0);
+  ScreenGrabber grabber;
+  ScreenArea area = grabber.ForegroundClientArea();
+  auto screen = grabber.Grab(area, -area.left, -area.top, 640, 480);
+  ASSERT_TRUE(screen);
+  for (int y = 0; y < 480; ++y) {
+    ASSERT_EQ(Rgb(*screen, 0, y), y < 240 ? 0x102030u : 0xF0E0D0u) << y;
+    ASSERT_EQ(Rgb(*screen, 639, y), y < 240 ? 0x102030u : 0xF0E0D0u) << y;
+  }
+  x.Destroy(bottom);
+  x.Destroy(top);
 }
 
 }  // namespace

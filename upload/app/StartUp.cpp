@@ -1,0 +1,57 @@
+#include "upload/app/StartUp.h"
+
+#include "platform/desktop/single_instance.h"
+#include "platform/error.h"
+#include "platform/http.h"
+#include "platform/workfolder.h"
+#include "upload/app/ScreenCapMain.h"
+#include "upload/codecs.h"
+#include "upload/command_line.h"
+
+#ifndef TORVO_SERVICE_HOST
+#error "TORVO_SERVICE_HOST must name the service's host[:port]"
+#endif
+
+namespace torvo::upload {
+
+Preparation::Preparation() = default;
+Preparation::~Preparation() = default;
+Preparation::Preparation(Preparation&&) noexcept = default;
+Preparation& Preparation::operator=(Preparation&&) noexcept = default;
+
+Preparation PrepareStartUp(const std::u16string& commandLine) {
+  Preparation p;
+  auto Stopped = [&p](std::u16string message) {
+    p.stopped = true;
+    p.message = std::move(message);
+    return std::move(p);
+  };
+  // 1. One copy at a time.
+  p.instance = std::make_unique<desktop::SingleInstance>(ProgramName());
+  if (!p.instance->Acquire()) return Stopped(u"이 프로그램은 두번 실행될 수 없슴니다.");
+
+  // 2.-7. The toolbar's fields.
+  CommandLineFields fields = SplitCommandLine(commandLine);
+  p.ToolbarID = fields.toolbarId;
+  p.txtURL = fields.url;
+  if (!IsHttpAddress(p.txtURL)) return Stopped(u"Http web page만 등록 됩니다.");
+  p.txtTitle = fields.title;
+  if (fields.encodedNote) p.txtNote = DecodeNote(*fields.encodedNote);
+
+  // 8. Signed in? Which host takes the upload, which folders are there?
+  p.Inet1 = std::make_unique<HttpClient>(HttpTimeouts{5000, 15000, 10000});
+  p.folders = QueryFolders(*p.Inet1, TORVO_SERVICE_HOST, p.ToolbarID);
+  if (p.folders.kind != FolderReply::Kind::kFolders) return Stopped(p.folders.message);
+
+  // 9. The window in front when the reply has come; ours is not shown yet.
+  ScreenCapMain::CaptureToWorkFolder();
+
+  // 10. The thumbnail and "img.png".
+  p.OutputDir = WorkFolder();
+  p.picImage = std::make_unique<Canvas>();
+  p.thumbnail = std::make_unique<ThumbnailState>();
+  MakeThumbnail(p.OutputDir, *p.picImage, *p.thumbnail);
+  return p;
+}
+
+}  // namespace torvo::upload

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# TorvoTool's benchmarks with their yardsticks, and the ratios:
+#   - the thumbnail pipeline (1920 x 1080 img1.bmp to img.png) against ImageMagick's convert;
+#   - the start-up, from process start to the window shown, against a minimal Qt window, on an X
+#     server of our own with openbox, a running torvo-service and a 1920 x 1080 window in front.
+#   run_upload_bench.sh [BUILD_DIR]     (default build/local; the build's service port is used)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build="$(realpath "${1:-build/local}")"
+port=$(sed -n 's/^TORVO_SERVICE_HOST:STRING=127\.0\.0\.1:\([0-9]*\)$/\1/p' "$build/CMakeCache.txt")
+[ -n "$port" ] || { echo "the build in $build does not talk to a service on loopback" >&2; exit 2; }
+
+if [ -z "${TORVO_BENCH_DISPLAY_READY:-}" ]; then
+  out=$(mktemp -d)
+  "$build/upload/bench/upload_pipeline_bench" --benchmark_format=console --benchmark_out="$out/pipeline.json" \
+    --benchmark_out_format=json
+  TORVO_BENCH_DISPLAY_READY="$out" xvfb-run -a -s "-screen 0 2560x1440x24 -noreset" "$0" "$build"
+  python3 - "$out" <<'PY'
+import json, sys
+def times(name):
+    data = json.load(open(f"{sys.argv[1]}/{name}.json"))
+    return {b["name"].split("/")[0]: b["real_time"] for b in data["benchmarks"]}
+p, s = times("pipeline"), times("startup")
+print(f"pipeline: {p['Pipeline']:.1f} ms, convert: {p['ImageMagickConvert']:.1f} ms, "
+      f"convert / pipeline = {p['ImageMagickConvert'] / p['Pipeline']:.1f}x (wanted at least 3x)")
+print(f"start-up: TorvoTool {s['TorvoToolStartUp']:.1f} ms, minimal Qt window {s['MinimalQtWindowStartUp']:.1f} ms, "
+      f"TorvoTool / minimal = {s['TorvoToolStartUp'] / s['MinimalQtWindowStartUp']:.2f} (wanted at most 1.5)")
+PY
+  rm -rf "$out"
+  exit 0
+fi
+
+# Inside the X server.
+out="$TORVO_BENCH_DISPLAY_READY"
+tmp=$(mktemp -d)
+export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+unset QT_QPA_PLATFORM
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$tmp"' EXIT
+
+# The port is the build's own: wait for anyone else using it to finish.
+for _ in $(seq 600); do curl -s -o /dev/null "http://127.0.0.1:$port/" || break; sleep 0.1; done
+"$build/service/torvo-service" --port "$port" --data "$tmp/data" >"$tmp/service.out" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" && break; sleep 0.1; done
+grep -q "listening on" "$tmp/service.out" || { echo "torvo-service did not start on port $port" >&2; exit 1; }
+"$build/service/torvo-service" user add --data "$tmp/data" bench >/dev/null
+"$build/service/torvo-service" folder add --data "$tmp/data" bench 여행 --number 3 >/dev/null
+
+openbox >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+"$build/upload/bench/minimal_window" 1920x1080 Page &
+pids+=($!)
+for _ in $(seq 100); do page=$(xdotool search --onlyvisible --name '^Page$' 2>/dev/null | head -1) && [ -n "$page" ] && break; sleep 0.1; done
+xdotool windowactivate --sync "$page"
+echo "window in front: $(xwininfo -id "$page" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
+
+TORVO_BENCH_TOOL="$build/upload/app/TorvoTool" TORVO_BENCH_MINIMAL="$build/upload/bench/minimal_window" \
+  "$build/upload/bench/upload_startup_bench" --benchmark_out="$out/startup.json" --benchmark_out_format=json
+echo "thumbnail of the last start: $(identify -format '%wx%h' "$HOME/Torvo/img.png")"
