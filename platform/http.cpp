@@ -11,9 +11,21 @@ struct HttpClient::Impl {
 };
 
 namespace {
+struct BodySink {
+  std::string* body;
+  int64_t limit;
+  bool tooLarge = false;
+};
+
 size_t Collect(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
+  auto* sink = static_cast<BodySink*>(target);
+  const size_t n = size * count;
+  if (static_cast<int64_t>(sink->body->size() + n) > sink->limit) {
+    sink->tooLarge = true;
+    return 0;  // ends the transfer with a write error
+  }
+  sink->body->append(data, n);
+  return n;
 }
 
 int CheckAbort(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -47,7 +59,9 @@ HttpResult HttpClient::Get(const std::string& url) {
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &result.body);
+  BodySink sink{&result.body, impl_->timeouts.maxBodyBytes};
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(impl_->timeouts.maxBodyBytes));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, impl_->timeouts.connectMs);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, impl_->timeouts.totalMs);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -66,7 +80,11 @@ HttpResult HttpClient::Get(const std::string& url) {
   }
   CURLcode rc = curl_easy_perform(c);
   if (rc != CURLE_OK) {
-    result.error = rc == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(rc);
+    if (sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+      result.error = "the reply is larger than " + std::to_string(impl_->timeouts.maxBodyBytes >> 20) + " MiB";
+    } else {
+      result.error = rc == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(rc);
+    }
     result.body.clear();
     return result;
   }

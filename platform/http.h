@@ -21,6 +21,8 @@ struct HttpTimeouts {
   long totalMs = 30000;
   // A transfer slower than 1 byte/s for this long is dropped, whatever its total time.
   long stallMs = 15000;
+  // A reply body larger than this is refused as a transport failure instead of filling memory.
+  int64_t maxBodyBytes = int64_t{64} << 20;
 };
 
 class HttpClient {
