@@ -1,16 +1,92 @@
 #!/usr/bin/env bash
-# The main job: builds the programs and runs them on this machine.
+# The main job: builds the programs and runs them on this machine: torvo-image sharpens a sample
+# picture; torvo-service starts on 127.0.0.1:8765 with a demo user and two Korean folders; a page
+# window shows, and TorvoTool starts as the browser toolbar would start it, captures that window
+# and shows its upload window with the thumbnail. A screenshot is taken and the window closed.
+# Without a display everything runs on an X server of its own (Xvfb with openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root="$PWD"
+bin="${TORVO_DEMO_BUILD:-$root/build/local}"
+
+# The upload part, on the display in DISPLAY; $1 is the output folder.
+upload_demo() {
+  local out="$1" port tmp pids=() page tool torvo
+  # The port the build's programs talk to (the local preset's 8765).
+  port=$(sed -n 's/^TORVO_SERVICE_HOST:STRING=127\.0\.0\.1:\([0-9]*\)$/\1/p' "$bin/CMakeCache.txt")
+  port="${port:-8765}"
+  tmp=$(mktemp -d)
+  trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null; rm -rf "$tmp"' RETURN
+  # TorvoTool's work folder is ~/Torvo: the demo gives it a home of its own.
+  export HOME="$out/home" XDG_RUNTIME_DIR="$tmp/run"
+  rm -rf "$HOME"
+  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  unset QT_QPA_PLATFORM
+
+  for _ in $(seq 300); do curl -s -o /dev/null "http://127.0.0.1:$port/" || break; sleep 0.1; done
+  if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
+    echo "demo: port $port is taken by another program; stop it and run the demo again" >&2
+    return 1
+  fi
+  "$bin/service/torvo-service" --port "$port" --data "$tmp/data" >"$tmp/service.out" 2>"$out/service.log" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" && break; sleep 0.1; done
+  grep -q "listening on" "$tmp/service.out" || { echo "demo: torvo-service did not start" >&2; return 1; }
+  "$bin/service/torvo-service" user add --data "$tmp/data" demo >/dev/null
+  "$bin/service/torvo-service" folder add --data "$tmp/data" demo 여행 --number 3 >/dev/null
+  "$bin/service/torvo-service" folder add --data "$tmp/data" demo "업무 자료" --number 12 >/dev/null
+
+  if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+    openbox >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+  fi
+
+  # The "browser": a window with a picture, in front when TorvoTool starts.
+  display -immutable -title "A web page" -geometry +420+200 -resize 640x480 "$out/sample.bmp" &
+  pids+=($!)
+  for _ in $(seq 100); do page=$(xdotool search --onlyvisible --name '^A web page$' 2>/dev/null | head -1) && [ -n "$page" ] && break; sleep 0.1; done
+  [ -n "${page:-}" ] || { echo "demo: the page window did not show" >&2; return 1; }
+  xdotool windowactivate --sync "$page"
+
+  "$bin/upload/app/TorvoTool" 'demo;^;http://example.com/torvo/demo;^;Torvo 데모 페이지;^;%C7%D1%B1%DB+%B8%DE%B8%F0' \
+    2>"$out/torvotool.log" &
+  tool=$!
+  pids+=("$tool")
+  for _ in $(seq 150); do torvo=$(xdotool search --onlyvisible --name '^Torvo$' 2>/dev/null | head -1) && [ -n "$torvo" ] && break; sleep 0.1; done
+  if [ -z "${torvo:-}" ]; then
+    echo "demo: TorvoTool showed no window:" >&2
+    cat "$out/torvotool.log" >&2
+    return 1
+  fi
+  sleep 0.5
+  import -window root "$out/torvotool.png"
+  # The next step of the program is the save button; for now the demo closes the window.
+  xdotool windowactivate --sync "$torvo" key alt+F4 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$tool" 2>/dev/null || break; sleep 0.1; done
+  echo "demo: TorvoTool window  $out/torvotool.png"
+  echo "demo: thumbnail         $HOME/Torvo/img.png ($(identify -format '%wx%h' "$HOME/Torvo/img.png"))"
+}
+
+if [ "${1:-}" == "--upload-demo" ]; then
+  upload_demo "$2"
+  exit
+fi
 
 scripts/setup.sh
 cmake --preset local >/dev/null
 cmake --build --preset local -j "$(nproc)"
 
-out="${TORVO_DEMO_OUT:-$PWD/build/demo}"
+out="${TORVO_DEMO_OUT:-$root/build/demo}"
 mkdir -p "$out"
-bin=build/local
 python3 scripts/make_sample.py "$out/sample.bmp"
 "$bin/tools/torvo-image/torvo-image" filter 5 "$out/sample.bmp" "$out/sharpened.png"
 echo "demo: sample picture  $out/sample.bmp"
 echo "demo: sharpened       $out/sharpened.png"
+
+if [ -n "${DISPLAY:-}" ]; then
+  upload_demo "$out"
+else
+  xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" --upload-demo "$out"
+fi
