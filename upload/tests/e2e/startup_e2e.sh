@@ -218,10 +218,16 @@ else
   bad "no window for the whole-screen start"; cat "$tmp/screen.err"
 fi
 
-# --- 6. no service at all
+# --- 6. a work folder that cannot be made: the message names it
+rm -rf "$work"
+echo "not a folder" >"$work"
+expect_stop 14-no-work-folder 'alice;^;http://example.com/x;^;t;^;n' "작업 폴더를 만들 수 없습니다: $work (File exists)"
+rm -f "$work"
+
+# --- 7. no service at all
 kill "${pids[0]}"
 wait "${pids[0]}" 2>/dev/null
-expect_stop 14-no-service 'alice;^;http://example.com/x;^;t;^;n' "서비스에 연결하지 못해 폴더 목록을 받을 수 없습니다."
+expect_stop 15-no-service 'alice;^;http://example.com/x;^;t;^;n' "서비스에 연결하지 못해 폴더 목록을 받을 수 없습니다."
 
 echo "screenshots in $shots"
 echo "$passed passed, $failed failed"
