@@ -10,6 +10,7 @@ packages=(
   xvfb xauth openbox xdotool imagemagick x11-utils fonts-nanum
   python3 python3-numpy curl wget
   nlohmann-json3-dev nodejs
+  clang libclang-rt-14-dev
 )
 
 missing=()
