@@ -1,6 +1,8 @@
 #include "platform/desktop/message_box.h"
 
 #include <QApplication>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QString>
 
@@ -25,6 +27,12 @@ void ShowMessage(const std::u16string& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ProgramName()),
                   QString::fromStdU16String(text), QMessageBox::Ok);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  // A short text makes a narrow box whose title the window manager cuts ("To... ol"): keep the box
+  // wide enough for the title.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(240, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
   box.exec();
 }
 
