@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite, from a fresh Debian 12 machine: packages, build, unit and end-to-end tests.
+# The whole test suite, from a fresh Debian 12 machine: packages, build, unit and end-to-end tests,
+# then the core suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +8,11 @@ scripts/setup.sh
 cmake --preset local >/dev/null
 cmake --build --preset local -j "$(nproc)"
 ctest --preset local -j "$(nproc)" --timeout 600
+
+# The sanitizer build has no loopback service, so it runs the unit, window, service and fuzz-seed
+# tests, not the end-to-end ones. Any report fails the test that made it.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$(nproc)"
+ctest --preset asan -j "$(nproc)" --timeout 600
