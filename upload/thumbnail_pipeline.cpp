@@ -2,9 +2,12 @@
 
 #include <FreeImage.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "platform/arithmetic.h"
+#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/workfolder.h"
 #include "upload/picture_file.h"
@@ -116,6 +119,48 @@ void MakeThumbnail(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& 
     }
     throw;
   }
+}
+
+}  // namespace torvo::upload
+
+namespace torvo::upload {
+
+std::string ReadThumbnail(const fs::path& OutputDir) {
+  const fs::path file = WorkFile(OutputDir, kThumbnailFile);
+  std::error_code ec;
+  if (!fs::exists(file, ec))
+    throw TorvoError(kErrFileNotFound, ProgramName(), "업로드할 썸네일 파일이 없습니다: " + file.string());
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  std::string bytes;
+  bool ok = in != nullptr;
+  const int openError = errno;
+  if (ok) {
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+    ok = !std::ferror(in);
+    std::fclose(in);
+  }
+  if (!ok || fs::is_directory(file, ec))
+    throw TorvoError(kErrPathFileAccess, ProgramName(),
+                     "업로드할 썸네일 파일을 읽을 수 없습니다: " + file.string() +
+                         (in ? "" : " (" + std::generic_category().message(openError) + ")"));
+  if (bytes.empty())
+    throw TorvoError(kErrPathFileAccess, ProgramName(), "업로드할 썸네일 파일이 비어 있습니다: " + file.string());
+  return bytes;
+}
+
+void KeepThumbnail(const fs::path& OutputDir, const std::u16string& name) {
+  const fs::path source = WorkFile(OutputDir, kThumbnailFile);
+  const fs::path target = OutputDir / fs::path(ToUtf8(name));
+  std::error_code ec;
+  // The same name in another case is the same file to the user: it gives way too.
+  if (auto other = FindNoCase(OutputDir, ToUtf8(name)); other && *other != target) fs::remove(*other, ec);
+  fs::rename(source, target, ec);
+  if (ec)
+    throw TorvoError(kErrPathFileAccess, ProgramName(),
+                     "썸네일을 " + target.string() + "(으)로 옮길 수 없습니다: " + source.string() + " (" +
+                         ec.message() + ")");
 }
 
 }  // namespace torvo::upload

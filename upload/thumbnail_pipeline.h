@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "imaging/cDIBSection.h"
 #include "imaging/cImageProcessDIB.h"
@@ -42,5 +43,13 @@ struct ThumbnailState {
 // whose description names it (kErrFileNotFound, kErrPathFileAccess); the BMP work files are then
 // removed as far as possible.
 void MakeThumbnail(const std::filesystem::path& OutputDir, Canvas& picImage, ThumbnailState& state);
+
+// The bytes of OutputDir's "img.png" for the upload. A missing, unreadable or empty file raises
+// a TorvoError whose description tells the user so and names the file.
+std::string ReadThumbnail(const std::filesystem::path& OutputDir);
+
+// Gives OutputDir's "img.png" the name the service gave the image, replacing a file of that
+// name (matched without regard to case). Raises kErrPathFileAccess naming the files.
+void KeepThumbnail(const std::filesystem::path& OutputDir, const std::u16string& name);
 
 }  // namespace torvo::upload

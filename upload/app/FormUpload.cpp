@@ -97,6 +97,7 @@ FormUpload::FormUpload() : QWidget(nullptr) {
   Command1->setFocus();
 
   PlaceThumbnail();
+  WireUpload();
   desktop::MakeTopmostWithoutFocus(this);
 }
 
@@ -161,6 +162,9 @@ void FormUpload::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void FormUpload::Form_Unload() { Text_URL->clear(); }
+void FormUpload::Form_Unload() {
+  unloading_ = true;
+  Text_URL->clear();
+}
 
 }  // namespace torvo::upload

@@ -3,13 +3,16 @@
 // button and the thumbnail that will be uploaded. All preparation runs in Form_Load before the
 // window is first shown.
 #include <QWidget>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "upload/app/StartUp.h"
 #include "upload/canvas.h"
 #include "upload/thumbnail_pipeline.h"
+#include "upload/upload_reply.h"
 
 class QCheckBox;
 class QComboBox;
@@ -17,12 +20,14 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace torvo {
 class HttpClient;
 namespace desktop {
 class SingleInstance;
-}
+class TcpClient;
+}  // namespace desktop
 }  // namespace torvo
 
 namespace torvo::upload {
@@ -53,6 +58,18 @@ class FormUpload : public QWidget {
 
   // Draws the thumbnail surface into the picture box so that it shows.
   void Render();
+  // Maps the thumbnail onto the colours of a palette file and shows it. A palette that cannot
+  // be loaded raises its error and leaves the thumbnail as it was.
+  void ApplyPalette(const std::filesystem::path& sPalFile);
+
+  // The save button and the upload's connection (FormUpload_save.cpp).
+  void Command1_Click();
+  void Winsock1_Connect();
+  void Winsock1_DataArrival(int64_t bytesTotal);
+
+  // Called once the reply has been handled and the form unloaded: the program ends with this
+  // status (0 when the image was stored and kept, 1 when a message was shown).
+  std::function<void(int status)> Ended;
 
   // Public variables of the form.
   std::u16string txtURL;
@@ -76,6 +93,8 @@ class FormUpload : public QWidget {
   QPushButton* Command1;
   std::unique_ptr<Canvas> picImageCanvas;
   PictureBox* picImage;
+  desktop::TcpClient* Winsock1;
+  uint16_t RemotePort;  // the build's upload port
 
  protected:
   void paintEvent(QPaintEvent* event) override;  // Form_Paint
@@ -86,8 +105,24 @@ class FormUpload : public QWidget {
   void Form_Unload();
   void PlaceThumbnail();
 
+  // The upload under way (FormUpload_save.cpp).
+  enum class UploadState { kIdle, kConnecting, kSending, kWaiting };
+  void WireUpload();
+  void Winsock1_Closed();
+  void Winsock1_Failed(const std::string& text);
+  void ReplyTimeUp();
+  void UploadFailed(const std::u16string& message);
+  void ReplyDecided(const UploadVerdict& verdict);
+  int32_t SelectedFolder() const;
+
   std::unique_ptr<desktop::SingleInstance> instance_;
   std::unique_ptr<HttpClient> Inet1;
+  UploadState uploadState_ = UploadState::kIdle;
+  uint64_t uploadAttempt_ = 0;  // a handler that let events run checks it did not change
+  bool unloading_ = false;      // the form is going: no handler goes on
+  std::string thumbnailBytes_;
+  UploadReplyReader reply_;
+  QTimer* replyTimer_;
 };
 
 // The message shown to the user, also written to standard error for whoever started us.

@@ -4,14 +4,35 @@
 
 #include <QApplication>
 #include <QFont>
+#include <cstdio>
+#include <cstring>
 #include <future>
 #include <string>
 
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "torvo_version.h"
 #include "upload/app/FormUpload.h"
 
 int main(int argc, char** argv) {
+  // The toolbar always passes the page's fields, so only a lone --help or --version is an option.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("TorvoTool (Torvo) %s\n", TORVO_VERSION);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::printf(
+        "Usage: TorvoTool TOOLBARID;^;ADDRESS;^;TITLE;^;NOTE\n"
+        "Keeps the web page in front: captures the window in front, makes a thumbnail and, when\n"
+        "Save is pressed, uploads it with the page's address, title and percent-encoded note to\n"
+        "the folder chosen on the Torvo service. The browser toolbar starts it; the arguments,\n"
+        "joined with single spaces, are the fields separated by \";^;\". Work files and kept\n"
+        "thumbnails are in ~/Torvo.\n"
+        "\n"
+        "      --help     display this help and exit (as the only argument)\n"
+        "      --version  output version information and exit (as the only argument)\n");
+    return 0;
+  }
   // The command line is the arguments after the program's path, joined with single spaces. It
   // is the toolbar's text: none of it is an option for the toolkit.
   std::string commandLine;
@@ -46,6 +67,8 @@ int main(int argc, char** argv) {
     torvo::upload::Tell(torvo::FromUtf8(e.what()));
     return 1;
   }
+  // The upload's reply unloads the form and ends the program with its status.
+  form.Ended = [](int status) { QCoreApplication::exit(status); };
   form.show();
   return app.exec();
 }
