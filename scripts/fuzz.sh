@@ -36,6 +36,9 @@ for target in "${targets[@]}"; do
 done
 cmake --build "$build" -j2 --target "${programs[@]}"
 
+# AddressSanitizer keeps 256 MiB of freed memory in quarantine by default, which alone would hit
+# the 256 MiB limit; 32 MiB still catches a use after a recent free.
+export ASAN_OPTIONS="quarantine_size_mb=32:allocator_release_to_os_interval_ms=500:${ASAN_OPTIONS:-}"
 failed=()
 summary="$build/summary.txt"
 printf '%-14s %10s %8s %10s %6s %6s %7s %8s  %s\n' target runs seconds runs/s cov ft corpus rss_mb result >"$summary"
@@ -58,7 +61,8 @@ for target in "${targets[@]}"; do
   result=clean
   # The targets' scratch files go to a folder of their own, removed afterwards.
   scratch=$(mktemp -d)
-  if ! TMPDIR="$scratch" "$program" -max_total_time="$seconds" -runs="$runs" -rss_limit_mb=256 \
+  # A run that does not end on its own (a report that hangs) is stopped and counts as a finding.
+  if ! TMPDIR="$scratch" timeout -k 10 $((seconds + 300)) "$program" -max_total_time="$seconds" -runs="$runs" -rss_limit_mb=256 \
       -malloc_limit_mb=256 -timeout=10 -max_len="$max_len" -print_final_stats=1 \
       -artifact_prefix="$findings/" "$corpus" "$seeds" >"$log" 2>&1; then
     result="FINDING (see $log and $findings)"
