@@ -27,7 +27,8 @@ namespace {
 
 using namespace torvo::service;
 
-constexpr const char* kUsage = R"(torvo-service: a stand-in for the Torvo web service, for local runs and tests.
+constexpr const char* kUsage = R"(Usage: torvo-service [COMMAND] [OPTION]...
+A stand-in for the Torvo web service, for local runs and tests.
 
 Serving (the default command):
   torvo-service [serve] --data DIR [--port P] [--bind ADDRESS] [--upload-host HOST]

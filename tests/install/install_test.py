@@ -1,0 +1,322 @@
+#!/usr/bin/env python3
+"""The Debian package, installed on this machine as a user would install it: built with CPack from
+the build folder, checked with lintian, installed with apt-get, its programs, desktop entries,
+metainfo, manual pages and user unit tried, the service started as its unit says and TorvoSync run
+on Xvfb against it (HOME in a temporary folder), then removed again, leaving none of its files.
+
+It changes the system (installs and removes the package "torvo"), so it runs only when
+TORVO_INSTALL_TEST=1; otherwise it exits 77, which CTest reports as skipped.
+
+  install_test.py --build BUILD_DIR --version 0.1.0 --port 8765 --shots DIR
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host"]
+IDENTITY = "install 사용자"
+SKIPPED = 77
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    print("ok:", what, flush=True)
+
+
+def wait_for(predicate, seconds, what):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise Failure("timed out waiting for " + what)
+
+
+def run(argv, **kwargs):
+    kwargs.setdefault("capture_output", True)
+    kwargs.setdefault("text", True)
+    return subprocess.run(argv, **kwargs)
+
+
+def must(argv, what, **kwargs):
+    result = run(argv, **kwargs)
+    if result.returncode != 0:
+        raise Failure("%s failed (%d): %s%s" % (what, result.returncode, result.stdout[-3000:], result.stderr[-3000:]))
+    return result.stdout
+
+
+def png_bytes(seed):
+    width, height = 20, 12
+    rows = b"".join(b"\x00" + bytes(((seed * 53 + x * 7 + y * 13) & 0xFF) for x in range(width * 3))
+                    for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+class Test:
+    def __init__(self, args):
+        self.args = args
+        self.sudo = [] if os.geteuid() == 0 else ["sudo", "-n"]
+        self.tmp = tempfile.mkdtemp(prefix="torvo-install-")
+        os.chmod(self.tmp, 0o755)  # apt reads the package as its own user
+        self.home = os.path.join(self.tmp, "home")
+        self.runtime = os.path.join(self.tmp, "runtime")
+        os.makedirs(self.home)
+        os.makedirs(self.runtime, mode=0o700)
+        self.env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=self.runtime, LANG="C.UTF-8")
+        for key in ("http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "DISPLAY"):
+            self.env.pop(key, None)
+        self.processes = []
+        self.installed = False
+        self.package_files = []
+
+    def start(self, argv, **kwargs):
+        process = subprocess.Popen(argv, env=self.env, **kwargs)
+        self.processes.append(process)
+        return process
+
+    def close(self):
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                try:
+                    process.wait(5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        if self.installed:
+            run(self.sudo + ["apt-get", "remove", "-y", "torvo"], env=self.apt_env())
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def apt_env(self):
+        return dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+
+    # --- the package ---------------------------------------------------------------------------
+
+    def build_package(self):
+        out = os.path.join(self.tmp, "package")
+        must(["cpack", "-G", "DEB", "--config", os.path.join(self.args.build, "CPackConfig.cmake"), "-B", out],
+             "cpack")
+        debs = [f for f in os.listdir(out) if re.fullmatch(r"torvo_.*\.deb", f)]
+        check(len(debs) == 1, "cpack made one package: %s" % debs)
+        self.deb = os.path.join(out, debs[0])
+        check(debs[0].startswith("torvo_%s_" % self.args.version), "the package carries the version: " + debs[0])
+
+        control = must(["dpkg-deb", "-f", self.deb, "Depends"], "dpkg-deb -f")
+        depends = {d.strip().split(" ")[0] for d in control.replace("|", ",").split(",")}
+        print("Depends:", control.strip())
+        for needed in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "libfreeimage3", "libcurl4", "libsqlite3-0",
+                       "fonts-nanum"):
+            check(needed in depends, "the package depends on " + needed)
+
+        listing = must(["dpkg-deb", "-c", self.deb], "dpkg-deb -c")
+        paths = [line.split(None, 5)[5].split(" -> ")[0] for line in listing.splitlines()]
+        check(all(p.startswith("./usr/") or p in ("./", "./usr/") for p in paths),
+              "every file of the package is under /usr: %s" % [p for p in paths if not p.startswith("./usr")])
+        self.package_files = [p[1:] for p in paths if not p.endswith("/")]
+        expected = ["/usr/bin/" + p for p in PROGRAMS] + [
+            "/usr/share/applications/org.torvo.TorvoSync.desktop",
+            "/usr/share/applications/org.torvo.TorvoTool.desktop",
+            "/usr/share/metainfo/org.torvo.TorvoSync.metainfo.xml",
+            "/usr/share/icons/hicolor/scalable/apps/torvo.svg",
+            "/usr/share/icons/hicolor/scalable/apps/torvo-sync.svg",
+            "/usr/share/doc/torvo/copyright", "/usr/share/doc/torvo/changelog.gz",
+            "/usr/lib/systemd/user/torvo-service.service",
+        ] + ["/usr/share/man/man1/%s.1.gz" % p for p in PROGRAMS] + [
+            "/usr/share/icons/hicolor/%dx%d/apps/%s.png" % (s, s, i)
+            for s in (16, 24, 32, 48, 64, 128, 256) for i in ("torvo", "torvo-sync")]
+        missing = sorted(set(expected) - set(self.package_files))
+        check(not missing, "the package holds the programs, entries, icons, pages and unit (missing: %s)" % missing)
+
+        lintian = run(["lintian", "--allow-root", "--fail-on", "error", "--suppress-tags",
+                       "bad-distribution-in-changes-file", self.deb])
+        print(lintian.stdout + lintian.stderr, end="")
+        check(lintian.returncode == 0 and not re.search(r"^E: ", lintian.stdout, re.M), "lintian finds no error")
+
+    def install(self):
+        run(self.sudo + ["apt-get", "remove", "-y", "torvo"], env=self.apt_env())
+        self.installed = True
+        must(self.sudo + ["apt-get", "install", "-y", "--no-install-recommends", "./" + os.path.basename(self.deb)],
+             "apt-get install", cwd=os.path.dirname(self.deb), env=self.apt_env())
+        status = run(["dpkg-query", "-W", "-f=${Status} ${Version}", "torvo"]).stdout
+        check(status == "install ok installed " + self.args.version, "dpkg has torvo installed: " + status)
+
+    def remove(self):
+        must(self.sudo + ["apt-get", "remove", "-y", "torvo"], "apt-get remove", env=self.apt_env())
+        self.installed = False
+        status = run(["dpkg-query", "-W", "-f=${Status}", "torvo"]).stdout
+        check(status in ("", "unknown ok not-installed", "deinstall ok not-installed"),
+              "torvo is no longer installed (%r)" % status)
+        left = [f for f in self.package_files if os.path.lexists(f)]
+        check(not left, "no file of the package is left behind: %s" % left)
+
+    # --- what is installed ---------------------------------------------------------------------
+
+    def check_programs(self):
+        for program in PROGRAMS:
+            path = "/usr/bin/" + program
+            version = run([path, "--version"], env=self.env, timeout=20)
+            first = (version.stdout.splitlines() or [""])[0]
+            check(version.returncode == 0 and first == "%s (Torvo) %s" % (program, self.args.version),
+                  "%s --version prints %r" % (program, first))
+            help_ = run([path, "--help"], env=self.env, timeout=20)
+            check(help_.returncode == 0 and re.search(r"^\s*usage:", help_.stdout, re.I | re.M)
+                  and "--version" in help_.stdout and help_.stderr == "",
+                  "%s --help prints its usage and options" % program)
+            stripped = must(["file", "-b", path], "file")
+            check("not stripped" not in stripped, "%s is stripped" % program)
+
+    def check_files(self):
+        for entry in ("org.torvo.TorvoSync.desktop", "org.torvo.TorvoTool.desktop"):
+            path = "/usr/share/applications/" + entry
+            result = run(["desktop-file-validate", path])
+            check(result.returncode == 0 and result.stdout.strip() == "",
+                  "desktop-file-validate passes %s %s" % (entry, result.stdout))
+        result = run(["appstreamcli", "validate", "--no-net", "--pedantic",
+                      "/usr/share/metainfo/org.torvo.TorvoSync.metainfo.xml"])
+        print(result.stdout, end="")
+        check(result.returncode == 0, "appstreamcli validate passes the metainfo")
+        for program in PROGRAMS:
+            page = must(["zcat", "/usr/share/man/man1/%s.1.gz" % program], "zcat")
+            check(page.startswith(".TH ") and '"torvo %s"' % self.args.version in page.splitlines()[0],
+                  "the manual page of %s names the version" % program)
+        hosts = "/usr/lib/mozilla/native-messaging-hosts/torvo.toolbar.json"
+        if os.path.exists(hosts):
+            check('"/usr/bin/torvo-toolbar-host"' in open(hosts).read(),
+                  "the browser's host manifest names the installed host")
+
+    def unit_commands(self):
+        """ExecStartPre and ExecStart of the installed user unit, with %h as this test's HOME."""
+        unit = open("/usr/lib/systemd/user/torvo-service.service").read()
+        commands = {}
+        for key in ("ExecStartPre", "ExecStart"):
+            m = re.search(r"^%s=(.*)$" % key, unit, re.M)
+            check(m is not None, "the unit has " + key)
+            commands[key] = m.group(1).replace("%h", self.home).split()
+        check(commands["ExecStart"][0] == "/usr/bin/torvo-service", "the unit starts /usr/bin/torvo-service")
+        return commands
+
+    # --- the service and TorvoSync ---------------------------------------------------------------
+
+    def sync_against_service(self):
+        commands = self.unit_commands()
+        data = commands["ExecStart"][commands["ExecStart"].index("--data") + 1]
+        port = int(commands["ExecStart"][commands["ExecStart"].index("--port") + 1])
+        check(port == self.args.port, "the unit serves the port this build's programs use")
+        must(commands["ExecStartPre"], "the unit's ExecStartPre", env=self.env)
+
+        cli = ["/usr/bin/torvo-service"]
+        must(cli + ["user", "add", "--data", data, IDENTITY], "user add", env=self.env)
+        images = {}
+        for seed in range(3):
+            path = os.path.join(self.tmp, "%d.png" % seed)
+            with open(path, "wb") as f:
+                f.write(png_bytes(seed))
+            out = must(cli + ["image", "add", "--data", data, IDENTITY, path], "image add", env=self.env)
+            names = re.findall(r"\d{14}", out)
+            check(len(names) == 1, "the service stored image %d as %s" % (seed, names))
+            images[names[0] + ".png"] = png_bytes(seed)
+
+        def port_free():
+            with socket.socket() as probe:
+                return probe.connect_ex(("127.0.0.1", port)) != 0
+        wait_for(port_free, 180, "port %d to be free" % port)
+        log = open(os.path.join(self.tmp, "service.log"), "wb")
+        service = self.start(commands["ExecStart"], stdout=log, stderr=subprocess.STDOUT)
+
+        def port_open():
+            with socket.socket() as probe:
+                return probe.connect_ex(("127.0.0.1", port)) == 0
+        wait_for(port_open, 15, "the service to listen")
+
+        read, write = os.pipe()
+        self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                   pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            display = f.readline().strip()
+        check(display != "", "Xvfb started")
+        self.env["DISPLAY"] = ":" + display
+        self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.0)
+
+        app_log = open(os.path.join(self.tmp, "app.log"), "wb")
+        app = self.start(["/usr/bin/TorvoSync"] + IDENTITY.split(" "), stdout=app_log, stderr=subprocess.STDOUT)
+
+        def xdotool(*words):
+            return run(["xdotool", *words], env=self.env).stdout.split()
+        window = wait_for(lambda: (xdotool("search", "--onlyvisible", "--name", "^Torvo Sync$") or [None])[0], 20,
+                          "the Torvo Sync window")
+        time.sleep(0.5)
+        album = os.path.join(self.home, "Torvo")
+        check(not os.path.isdir(album) or os.listdir(album) == [], "nothing is in ~/Torvo before Sync is pressed")
+        xdotool("mousemove", "--window", window, "45", "22", "click", "1")
+
+        def synced():
+            return os.path.isdir(album) and sorted(os.listdir(album)) == sorted(images)
+        try:
+            wait_for(synced, 30, "~/Torvo to hold the album's images")
+        finally:
+            os.makedirs(self.args.shots, exist_ok=True)
+            run(["import", "-window", "root", os.path.join(self.args.shots, "installed-sync.png")], env=self.env)
+        for name, data in images.items():
+            check(open(os.path.join(album, name), "rb").read() == data, "~/Torvo/%s holds the service's bytes" % name)
+        check(app.poll() is None, "TorvoSync runs on after the sync")
+        app.send_signal(signal.SIGTERM)
+        app.wait(10)
+        service.send_signal(signal.SIGTERM)
+        check(service.wait(10) == 0, "the service stops cleanly on SIGTERM, as systemd stops it")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--shots", required=True)
+    args = parser.parse_args()
+    if os.environ.get("TORVO_INSTALL_TEST") != "1":
+        print("install test skipped: it installs and removes the package torvo; set TORVO_INSTALL_TEST=1")
+        return SKIPPED
+    test = Test(args)
+    started = time.monotonic()
+    try:
+        test.build_package()
+        test.install()
+        test.check_programs()
+        test.check_files()
+        test.sync_against_service()
+        test.remove()
+    except (Failure, subprocess.TimeoutExpired) as failure:
+        print("FAILED:", failure, file=sys.stderr)
+        for log in ("service.log", "app.log"):
+            path = os.path.join(test.tmp, log)
+            if os.path.exists(path):
+                sys.stderr.write("--- %s\n%s\n" % (log, open(path, "rb").read().decode(errors="replace")[-3000:]))
+        return 1
+    finally:
+        test.close()
+    print("install test: all checks passed in %.0f s" % (time.monotonic() - started))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
