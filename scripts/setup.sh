@@ -11,6 +11,7 @@ packages=(
   python3 python3-numpy curl wget
   nlohmann-json3-dev nodejs
   clang libclang-rt-14-dev
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -16,3 +16,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$(nproc)"
 ctest --preset asan -j "$(nproc)" --timeout 600
+
+# The Debian package: built from the local build, installed on this machine, tried and removed.
+TORVO_INSTALL_TEST=1 ctest --preset local -L install --timeout 600
