@@ -198,6 +198,17 @@ class Test:
             page = must(["zcat", "/usr/share/man/man1/%s.1.gz" % program], "zcat")
             check(page.startswith(".TH ") and '"torvo %s"' % self.args.version in page.splitlines()[0],
                   "the manual page of %s names the version" % program)
+        metainfo = open("/usr/share/metainfo/org.torvo.TorvoSync.metainfo.xml").read()
+        newest = re.search(r'<release version="([^"]+)"', metainfo)
+        check(newest is not None and newest.group(1) == self.args.version,
+              "the metainfo's newest release is this version")
+        changelog = must(["zcat", "/usr/share/doc/torvo/changelog.gz"], "zcat")
+        check(changelog.startswith("torvo (%s) " % self.args.version), "the changelog's first entry is this version")
+        if shutil.which("systemd-analyze"):
+            unit = "/usr/lib/systemd/user/torvo-service.service"
+            result = run(["systemd-analyze", "--user", "verify", unit], env=self.env)
+            check(result.returncode == 0 and result.stdout + result.stderr == "",
+                  "systemd-analyze verifies the user unit %s" % (result.stdout + result.stderr))
         hosts = "/usr/lib/mozilla/native-messaging-hosts/torvo.toolbar.json"
         if os.path.exists(hosts):
             check('"/usr/bin/torvo-toolbar-host"' in open(hosts).read(),
