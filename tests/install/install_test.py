@@ -25,6 +25,7 @@ import zlib
 PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host"]
 IDENTITY = "install 사용자"
 SKIPPED = 77
+APT = ["apt-get", "-o", "DPkg::Lock::Timeout=120"]  # waits while another apt-get runs
 
 
 class Failure(Exception):
@@ -103,7 +104,7 @@ class Test:
                     process.kill()
                     process.wait()
         if self.installed:
-            run(self.sudo + ["apt-get", "remove", "-y", "torvo"], env=self.apt_env())
+            run(self.sudo + APT + ["remove", "-y", "torvo"], env=self.apt_env())
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def apt_env(self):
@@ -152,15 +153,15 @@ class Test:
         check(lintian.returncode == 0 and not re.search(r"^E: ", lintian.stdout, re.M), "lintian finds no error")
 
     def install(self):
-        run(self.sudo + ["apt-get", "remove", "-y", "torvo"], env=self.apt_env())
+        run(self.sudo + APT + ["remove", "-y", "torvo"], env=self.apt_env())
         self.installed = True
-        must(self.sudo + ["apt-get", "install", "-y", "--no-install-recommends", "./" + os.path.basename(self.deb)],
+        must(self.sudo + APT + ["install", "-y", "--no-install-recommends", "./" + os.path.basename(self.deb)],
              "apt-get install", cwd=os.path.dirname(self.deb), env=self.apt_env())
         status = run(["dpkg-query", "-W", "-f=${Status} ${Version}", "torvo"]).stdout
         check(status == "install ok installed " + self.args.version, "dpkg has torvo installed: " + status)
 
     def remove(self):
-        must(self.sudo + ["apt-get", "remove", "-y", "torvo"], "apt-get remove", env=self.apt_env())
+        must(self.sudo + APT + ["remove", "-y", "torvo"], "apt-get remove", env=self.apt_env())
         self.installed = False
         status = run(["dpkg-query", "-W", "-f=${Status}", "torvo"]).stdout
         check(status in ("", "unknown ok not-installed", "deinstall ok not-installed"),
