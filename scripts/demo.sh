@@ -2,8 +2,11 @@
 # The main job: builds the programs and runs them on this machine: torvo-image sharpens a sample
 # picture; torvo-service starts on 127.0.0.1:8765 with a demo user and two Korean folders; a page
 # window shows, and TorvoTool starts as the browser toolbar would start it, captures that window
-# and shows its upload window with the thumbnail. A screenshot is taken and the window closed.
-# Without a display everything runs on an X server of its own (Xvfb with openbox).
+# and shows its upload window with the thumbnail. Then, as a person would, the demo edits the
+# title, checks "보안", picks a folder and presses "저장": the service stores the thumbnail and
+# TorvoTool keeps it under the stored name and ends. Screenshots and both PNGs are listed at the
+# end; the exit status is 0 only when the upload landed. Without a display everything runs on an
+# X server of its own (Xvfb with openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -11,7 +14,7 @@ bin="${TORVO_DEMO_BUILD:-$root/build/local}"
 
 # The upload part, on the display in DISPLAY; $1 is the output folder.
 upload_demo() {
-  local out="$1" port tmp pids=() page tool torvo
+  local out="$1" port tmp data pids=() page tool torvo
   # The port the build's programs talk to (the local preset's 8765).
   port=$(sed -n 's/^TORVO_SERVICE_HOST:STRING=127\.0\.0\.1:\([0-9]*\)$/\1/p' "$bin/CMakeCache.txt")
   port="${port:-8765}"
@@ -29,13 +32,15 @@ upload_demo() {
     echo "demo: port $port is taken by another program; stop it and run the demo again" >&2
     return 1
   fi
-  "$bin/service/torvo-service" --port "$port" --data "$tmp/data" >"$tmp/service.out" 2>"$out/service.log" &
+  data="$out/service-data"
+  rm -rf "$data"
+  "$bin/service/torvo-service" --port "$port" --data "$data" >"$tmp/service.out" 2>"$out/service.log" &
   pids+=($!)
   for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" && break; sleep 0.1; done
   grep -q "listening on" "$tmp/service.out" || { echo "demo: torvo-service did not start" >&2; return 1; }
-  "$bin/service/torvo-service" user add --data "$tmp/data" demo >/dev/null
-  "$bin/service/torvo-service" folder add --data "$tmp/data" demo 여행 --number 3 >/dev/null
-  "$bin/service/torvo-service" folder add --data "$tmp/data" demo "업무 자료" --number 12 >/dev/null
+  "$bin/service/torvo-service" user add --data "$data" demo >/dev/null
+  "$bin/service/torvo-service" folder add --data "$data" demo 여행 --number 3 >/dev/null
+  "$bin/service/torvo-service" folder add --data "$data" demo "업무 자료" --number 12 >/dev/null
 
   if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
     openbox >/dev/null 2>&1 &
@@ -62,11 +67,45 @@ upload_demo() {
   fi
   sleep 0.5
   import -window root "$out/torvotool.png"
-  # The next step of the program is the save button; for now the demo closes the window.
-  xdotool windowactivate --sync "$torvo" key alt+F4 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$tool" 2>/dev/null || break; sleep 0.1; done
-  echo "demo: TorvoTool window  $out/torvotool.png"
-  echo "demo: thumbnail         $HOME/Torvo/img.png ($(identify -format '%wx%h' "$HOME/Torvo/img.png"))"
+
+  # The user: a new title, "보안" checked, the folder "업무 자료", then "저장".
+  at() { xdotool mousemove --window "$torvo" "$1" "$2" click 1; sleep 0.3; }
+  at 172 41
+  xdotool key ctrl+a
+  xdotool type --delay 30 'Torvo demo, saved'
+  at 15 161
+  at 150 162
+  xdotool key Down Down Return
+  sleep 0.3
+  import -window root "$out/torvotool-before-save.png"
+  at 264 164
+  local status=""
+  for _ in $(seq 300); do
+    case "$(ps -o stat= -p "$tool" 2>/dev/null)" in
+      "" | Z*) wait "$tool"; status=$?; break ;;
+    esac
+    sleep 0.1
+  done
+  import -window root "$out/after-save.png"
+  if [ "$status" != "0" ]; then
+    echo "demo: the upload did not land (TorvoTool: ${status:-still running}):" >&2
+    cat "$out/torvotool.log" >&2
+    return 1
+  fi
+  local kept listed stored
+  kept=$(cd "$HOME/Torvo" && ls)
+  listed=$("$bin/service/torvo-service" image list --data "$data" demo | tail -n +2)
+  stored=$(find "$data/images" -name "${kept%.png}.png" 2>/dev/null | head -1)
+  if ! [[ "$kept" =~ ^[0-9]{14}\.png$ ]] || [ -z "$stored" ] || ! cmp -s "$stored" "$HOME/Torvo/$kept"; then
+    echo "demo: the upload did not land: ~/Torvo holds [$kept], the service lists [$listed]" >&2
+    return 1
+  fi
+  echo "demo: the service lists  $(echo "$listed" | cut -f1,3-4,6-8 | tr '\t' ' ')"
+  echo "demo: TorvoTool window   $out/torvotool.png"
+  echo "demo: before the save    $out/torvotool-before-save.png"
+  echo "demo: after the save     $out/after-save.png"
+  echo "demo: kept thumbnail     $HOME/Torvo/$kept ($(identify -format '%wx%h' "$HOME/Torvo/$kept"))"
+  echo "demo: stored by service  $stored"
 }
 
 if [ "${1:-}" == "--upload-demo" ]; then
