@@ -22,6 +22,8 @@ import struct
 import subprocess
 import sys
 import time
+import urllib.parse
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "sync", "tests", "e2e"))
@@ -111,9 +113,13 @@ class FaultRun(sync_e2e.Run):
     def no_box_since(self, title):
         return not self.new_spy("box", title)
 
-    def press(self, window, x, y, name):
+    def press(self, window, x, y, name, verify=True):
         """Clicks the button `name` at (x, y) of the window until the program has taken the press
-        (the button is disabled): a click on a window that has only just appeared can be lost."""
+        (the button is disabled): a click on a window that has only just appeared can be lost.
+        Without verify, one click."""
+        if not verify:
+            self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
+            return
         for attempt in range(5):
             self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
             try:
@@ -407,6 +413,108 @@ class UploadCases:
             sees.append("closed by the user")
         run.row("TorvoTool, " + label, "; ".join(sees), disk, seconds)
 
+    # --- the save button ---------------------------------------------------------------------
+
+    def stored_names(self):
+        return set(re.findall(r"\d{14}", self.run.service_cli("image", "list", IDENTITY)))
+
+    def stored_bytes(self, name):
+        identity = urllib.parse.quote(IDENTITY.encode("cp949"), safe="")
+        url = "http://127.0.0.1:%d/img/%s/%s.png" % (self.run.args.port, identity, name)
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        with opener.open(url, timeout=10) as reply:
+            return reply.read()
+
+    def save(self, window, verify=True):
+        self.run.take_spy()
+        self.run.press(window, 264, 164, "저장", verify)  # the save button, 저장
+
+    def expect_stored(self, label, app, thumbnail, before, seconds=45):
+        """The upload was taken: the program ends by itself with status 0 and ~/Torvo holds the
+        thumbnail under the service's new name, byte for byte what the service stored."""
+        try:
+            status = app.wait(seconds)
+        except subprocess.TimeoutExpired:
+            raise Failure("%s: the program did not end after the upload" % label)
+        check(status == 0, "%s: the program ends by itself after the upload (status %d)" % (label, status))
+        check(self.run.no_box_since("TorvoTool"), "%s: no message box" % label)
+        new = sorted(self.stored_names() - before)
+        check(len(new) == 1, "%s: the service stored one image (%s)" % (label, new))
+        check(self.run.files() == [new[0] + ".png"], "%s: ~/Torvo holds %s.png only (%s)" % (label, new[0], self.run.files()))
+        data = self.run.read(new[0] + ".png")
+        check(data == thumbnail, "%s: it is the thumbnail, byte for byte" % label)
+        check(data == self.stored_bytes(new[0]), "%s: it is what the service stored" % label)
+        return "%s.png only (the thumbnail, as the service stored it)" % new[0]
+
+    def save_case(self, label, faults, *, outcome, box=None, box_within=None, before_save=None):
+        """One start, then the save button under `faults`. outcome: "stored" (ends by itself,
+        the thumbnail kept under the new name), "ends" (a message, then the program ends with
+        img.png left as it was), "kept" (a message, the window stays; with the fault gone a
+        second press stores the image), "kept-closed" (a message, the window stays; then closed)."""
+        run = self.run
+        if run.args.only not in label:
+            return
+        print("\n== upload: %s" % label, flush=True)
+        run.fault(("clear", "all"))
+        run.reset_album("empty")
+        run.xdotool("windowactivate", "--sync", self.page)
+        app = run.launch([run.args.program, self.command_line()])
+        window = run.window("Torvo", 40)
+        time.sleep(0.5)
+        self.check_album(label, "thumbnail")
+        thumbnail = run.read("img.png")
+        before = self.stored_names()
+        if before_save:
+            before_save()
+        if faults:
+            run.fault(*[("add", f) for f in faults])
+        started = time.monotonic()
+        self.save(window, verify=outcome != "kept-closed")
+        sees = []
+        seconds = None
+        if box is not None:
+            text, _ = run.expect_box("TorvoTool", (box_within or 20) + 15, "save " + label)
+            seconds = time.monotonic() - started
+            check(box in text, "%s: the message says %r (it says %r)" % (label, box, text))
+            if box_within:
+                check(seconds < box_within, "%s: the message comes within %d s (%.1f s)" % (label, box_within, seconds))
+            sees.append("box \"%s\"" % one_line(text))
+        if outcome == "stored":
+            disk = self.expect_stored(label, app, thumbnail, before)
+            seconds = time.monotonic() - started
+            sees.append("the window closes by itself, no message")
+        elif outcome == "ends":
+            try:
+                status = app.wait(10)
+            except subprocess.TimeoutExpired:
+                raise Failure("%s: the program did not end after the message" % label)
+            check(status == 1, "%s: the program ends after the message (status %d)" % (label, status))
+            sees.append("ended")
+            if os.path.isdir(run.album):
+                os.chmod(run.album, 0o755)
+            check(run.files() == ["img.png"] and run.read("img.png") == thumbnail,
+                  "%s: ~/Torvo holds img.png as it was, nothing else (%s)" % (label, run.files()))
+            disk = "img.png as it was, nothing else"
+        else:
+            time.sleep(0.5)
+            check(app.poll() is None, "%s: the window stays" % label)
+            if outcome == "kept":
+                check(run.files() == ["img.png"] and run.read("img.png") == thumbnail,
+                      "%s: ~/Torvo holds img.png as it was (%s)" % (label, run.files()))
+                disk = "img.png as it was, nothing else"
+                run.fault(("clear", "all"))
+                first = self.stored_names()
+                self.save(window)
+                disk = self.expect_stored(label, app, thumbnail, first)
+                sees.append("the window stays; a second press with the fault gone stores it and ends")
+            else:
+                disk = "; ".join(run.files()) or ("~/Torvo empty" if os.path.isdir(run.album) else "~/Torvo not there")
+                check(run.close_window(window, app) == 0, "%s: closing the window ends the program" % label)
+                sees.append("the window stays; closed by the user")
+        stored = len(self.stored_names() - before)
+        disk += "; the service holds %s" % ("no new image" if stored == 0 else "%d new image%s" % (stored, "s" if stored > 1 else ""))
+        run.row("TorvoTool save, " + label, "; ".join(sees), disk, seconds)
+
     def run_all(self):
         unreadable = "폴더 목록"
         self.case("no fault", [])
@@ -422,6 +530,22 @@ class UploadCases:
         self.case("work folder missing", [], folder="missing")
         self.case("work folder read-only", [], folder="read-only", box="img1.bmp")
         self.case("work folder cannot be made", [], folder="uncreatable", box="Torvo", leaves="missing")
+
+        not_taken = "You must login again.1"
+        self.save_case("no fault", [], outcome="stored")
+        self.save_case("upload: delay 3 s", ["upload:delay=3000"], outcome="stored")
+        self.save_case("upload: delay 40 s (server stops answering)", ["upload:delay=40000"], outcome="kept",
+                       box="30초 안에 응답하지 않았습니다", box_within=35)
+        self.save_case("upload: status 500", ["upload:status=500"], outcome="ends", box=not_taken)
+        self.save_case("upload: dropped mid-body", ["upload:drop"], outcome="ends", box=not_taken)
+        self.save_case("upload: split into 5 pieces", ["upload:split=5,pause=300"], outcome="stored")
+        self.save_case("upload: huge (8 MiB, a long line before the name)", ["upload:huge=8388608"], outcome="stored")
+        self.save_case("upload: signed out", ["upload:signedout"], outcome="ends", box="로그아웃 상태입니다.")
+        self.save_case("upload: not a number", ["upload:notanumber"], outcome="ends", box=not_taken)
+        self.save_case("work folder removed before the save", [], outcome="kept-closed", box="img.png",
+                       before_save=lambda: shutil.rmtree(self.run.album))
+        self.save_case("work folder read-only at the save", [], outcome="ends", box="img.png",
+                       before_save=lambda: os.chmod(self.run.album, 0o555))
 
 
 def main():

@@ -1,11 +1,12 @@
 // Preloaded into the programs under test (LD_PRELOAD): every message box they build, every text
-// they put on a named label and every change of a named widget's enabled state is noted as one
-// line in the file named by TORVO_MESSAGE_SPY,
+// they put on a named label and every change of the enabled state of a named widget or a button
+// is noted as one line in the file named by TORVO_MESSAGE_SPY,
 //   box <TAB> title <TAB> text    label <TAB> object name <TAB> text    enabled <TAB> name <TAB> 0|1
 // and then goes on as usual. The programs make these calls from their own code, so the dynamic
 // linker hands them to the definitions here first; the widgets themselves are Qt's own.
 #include <dlfcn.h>
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QString>
 #include <cstdio>
@@ -68,7 +69,10 @@ extern "C" void SpyLabel(QLabel* self, const QString& text) {
 extern "C" void SpyEnabled(QWidget* self, bool enabled) __asm__(TORVO_WIDGET_SET_ENABLED);
 
 extern "C" void SpyEnabled(QWidget* self, bool enabled) {
-  if (!self->objectName().isEmpty()) Note("enabled", self->objectName(), enabled ? "1" : "0");
+  // A button without an object name goes by its caption.
+  QString name = self->objectName();
+  if (auto* button = qobject_cast<QAbstractButton*>(self); button && name.isEmpty()) name = button->text();
+  if (!name.isEmpty()) Note("enabled", name, enabled ? "1" : "0");
   static const auto real = Real<SetEnabled>(TORVO_WIDGET_SET_ENABLED);
   real(self, enabled);
 }
