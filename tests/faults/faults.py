@@ -58,8 +58,19 @@ class FaultRun(sync_e2e.Run):
 
     def start(self, argv, **kwargs):
         if argv[:1] == ["openbox"]:
-            kwargs["stderr"] = open(os.path.join(self.tmp, "openbox.log"), "wb")
+            kwargs["stderr"] = open(os.path.join(self.tmp, "openbox.log"), "ab")
+            self.window_manager = super().start(argv, **kwargs)
+            return self.window_manager
         return super().start(argv, **kwargs)
+
+    def keep_window_manager(self):
+        """Starts openbox again should it have ended: the cases close windows through it."""
+        if self.window_manager.poll() is not None:
+            print("note: openbox ended with status %d; starting it again" % self.window_manager.returncode, flush=True)
+            self.start(["openbox"], stdout=subprocess.DEVNULL)
+            wait_for(lambda: subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                                            capture_output=True, text=True).stdout.count("window id"), 10, "openbox")
+            time.sleep(0.5)
 
     def close(self):
         for d in (self.home, self.album):
@@ -259,6 +270,7 @@ class SyncCases:
         if run.args.only not in label:
             return
         print("\n== sync: %s" % label, flush=True)
+        run.keep_window_manager()
         run.fault(("clear", "all"))
         run.reset_album(folder, files)
         self.start()
@@ -382,6 +394,7 @@ class UploadCases:
         if run.args.only not in label:
             return
         print("\n== upload: %s" % label, flush=True)
+        run.keep_window_manager()
         run.fault(("clear", "all"))
         run.reset_album(folder)
         if faults:
@@ -455,6 +468,7 @@ class UploadCases:
         if run.args.only not in label:
             return
         print("\n== upload: %s" % label, flush=True)
+        run.keep_window_manager()
         run.fault(("clear", "all"))
         run.reset_album("empty")
         run.xdotool("windowactivate", "--sync", self.page)
