@@ -25,6 +25,10 @@ import zlib
 PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host"]
 IDENTITY = "install 사용자"
 SKIPPED = 77
+# The host's registrations: Firefox's is a file of the package, Chromium's (under /etc) is made by
+# its maintainer scripts.
+FIREFOX_HOST = "/usr/lib/mozilla/native-messaging-hosts/torvo.toolbar.json"
+CHROMIUM_HOST = "/etc/chromium/native-messaging-hosts/torvo.toolbar.json"
 APT = ["apt-get", "-o", "DPkg::Lock::Timeout=120"]  # waits while another apt-get runs
 
 
@@ -104,7 +108,7 @@ class Test:
                     process.kill()
                     process.wait()
         if self.installed:
-            run(self.sudo + APT + ["remove", "-y", "torvo"], env=self.apt_env())
+            run(self.sudo + APT + ["purge", "-y", "torvo"], env=self.apt_env())
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def apt_env(self):
@@ -164,10 +168,14 @@ class Test:
         must(self.sudo + APT + ["remove", "-y", "torvo"], "apt-get remove", env=self.apt_env())
         self.installed = False
         status = run(["dpkg-query", "-W", "-f=${Status}", "torvo"]).stdout
-        check(status in ("", "unknown ok not-installed", "deinstall ok not-installed"),
+        check(status in ("", "deinstall ok not-installed", "deinstall ok config-files"),
               "torvo is no longer installed (%r)" % status)
-        left = [f for f in self.package_files if os.path.lexists(f)]
+        left = [f for f in self.package_files + [CHROMIUM_HOST] if os.path.lexists(f)]
         check(not left, "no file of the package is left behind: %s" % left)
+        # dpkg remembers a package with maintainer scripts until it is purged.
+        must(self.sudo + APT + ["purge", "-y", "torvo"], "apt-get purge", env=self.apt_env())
+        status = run(["dpkg-query", "-W", "-f=${Status}", "torvo"]).stdout
+        check(status in ("", "unknown ok not-installed", "purge ok not-installed"), "dpkg forgot torvo (%r)" % status)
 
     # --- what is installed ---------------------------------------------------------------------
 
@@ -210,10 +218,9 @@ class Test:
             result = run(["systemd-analyze", "--user", "verify", unit], env=self.env)
             check(result.returncode == 0 and result.stdout + result.stderr == "",
                   "systemd-analyze verifies the user unit %s" % (result.stdout + result.stderr))
-        hosts = "/usr/lib/mozilla/native-messaging-hosts/torvo.toolbar.json"
-        if os.path.exists(hosts):
-            check('"/usr/bin/torvo-toolbar-host"' in open(hosts).read(),
-                  "the browser's host manifest names the installed host")
+        for hosts in (FIREFOX_HOST, CHROMIUM_HOST):
+            check(os.path.exists(hosts) and '"/usr/bin/torvo-toolbar-host"' in open(hosts).read(),
+                  "%s names the installed host" % hosts)
 
     def unit_commands(self):
         """ExecStartPre and ExecStart of the installed user unit, with %h as this test's HOME."""
