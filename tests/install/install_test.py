@@ -157,7 +157,7 @@ class Test:
         check(lintian.returncode == 0 and not re.search(r"^E: ", lintian.stdout, re.M), "lintian finds no error")
 
     def install(self):
-        run(self.sudo + APT + ["remove", "-y", "torvo"], env=self.apt_env())
+        run(self.sudo + APT + ["purge", "-y", "torvo"], env=self.apt_env())
         self.installed = True
         must(self.sudo + APT + ["install", "-y", "--no-install-recommends", "./" + os.path.basename(self.deb)],
              "apt-get install", cwd=os.path.dirname(self.deb), env=self.apt_env())
