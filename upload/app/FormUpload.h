@@ -95,6 +95,9 @@ class FormUpload : public QWidget {
   PictureBox* picImage;
   desktop::TcpClient* Winsock1;
   uint16_t RemotePort;  // the build's upload port
+  // How long the connection and the reply may take before the user is told (or, when part of a
+  // reply has come, before it is decided on what has arrived).
+  int ReplyTimeMs = 30000;
 
  protected:
   void paintEvent(QPaintEvent* event) override;  // Form_Paint

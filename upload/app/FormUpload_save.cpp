@@ -23,9 +23,6 @@ namespace torvo::upload {
 
 namespace {
 
-// A reply that has not come (or not ended) by then is decided on what has arrived, or told.
-constexpr int kReplyTimeMs = 30000;
-
 std::u16string U16(const QString& text) { return text.toStdU16String(); }
 
 }  // namespace
@@ -62,7 +59,7 @@ void FormUpload::Command1_Click() {
   reply_ = UploadReplyReader();
   // 2.-3.
   Winsock1->Connect(ToUtf8(strTargetUrl), RemotePort);
-  replyTimer_->start(kReplyTimeMs);
+  replyTimer_->start(ReplyTimeMs);
 }
 
 int32_t FormUpload::SelectedFolder() const {
@@ -137,11 +134,12 @@ void FormUpload::Winsock1_Failed(const std::string& text) {
 
 void FormUpload::ReplyTimeUp() {
   if (unloading_ || uploadState_ == UploadState::kIdle) return;
+  auto Seconds = [this] { return FromUtf8(std::to_string((ReplyTimeMs + 999) / 1000)); };
   if (reply_.Started()) return ReplyDecided(reply_.Finish());
   if (uploadState_ == UploadState::kConnecting) {
-    UploadFailed(u"업로드 서버(" + strTargetUrl + u")에 30초 안에 연결되지 않았습니다. 잠시 후 다시 저장해 주세요.");
+    UploadFailed(u"업로드 서버(" + strTargetUrl + u")에 " + Seconds() + u"초 안에 연결되지 않았습니다. 잠시 후 다시 저장해 주세요.");
   } else {
-    UploadFailed(u"업로드 서버가 30초 안에 응답하지 않았습니다. 잠시 후 다시 저장해 주세요.");
+    UploadFailed(u"업로드 서버가 " + Seconds() + u"초 안에 응답하지 않았습니다. 잠시 후 다시 저장해 주세요.");
   }
 }
 

@@ -281,6 +281,45 @@ TEST_F(FormUploadSave, ABrokenOrSilentConnectionKeepsTheWindow) {
   EXPECT_EQ(Files(), "img.png ");
 }
 
+TEST_F(FormUploadSave, TheTimeLimit) {
+  // Nothing at all within the limit: told, the window stays, a second press works.
+  RawListener listener;
+  int requests = 0;
+  listener.onBytes = [&](QTcpSocket* s, const std::string& r) {
+    if (!WholeRequest(r)) return;
+    if (++requests == 2) s->write(QByteArray::fromStdString(Answer("20091201123456.png")));
+    listener.received.clear();
+  };
+  listener.Start();
+  form_->RemotePort = listener.port();
+  form_->ReplyTimeMs = 400;
+  form_->Command1->click();
+  RunUntil([&] { return !messages_.empty(); });
+  EXPECT_EQ(Message(), "업로드 서버가 1초 안에 응답하지 않았습니다. 잠시 후 다시 저장해 주세요.");
+  EXPECT_FALSE(ended_);
+  EXPECT_TRUE(form_->Command1->isEnabled());
+  form_->Command1->click();
+  RunUntil([&] { return ended_.has_value(); });
+  EXPECT_EQ(ended_, 0);
+  EXPECT_EQ(Files(), "20091201123456.png ");
+}
+
+TEST_F(FormUploadSave, APartReplyIsDecidedWhenTheTimeIsUp) {
+  RawListener listener;
+  listener.onBytes = [](QTcpSocket* s, const std::string& r) {
+    // The announced length never arrives; what came holds the name.
+    if (WholeRequest(r)) s->write("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n20091201123456.png");
+  };
+  listener.Start();
+  form_->RemotePort = listener.port();
+  form_->ReplyTimeMs = 400;
+  form_->Command1->click();
+  RunUntil([&] { return ended_.has_value(); });
+  EXPECT_EQ(ended_, 0);
+  EXPECT_TRUE(messages_.empty()) << Message();
+  EXPECT_EQ(Files(), "20091201123456.png ");
+}
+
 TEST_F(FormUploadSave, AMissingOrEmptyThumbnailSendsNothing) {
   struct Case {
     const char* what;
