@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
+#include <vector>
 
 #include "platform/error.h"
 #include "upload/picture_file.h"
@@ -245,6 +247,41 @@ TEST(PictureFile, SavesTwentyFourBitsAndLoadsThemBack) {
     EXPECT_NE(e.description().find((temp.path / "missing.bmp").string()), std::string::npos);
   }
   EXPECT_THROW(SavePicture(*source, temp.path / "no" / "such" / "p.bmp"), TorvoError);
+}
+
+}  // namespace
+}  // namespace torvo::upload
+
+namespace torvo::upload {
+namespace {
+
+TEST(KeepThumbnail, ReplacesTheStoredNameInAnyCase) {
+  struct Case {
+    std::vector<std::string> before;
+    std::set<std::string> after;
+  };
+  const Case cases[] = {
+      {{"img.png"}, {"20091201123456.png"}},
+      {{"IMG.PNG", "other.png"}, {"20091201123456.png", "other.png"}},
+      {{"img.png", "20091201123456.png"}, {"20091201123456.png"}},
+      {{"img.png", "20091201123456.PNG"}, {"20091201123456.png"}},
+  };
+  for (const auto& c : cases) {
+    TempFolder temp;
+    for (const auto& name : c.before) std::ofstream(temp.path / name) << (name == "img.png" || name == "IMG.PNG" ? "new" : "old");
+    KeepThumbnail(temp.path, u"20091201123456.png");
+    EXPECT_EQ(Names(temp.path), c.after);
+    std::ifstream kept(temp.path / "20091201123456.png");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "new");
+  }
+  TempFolder empty;
+  try {
+    KeepThumbnail(empty.path, u"20091201123456.png");
+    ADD_FAILURE() << "no error without img.png";
+  } catch (const TorvoError& e) {
+    EXPECT_EQ(e.number(), kErrPathFileAccess);
+    EXPECT_NE(e.description().find((empty.path / "20091201123456.png").string()), std::string::npos) << e.description();
+  }
 }
 
 }  // namespace
