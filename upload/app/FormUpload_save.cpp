@@ -57,9 +57,9 @@ void FormUpload::Command1_Click() {
   Command1->setEnabled(false);
   uploadState_ = UploadState::kConnecting;
   reply_ = UploadReplyReader();
+  replyTimer_->start(ReplyTimeMs);
   // 2.-3.
   Winsock1->Connect(ToUtf8(strTargetUrl), RemotePort);
-  replyTimer_->start(ReplyTimeMs);
 }
 
 int32_t FormUpload::SelectedFolder() const {
