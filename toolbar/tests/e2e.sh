@@ -60,6 +60,8 @@ step() { echo "e2e: $*" | tee -a "$log"; }
 fail() { echo "e2e: FAILED: $*" | tee -a "$log" >&2; shot failure; exit 1; }
 shot() { import -window root "$out/$1.png"; step "screenshot $out/$1.png"; }
 # Waits up to $1 seconds for the command after it to succeed.
+# The first visible window whose name matches; xdotool fails when a window vanishes mid-search.
+find_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 | grep .; }
 wait_for() {
   local seconds="$1"; shift
   for _ in $(seq $((seconds * 10))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
@@ -105,13 +107,13 @@ TORVO_TOOLBAR_TORVOTOOL="$tool" chromium --no-sandbox --test-type --disable-back
   --password-store=basic --lang=ko --user-data-dir="$HOME/.config/chromium" \
   --load-extension="$repo/toolbar/extension" "$page" >"$out/chromium.log" 2>&1 &
 pids+=($!)
-wait_for 30 xdotool search --onlyvisible --name "$title" || fail "no Chromium window with the page"
-browser="$(xdotool search --onlyvisible --name "$title" | head -1)"
+wait_for 30 find_window "$title" || fail "no Chromium window with the page"
+browser="$(find_window "$title")"
 sleep 2  # the extension's worker and shortcut are ready a moment after the window
 
 step "shortcut without an identity: the options page opens"
 xdotool key alt+shift+k
-wait_for 10 xdotool search --onlyvisible --name "Torvo 설정" || fail "the options page did not open"
+wait_for 10 find_window "Torvo 설정" || fail "the options page did not open"
 sleep 1
 shot 1-options
 xdotool type --delay 40 "$user"
@@ -151,8 +153,9 @@ arguments="$(tr -cd '\0' <"/proc/$tool_pid/cmdline" | wc -c)"
 step "command line: $actual"
 
 step "TorvoTool's window shows over Chromium"
-wait_for 30 xdotool search --onlyvisible --pid "$tool_pid" --name "^Torvo$" || fail "TorvoTool's window did not show"
-window="$(xdotool search --onlyvisible --pid "$tool_pid" --name "^Torvo$" | head -1)"
+tool_window() { xdotool search --onlyvisible --pid "$tool_pid" --name "^Torvo$" 2>/dev/null | head -1 | grep .; }
+wait_for 30 tool_window || fail "TorvoTool's window did not show"
+window="$(tool_window)"
 sleep 1
 shot 4-torvotool
 
@@ -170,7 +173,7 @@ sys.exit(0 if (tw, th) == expect else 1)
 EOF
 
 step "press 저장"
-xdotool windowactivate --sync "$window" || true
+xdotool windowactivate --sync "$window" 2>/dev/null || true
 xdotool key --window "$window" space
 wait_for 30 sh -c "! kill -0 $tool_pid" || fail "TorvoTool did not end after 저장"
 sleep 1

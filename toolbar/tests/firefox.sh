@@ -47,6 +47,8 @@ trap cleanup EXIT
 step() { echo "firefox: $*" | tee -a "$log"; }
 fail() { echo "firefox: FAILED: $*" | tee -a "$log" >&2; shot failure; exit 1; }
 shot() { import -window root "$out/$1.png"; step "screenshot $out/$1.png"; }
+# The first visible window whose name matches; xdotool fails when a window vanishes mid-search.
+find_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 | grep .; }
 wait_for() {
   local seconds="$1"; shift
   for _ in $(seq $((seconds * 10))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
@@ -92,13 +94,12 @@ chmod +x "$stand_in"
 step "Firefox with the extension"
 TORVO_TOOLBAR_TORVOTOOL="$stand_in" firefox-esr --no-remote --profile "$profile" "$page" >"$out/firefox-esr.log" 2>&1 &
 pids+=($!)
-wait_for 60 xdotool search --onlyvisible --name "$title" || fail "no Firefox window with the page"
-browser="$(xdotool search --onlyvisible --name "$title" | head -1)"
+wait_for 60 find_window "$title" || fail "no Firefox window with the page"
+browser="$(find_window "$title")"
 sleep 3
 
 step "shortcut without an identity: the options page opens"
 xdotool key alt+shift+k
-wait_for 15 xdotool search --onlyvisible --name "Torvo" || fail "the options page did not open"
 wait_for 15 sh -c "xdotool getactivewindow getwindowname | grep -q '^Torvo'" || fail "the options page did not open"
 sleep 1
 xdotool type --delay 40 "$user"
