@@ -3,7 +3,8 @@
 # server of our own with a window manager, a page window in front; the user edits the title,
 # checks "보안", picks a folder and presses "저장". Then the replies that end with a message, a
 # service that is not there at the press, and the bytes on the wire as a bare listener got them.
-# Screenshots of every step land in the shots folder.
+# A reply that does not come within 30 s is waited for once. Screenshots of every step land in
+# the shots folder.
 #
 #   save_e2e.sh --tool TorvoTool --service torvo-service --port 8765 --shots DIR
 set -uo pipefail
@@ -129,7 +130,7 @@ pids+=($!)
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
 xmessage -geometry 640x400+400+250 -buttons "" "A web page in the browser. Its client area is what TorvoTool captures." &
 pids+=($!)
-page=$(find_window xmessage) || { echo "FAIL: no page window"; exit 1; }
+page=$(find_window xmessage 300) || { echo "FAIL: no page window"; exit 1; }
 
 line='alice;^;http://example.com/a page?q=1;^;Example page;^;%C7%D1%B1%DB+%B8%DE%B8%F0'
 
@@ -200,6 +201,21 @@ if start_tool "$line"; then
   wait_exit "$tool_pid"
   expect "07: the second press stored it" "$status" "0"
   [[ "$(ls "$work")" =~ ^[0-9]{14}\.png$ ]] && ok "07: kept under the service's name" || bad "07: ~/Torvo holds [$(ls "$work")]"
+fi
+
+# --- 4b. no reply within 30 s: a message, the window stays; a second press works
+curl -s -d '' "http://127.0.0.1:$port/admin/faults?clear=all&add=upload:delay=40000,times=1" >/dev/null
+rm -rf "$work"
+if start_tool "$line"; then
+  xdotool windowactivate --sync "$torvo" key space
+  sleep 29
+  expect "09: no message before 30 s" "$(grep -c '^TorvoTool: ' "$tmp/tool.err")" "0"
+  expect_box 09-no-reply "업로드 서버가 30초 안에 응답하지 않았습니다. 잠시 후 다시 저장해 주세요."
+  kill -0 "$tool_pid" 2>/dev/null && ok "09: TorvoTool still runs" || bad "09: TorvoTool ended"
+  press_save
+  wait_exit "$tool_pid"
+  expect "09: the second press stored it" "$status" "0"
+  [[ "$(ls "$work")" =~ ^[0-9]{14}\.png$ ]] && ok "09: kept under the service's name" || bad "09: ~/Torvo holds [$(ls "$work")]"
 fi
 
 # --- 5. the bytes on the wire, as a bare listener got them
