@@ -1,5 +1,6 @@
 // TorvoTool: started by the browser toolbar once per page to keep, with the command line
 // identity ";^;" address ";^;" title ";^;" percent-encoded note.
+#include <fontconfig/fontconfig.h>
 #include <malloc.h>
 
 #include <QApplication>
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
   // the toolkit starts, and the window waits for it before it is first shown.
   std::future<torvo::upload::Preparation> prepared =
       std::async(std::launch::async, torvo::upload::PrepareStartUp, torvo::FromUtf8(commandLine));
+  // The labels are the first text shown, and the toolkit's font list starts with reading the
+  // font configuration and its caches: read them meanwhile too.
+  std::future<FcBool> fontConfiguration = std::async(std::launch::async, FcInit);
 
   int toolkitArgc = 1;
   QApplication app(toolkitArgc, argv);
@@ -57,6 +61,7 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName("org.torvo.TorvoTool");
   QApplication::setFont(QFont("NanumGothic", 9));
 
+  fontConfiguration.wait();
   torvo::upload::FormUpload form;
   try {
     if (!form.Form_Load(prepared.get())) return 1;
