@@ -105,7 +105,9 @@ std::unique_ptr<cDIBSection> LoadPicture(const std::filesystem::path& path) {
   if (width <= 0 || height <= 0) {
     throw PictureError("cannot read " + Quoted(path) + ": the picture has no pixels");
   }
-  if (gdi::Bitmap::StrideFor(width, 24) * height > INT32_MAX) {
+  // Divided rather than multiplied: a forged header's sides (up to 2^32 - 1 each) would overflow
+  // even 64 bits.
+  if (width > INT32_MAX || height > INT32_MAX || gdi::Bitmap::StrideFor(width, 24) > INT32_MAX / height) {
     throw PictureError("cannot read " + Quoted(path) + ": the picture is too large (" +
                        std::to_string(width) + " x " + std::to_string(height) + ")");
   }
