@@ -1,80 +1,34 @@
 #include "platform/codepage.h"
 
-#include <iconv.h>
-
-#include <array>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 
 namespace torvo {
 
 namespace {
 
-// Both directions are tabulated once, through iconv, the first time they are needed.
-struct Cp949Tables {
-  // For each UTF-16 code unit: 0 = no mapping, else the bytes (lead in the high byte when two).
-  std::array<uint16_t, 65536> encode{};
-  std::array<uint8_t, 65536> encodeLength{};
-  // For each double-byte pair lead*256+trail: the character, or 0 when the pair is invalid.
-  std::array<char16_t, 65536> decodePair{};
-
-  Cp949Tables() {
-    iconv_t cd = iconv_open("CP949", "UTF-16LE");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return;
-    for (uint32_t c = 1; c < 65536; ++c) {
-      if (c >= 0xD800 && c <= 0xDFFF) continue;
-      char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-      char out[8];
-      char* inp = in;
-      char* outp = out;
-      size_t inLeft = 2, outLeft = sizeof out;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1)) continue;
-      size_t len = sizeof out - outLeft;
-      if (len == 1) {
-        encode[c] = static_cast<uint8_t>(out[0]);
-        encodeLength[c] = 1;
-      } else if (len == 2) {
-        uint16_t pair = static_cast<uint16_t>(static_cast<uint8_t>(out[0]) << 8 | static_cast<uint8_t>(out[1]));
-        encode[c] = pair;
-        encodeLength[c] = 2;
-        if (decodePair[pair] == 0) decodePair[pair] = static_cast<char16_t>(c);
-      }
-    }
-    iconv_close(cd);
-  }
-};
-
-const Cp949Tables& Tables() {
-  static const auto tables = std::make_unique<Cp949Tables>();
-  return *tables;
-}
+// Both directions, tabulated from iconv when the project was built.
+#include "cp949_tables.inc"
 
 }  // namespace
 
 std::optional<std::string> CharToCp949(char16_t c) {
   if (c == 0) return std::string(1, '\0');
-  const auto& t = Tables();
-  switch (t.encodeLength[c]) {
-    case 1: return std::string(1, static_cast<char>(t.encode[c]));
-    case 2: return std::string{static_cast<char>(t.encode[c] >> 8), static_cast<char>(t.encode[c] & 0xFF)};
-    default: return std::nullopt;
-  }
+  const uint16_t bytes = kCp949Encode[c];
+  if (bytes == 0) return std::nullopt;
+  if (bytes < 0x100) return std::string(1, static_cast<char>(bytes));
+  return std::string{static_cast<char>(bytes >> 8), static_cast<char>(bytes & 0xFF)};
 }
 
 std::string ToCp949(std::u16string_view text) {
-  const auto& t = Tables();
   std::string out;
   out.reserve(text.size());
   for (char16_t c : text) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (t.encodeLength[c] == 1) {
-      out.push_back(static_cast<char>(t.encode[c]));
-    } else if (t.encodeLength[c] == 2) {
-      out.push_back(static_cast<char>(t.encode[c] >> 8));
-      out.push_back(static_cast<char>(t.encode[c] & 0xFF));
+    const uint16_t bytes = c < 0x80 ? c : kCp949Encode[c];
+    if (c < 0x80 || (bytes != 0 && bytes < 0x100)) {
+      out.push_back(static_cast<char>(bytes));
+    } else if (bytes != 0) {
+      out.push_back(static_cast<char>(bytes >> 8));
+      out.push_back(static_cast<char>(bytes & 0xFF));
     } else {
       out.push_back('?');
     }
@@ -83,7 +37,6 @@ std::string ToCp949(std::u16string_view text) {
 }
 
 std::u16string FromCp949(std::string_view bytes) {
-  const auto& t = Tables();
   std::u16string out;
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size(); ++i) {
@@ -94,7 +47,7 @@ std::u16string FromCp949(std::string_view bytes) {
     }
     if (i + 1 < bytes.size()) {
       uint16_t pair = static_cast<uint16_t>(b << 8 | static_cast<uint8_t>(bytes[i + 1]));
-      if (char16_t c = t.decodePair[pair]) {
+      if (char16_t c = kCp949DecodePair[pair]) {
         out.push_back(c);
         ++i;
         continue;
