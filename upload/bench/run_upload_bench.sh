@@ -2,7 +2,9 @@
 # TorvoTool's benchmarks with their yardsticks, and the ratios:
 #   - the thumbnail pipeline (1920 x 1080 img1.bmp to img.png) against ImageMagick's convert;
 #   - the start-up, from process start to the window shown, against a minimal Qt window, on an X
-#     server of our own with openbox, a running torvo-service and a 1920 x 1080 window in front.
+#     server of our own with openbox, a running torvo-service and a 1920 x 1080 window in front;
+#     beside them TorvoTool's window alone (form_window: its libraries, font and controls, none of
+#     its work), the least TorvoTool's start-up can be with the libraries it is built on.
 #   run_upload_bench.sh [BUILD_DIR]     (default build/local; the build's service port is used)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -25,6 +27,8 @@ print(f"pipeline: {p['Pipeline']:.1f} ms, convert: {p['ImageMagickConvert']:.1f}
       f"convert / pipeline = {p['ImageMagickConvert'] / p['Pipeline']:.1f}x (wanted at least 3x)")
 print(f"start-up: TorvoTool {s['TorvoToolStartUp']:.1f} ms, minimal Qt window {s['MinimalQtWindowStartUp']:.1f} ms, "
       f"TorvoTool / minimal = {s['TorvoToolStartUp'] / s['MinimalQtWindowStartUp']:.2f} (wanted at most 1.5)")
+print(f"TorvoTool's window alone (its libraries, font and controls, no work): {s['FormWindowStartUp']:.1f} ms, "
+      f"{s['FormWindowStartUp'] / s['MinimalQtWindowStartUp']:.2f} x the minimal window")
 PY
   rm -rf "$out"
   exit 0
@@ -58,5 +62,6 @@ xdotool windowactivate --sync "$page"
 echo "window in front: $(xwininfo -id "$page" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
 
 TORVO_BENCH_TOOL="$build/upload/app/TorvoTool" TORVO_BENCH_MINIMAL="$build/upload/bench/minimal_window" \
+  TORVO_BENCH_FORM="$build/upload/bench/form_window" \
   "$build/upload/bench/upload_startup_bench" --benchmark_out="$out/startup.json" --benchmark_out_format=json
 echo "thumbnail of the last start: $(identify -format '%wx%h' "$HOME/Torvo/img.png")"

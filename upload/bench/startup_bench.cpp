@@ -4,6 +4,7 @@
 // run_upload_bench.sh sets all of this up with a 1920 x 1080 window in front.
 //   TORVO_BENCH_TOOL     TorvoTool
 //   TORVO_BENCH_MINIMAL  minimal_window
+//   TORVO_BENCH_FORM     form_window (TorvoTool's window and libraries without its work)
 //   TORVO_BENCH_LINE     the command line (default: bench;^;http://example.com/;^;Title;^;note)
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -89,6 +90,11 @@ void MinimalQtWindowStartUp(benchmark::State& state) {
   Run(state, {Env("TORVO_BENCH_MINIMAL", "minimal_window")});
 }
 BENCHMARK(MinimalQtWindowStartUp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void FormWindowStartUp(benchmark::State& state) {
+  Run(state, {Env("TORVO_BENCH_FORM", "form_window")});
+}
+BENCHMARK(FormWindowStartUp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace
 
