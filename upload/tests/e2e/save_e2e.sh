@@ -88,6 +88,20 @@ stop_service() {
   for _ in $(seq 50); do port_free && return; sleep 0.1; done
 }
 
+# True once window $1 shows TorvoTool's controls: the address field's own grey where the short
+# address does not reach, and the many colours of its text and thumbnail (a plain window beneath
+# may share the grey). A window mapped but never painted shows what lies beneath it, and a click
+# on it is lost. Waits up to 10 s.
+painted() {
+  local seen
+  for _ in $(seq 50); do
+    seen=$(import -window "$1" png:- 2>/dev/null | convert - -format '%[hex:p{295,17}] %k' info: 2>/dev/null)
+    [[ "$seen" == "EFEFEF "* && "${seen#* }" -gt 50 ]] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 # Starts TorvoTool for the page window with command line $1; sets tool_pid and torvo.
 start_tool() {
   xdotool windowactivate --sync "$page" 2>/dev/null
@@ -95,6 +109,12 @@ start_tool() {
   tool_pid=$!
   pids+=("$tool_pid")
   torvo=$(find_window Torvo) || { bad "no window named Torvo"; cat "$tmp/tool.err"; return 1; }
+  if ! painted "$torvo"; then
+    shot unpainted
+    bad "the window is shown but not painted"; cat "$tmp/tool.err"
+    kill "$tool_pid"; wait "$tool_pid" 2>/dev/null
+    return 1
+  fi
   sleep 0.5
 }
 
