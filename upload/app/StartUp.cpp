@@ -1,5 +1,7 @@
 #include "upload/app/StartUp.h"
 
+#include <QThread>
+
 #include "platform/desktop/single_instance.h"
 #include "platform/error.h"
 #include "platform/http.h"
@@ -52,6 +54,11 @@ Preparation PrepareStartUp(const std::u16string& commandLine) {
   p.thumbnail = std::make_unique<ThumbnailState>();
   MakeThumbnail(p.OutputDir, *p.picImage, *p.thumbnail);
   return p;
+}
+
+std::future<Preparation> StartPreparation(std::u16string commandLine) {
+  QThread::currentThread();  // Qt's main thread from now on
+  return std::async(std::launch::async, [line = std::move(commandLine)] { return PrepareStartUp(line); });
 }
 
 }  // namespace torvo::upload

@@ -4,6 +4,7 @@
 // thumbnail pipeline. It touches no widget, so it runs while the toolkit starts; the window then
 // fills its controls from the result (or shows the message of an early stop).
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -45,5 +46,11 @@ struct Preparation {
 // usable folder list) comes back as stopped with its message; an undecodable note or a failed
 // capture or pipeline raises its TorvoError.
 Preparation PrepareStartUp(const std::u16string& commandLine);
+
+// Runs PrepareStartUp on a thread of its own, while the toolkit starts on this one. The preparation
+// uses Qt (the lock file, and any warning Qt prints), and Qt takes the first thread that uses it for
+// its main thread, the one whose event loop the window's events wake: this thread is made that
+// thread before the other starts, or the window could stay unpainted and deaf to clicks.
+std::future<Preparation> StartPreparation(std::u16string commandLine);
 
 }  // namespace torvo::upload

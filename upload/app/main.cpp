@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "torvo_version.h"
 #include "upload/app/FormUpload.h"
+#include "upload/app/StartUp.h"
 
 int main(int argc, char** argv) {
   // The toolbar always passes the page's fields, so only a lone --help or --version is an option.
@@ -48,9 +49,8 @@ int main(int argc, char** argv) {
   mallopt(M_TRIM_THRESHOLD, 128 << 20);
 
   // The start-up's own work (folder list, capture, thumbnail) touches no widget: it runs while
-  // the toolkit starts, and the window waits for it before it is first shown.
-  std::future<torvo::upload::Preparation> prepared =
-      std::async(std::launch::async, torvo::upload::PrepareStartUp, torvo::FromUtf8(commandLine));
+  // the toolkit starts on this thread, and the window waits for it before it is first shown.
+  std::future<torvo::upload::Preparation> prepared = torvo::upload::StartPreparation(torvo::FromUtf8(commandLine));
   // The labels are the first text shown, and the toolkit's font list starts with reading the
   // font configuration and its caches: read them meanwhile too.
   std::future<FcBool> fontConfiguration = std::async(std::launch::async, FcInit);

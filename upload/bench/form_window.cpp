@@ -6,7 +6,7 @@
 
 #include "upload/app/FormUpload.h"
 
-int main(int argc, char** argv) {
+int main(int, char** argv) {
   int toolkitArgc = 1;
   QApplication app(toolkitArgc, argv);
   QApplication::setFont(QFont("NanumGothic", 9));
