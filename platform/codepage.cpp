@@ -9,29 +9,32 @@ namespace {
 // Both directions, tabulated from iconv when the project was built.
 #include "cp949_tables.inc"
 
+// Appends the bytes of one character; false when the code page lacks it.
+bool AppendCp949(std::string& out, char16_t c) {
+  const uint16_t bytes = kCp949Encode[c];
+  if (c == 0 || (bytes != 0 && bytes < 0x100)) {
+    out.push_back(static_cast<char>(bytes));
+    return true;
+  }
+  if (bytes == 0) return false;
+  out.push_back(static_cast<char>(bytes >> 8));
+  out.push_back(static_cast<char>(bytes & 0xFF));
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> CharToCp949(char16_t c) {
-  if (c == 0) return std::string(1, '\0');
-  const uint16_t bytes = kCp949Encode[c];
-  if (bytes == 0) return std::nullopt;
-  if (bytes < 0x100) return std::string(1, static_cast<char>(bytes));
-  return std::string{static_cast<char>(bytes >> 8), static_cast<char>(bytes & 0xFF)};
+  std::string bytes;
+  if (!AppendCp949(bytes, c)) return std::nullopt;
+  return bytes;
 }
 
 std::string ToCp949(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char16_t c : text) {
-    const uint16_t bytes = c < 0x80 ? c : kCp949Encode[c];
-    if (c < 0x80 || (bytes != 0 && bytes < 0x100)) {
-      out.push_back(static_cast<char>(bytes));
-    } else if (bytes != 0) {
-      out.push_back(static_cast<char>(bytes >> 8));
-      out.push_back(static_cast<char>(bytes & 0xFF));
-    } else {
-      out.push_back('?');
-    }
+    if (!AppendCp949(out, c)) out.push_back('?');
   }
   return out;
 }
