@@ -2,6 +2,8 @@
 #include <getopt.h>
 #include <pthread.h>
 #include <signal.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "service/accounts.h"
 #include "service/faults.h"
 #include "service/service.h"
 #include "service/store.h"
@@ -28,7 +31,8 @@ namespace {
 using namespace torvo::service;
 
 constexpr const char* kUsage = R"(Usage: torvo-service [COMMAND] [OPTION]...
-A stand-in for the Torvo web service, for local runs and tests.
+The Torvo web service: the exchanges of TorvoTool and TorvoSync and the web page where a user
+finds, searches and manages what they kept, on one port.
 
 Serving (the default command):
   torvo-service [serve] --data DIR [--port P] [--bind ADDRESS] [--upload-host HOST]
@@ -44,11 +48,19 @@ Serving (the default command):
     --ready-file FILE   write ADDRESS:PORT to FILE once the port is bound
 
   Prints "listening on ADDRESS:PORT" when ready, one line per request on stderr, and stops
-  cleanly on Ctrl-C or SIGTERM.
+  cleanly on Ctrl-C or SIGTERM. The web page is at http://ADDRESS:PORT/.
 
 Administration (works while the service runs):
   torvo-service user add|signout|signin --data DIR IDENTITY
+  torvo-service user add --data DIR NAME [--toolbar-id ID] [--password-file FILE]
+  torvo-service user passwd --data DIR NAME [--password-file FILE]
   torvo-service user list --data DIR
+
+  "user add" gives the user a random ToolbarID unless --toolbar-id names one, and a password
+  for the web page, asked on the terminal or read from the first line of FILE ("-": standard
+  input). Without a terminal or a file the user has no password: the exchanges work, the web
+  page cannot be signed in to until "user passwd". signout, signin, folder and image commands
+  name the user by NAME.
   torvo-service folder add --data DIR IDENTITY NAME [--number N]
   torvo-service folder list --data DIR IDENTITY
   torvo-service image list --data DIR IDENTITY
@@ -74,6 +86,8 @@ struct Options {
   std::optional<int32_t> folder;
   bool isPrivate = false;
   std::string url, title, note;
+  std::optional<std::string> toolbarId;
+  std::optional<std::string> passwordFile;
   std::vector<std::string> positional;
   std::vector<std::string> given;  // long names of the options on the command line
 };
@@ -98,6 +112,7 @@ Options Parse(std::vector<std::string> args) {
       {"name", required_argument, nullptr, 'N'},        {"folder", required_argument, nullptr, 'F'},
       {"private", no_argument, nullptr, 'P'},           {"url", required_argument, nullptr, 'U'},
       {"title", required_argument, nullptr, 'T'},       {"note", required_argument, nullptr, 'O'},
+      {"toolbar-id", required_argument, nullptr, 'I'},  {"password-file", required_argument, nullptr, 'W'},
       {nullptr, 0, nullptr, 0}};
   std::vector<char*> argv;
   std::string program = "torvo-service";
@@ -134,6 +149,8 @@ Options Parse(std::vector<std::string> args) {
       case 'U': options.url = optarg; break;
       case 'T': options.title = optarg; break;
       case 'O': options.note = optarg; break;
+      case 'I': options.toolbarId = optarg; break;
+      case 'W': options.passwordFile = optarg; break;
     }
   }
   for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) options.positional.push_back(argv[i]);
@@ -169,10 +186,47 @@ std::string Cell(const std::string& text) {
   return out;
 }
 
-User RequireUser(Store& store, const std::string& identity) {
-  auto user = store.FindUser(identity);
-  if (!user) throw StoreError("no user " + identity);
+// Commands name users by the name they sign in with (for users from before the web page, their
+// identity).
+User RequireUser(Store& store, const std::string& name) {
+  auto user = store.FindUserByName(name);
+  if (!user) throw StoreError("no user " + name);
   return *user;
+}
+
+// The password from the first line of a file ("-": standard input) or asked twice on the
+// terminal without echo; nothing when there is neither.
+std::optional<std::string> ReadPassword(const Options& options) {
+  std::string password;
+  if (options.passwordFile) {
+    if (*options.passwordFile == "-") {
+      std::getline(std::cin, password);
+    } else {
+      std::ifstream file(*options.passwordFile);
+      if (!file) throw StoreError("cannot read " + *options.passwordFile);
+      std::getline(file, password);
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+  } else {
+    if (!isatty(STDIN_FILENO)) return std::nullopt;
+    auto ask = [](const char* prompt) {
+      std::cerr << prompt << std::flush;
+      termios old{};
+      tcgetattr(STDIN_FILENO, &old);
+      termios quiet = old;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+      std::string line;
+      std::getline(std::cin, line);
+      tcsetattr(STDIN_FILENO, TCSANOW, &old);
+      std::cerr << "\n";
+      return line;
+    };
+    password = ask("Password: ");
+    if (ask("Password again: ") != password) throw StoreError("the two passwords differ");
+  }
+  if (password.size() < 8) throw StoreError("a password needs at least 8 characters");
+  return password;
 }
 
 int Serve(const Options& options) {
@@ -240,20 +294,40 @@ int UserCommand(const Options& options, const std::string& action) {
     Expect(options, "user list", {}, 0);
     Store store(options.data);
     for (const auto& user : store.Users()) {
-      std::cout << Cell(user.identity) << "\t" << (user.signedIn ? "signed in" : "signed out") << "\n";
+      std::cout << Cell(user.name) << "\t" << (user.signedIn ? "signed in" : "signed out") << "\t"
+                << (user.hasPassword ? "password" : "no password") << "\t" << Cell(user.identity) << "\n";
     }
     return 0;
   }
-  if (action != "add" && action != "signout" && action != "signin") throw UsageError("user takes add, signout, signin or list");
-  Expect(options, "user " + action, {}, 1);
+  if (action == "passwd") {
+    Expect(options, "user passwd", {"password-file"}, 1);
+    Store store(options.data);
+    User user = RequireUser(store, options.positional[0]);
+    auto password = ReadPassword(options);
+    if (!password) throw StoreError("user passwd reads the password from the terminal or from --password-file");
+    store.SetPasswordHash(user.id, HashPassword(*password));
+    std::cout << "set the password of " << user.name << "\n";
+    return 0;
+  }
+  if (action != "add" && action != "signout" && action != "signin") {
+    throw UsageError("user takes add, passwd, signout, signin or list");
+  }
+  Expect(options, "user " + action, action == "add" ? std::vector<std::string>{"toolbar-id", "password-file"}
+                                                    : std::vector<std::string>{}, 1);
   Store store(options.data);
-  const std::string& identity = options.positional[0];
+  const std::string& name = options.positional[0];
   if (action == "add") {
-    store.AddUser(identity);
-    std::cout << "added user " << identity << "\n";
+    if (store.FindUserByName(name)) throw StoreError("the user " + name + " exists already");
+    auto password = ReadPassword(options);
+    User user = store.AddAccount(name, options.toolbarId.value_or(RandomToken()));
+    if (password) store.SetPasswordHash(user.id, HashPassword(*password));
+    std::cout << "added user " << name << "\n";
+    std::cout << "ToolbarID " << user.identity << "\n";
+    if (!password) std::cout << "no password: the web page cannot be signed in to until \"user passwd\"\n";
   } else {
-    store.SetSignedIn(identity, action == "signin");
-    std::cout << identity << (action == "signin" ? " signed in" : " signed out") << "\n";
+    User user = RequireUser(store, name);
+    store.SetSignedIn(user.identity, action == "signin");
+    std::cout << name << (action == "signin" ? " signed in" : " signed out") << "\n";
   }
   return 0;
 }
@@ -262,7 +336,8 @@ int FolderCommand(const Options& options, const std::string& action) {
   if (action == "add") {
     Expect(options, "folder add", {"number"}, 2);
     Store store(options.data);
-    auto folder = store.AddFolder(options.positional[0], options.positional[1], options.number);
+    User user = RequireUser(store, options.positional[0]);
+    auto folder = store.AddFolder(user.identity, options.positional[1], options.number);
     std::cout << "added folder " << folder.number << " \"" << folder.name << "\" to " << options.positional[0] << "\n";
     return 0;
   }

@@ -67,7 +67,7 @@ void CloseGracefully(int socket) {
 }  // namespace
 
 Service::Service(Store& store, FaultBoard& faults, ServiceOptions options, std::ostream* log)
-    : store_(store), faults_(faults), options_(std::move(options)), log_(log) {
+    : store_(store), faults_(faults), options_(std::move(options)), log_(log), web_(store) {
   new_task_queue = [] { return new httplib::ThreadPool(32); };
   set_keep_alive_max_count(100000);
   set_keep_alive_timeout((options_.keepAliveTimeoutMs + 999) / 1000);
@@ -98,6 +98,8 @@ Service::Service(Store& store, FaultBoard& faults, ServiceOptions options, std::
        [this](const httplib::Request& request, httplib::Response& response, const httplib::ContentReader&) {
          AdminFaults(request, response, true);
        });
+
+  web_.Register(*this);
 
   set_error_handler(HandlerWithResponse([](const httplib::Request&, httplib::Response& response) {
     if (!response.body.empty()) return HandlerResponse::Unhandled;

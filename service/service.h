@@ -1,6 +1,6 @@
 #pragma once
-// The stand-in web service: the four exchanges of the two programs (folder list, upload, image
-// list, image download) and a loopback-only admin endpoint for faults, on top of the HTTP library.
+// The web service: the four exchanges of the two programs (folder list, upload, image list, image
+// download), the web page (WebPages) and a loopback-only admin endpoint for faults, on one port.
 // Every connection is served by our own loop (Connection), so each reply goes out in one write.
 #include <httplib.h>
 
@@ -15,6 +15,7 @@
 #include "service/connection.h"
 #include "service/faults.h"
 #include "service/store.h"
+#include "service/web.h"
 
 namespace torvo::service {
 
@@ -62,6 +63,7 @@ class Service : public httplib::Server {
   std::mutex logMutex_;
   std::string uploadHost_;
   std::string imageBase_;
+  WebPages web_;
 
   std::atomic<bool> stopping_{false};
   std::mutex sleepMutex_;

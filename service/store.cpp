@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "service/cp949.h"
+#include "service/search_text.h"
 
 namespace torvo::service {
 
@@ -107,6 +108,29 @@ CREATE TABLE IF NOT EXISTS images(
 CREATE INDEX IF NOT EXISTS images_by_name ON images(name);
 )sql";
 
+// From the first layout (users known by their ToolbarID alone) to accounts of the web page: a
+// name and a password, sessions, replaced ToolbarIDs, the search index and the list's order.
+constexpr const char* kVersion1 = R"sql(
+ALTER TABLE users ADD COLUMN name TEXT;
+ALTER TABLE users ADD COLUMN password_hash TEXT NOT NULL DEFAULT '';
+UPDATE users SET name = identity;
+CREATE UNIQUE INDEX users_by_name ON users(name);
+CREATE TABLE retired_ids(
+  toolbar_id TEXT PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id));
+CREATE TABLE sessions(
+  token_hash TEXT PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  csrf TEXT NOT NULL,
+  created INTEGER NOT NULL,
+  seen INTEGER NOT NULL);
+CREATE INDEX images_newest ON images(user_id, uploaded, id);
+CREATE INDEX images_by_folder ON images(user_id, folder, uploaded, id);
+CREATE VIRTUAL TABLE entries_index USING fts5(title, url, note, tokenize = 'unicode61 remove_diacritics 2');
+)sql";
+
+constexpr int64_t kSessionIdleSeconds = 30 * 24 * 3600;
+
 bool HasControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
     auto byte = static_cast<unsigned char>(c);
@@ -150,7 +174,24 @@ void WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
   }
 }
 
-User ReadUser(const Statement& row) { return User{row.Int(0), row.Text(1), row.Int(2) != 0}; }
+constexpr const char* kUserColumns = "id, identity, signed_in, name, password_hash != ''";
+
+User ReadUser(const Statement& row) {
+  return User{row.Int(0), row.Text(1), row.Int(2) != 0, row.Text(3), row.Int(4) != 0};
+}
+
+void CheckIdentity(std::string_view identity) {
+  if (identity.empty()) throw StoreError("an identity must not be empty");
+  if (HasControlCharacter(identity) || identity.find_first_of("%&#") != std::string_view::npos) {
+    throw StoreError("an identity must not hold \"%\", \"&\", \"#\" or control characters: the clients send it unescaped");
+  }
+  if (!Utf8ToCp949(identity)) throw StoreError("the identity has characters that code page 949 lacks");
+}
+
+void CheckUserName(std::string_view name) {
+  if (name.empty() || name.size() > 200) throw StoreError("a user name must be 1 to 200 bytes long");
+  if (HasControlCharacter(name) || !IsValidUtf8(name)) throw StoreError("a user name must be UTF-8 text without control characters");
+}
 
 constexpr const char* kImageColumns =
     "id, name, file, folder, public, url, title, note, size, uploaded";
@@ -191,6 +232,7 @@ Store::Store(const std::filesystem::path& dataDir, Clock clock)
     // sound on a crash and makes each upload cost no disk flush.
     Execute(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
     Execute(db_, kSchema);
+    Migrate();
   } catch (...) {
     sqlite3_close(db_);
     throw;
@@ -199,30 +241,152 @@ Store::Store(const std::filesystem::path& dataDir, Clock clock)
 
 Store::~Store() { sqlite3_close(db_); }
 
-User Store::AddUser(std::string_view identity) {
-  if (identity.empty()) throw StoreError("an identity must not be empty");
-  if (HasControlCharacter(identity) || identity.find_first_of("%&#") != std::string_view::npos) {
-    throw StoreError("an identity must not hold \"%\", \"&\", \"#\" or control characters: the clients send it unescaped");
+void Store::Migrate() {
+  auto version = [this] {
+    Statement read(db_, "PRAGMA user_version");
+    read.Step();
+    return read.Int(0);
+  };
+  if (version() == kSchemaVersion) return;
+  Transaction transaction(db_);  // another process may be bringing the same folder up to date
+  int64_t found = version();
+  if (found > kSchemaVersion) {
+    throw StoreError("the data folder was written by a newer torvo-service (layout " + std::to_string(found) +
+                     "; this one knows up to " + std::to_string(kSchemaVersion) + ")");
   }
-  if (!Utf8ToCp949(identity)) throw StoreError("the identity has characters that code page 949 lacks");
+  if (found == 0) {
+    Execute(db_, kVersion1);
+    Statement all(db_, "SELECT id, url, title, note FROM images");
+    while (all.Step()) {
+      NewImage fields;
+      fields.url = all.Text(1);
+      fields.title = all.Text(2);
+      fields.note = all.Text(3);
+      IndexEntry(all.Int(0), fields);
+    }
+  }
+  Execute(db_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+  transaction.Commit();
+}
+
+void Store::IndexEntry(int64_t entryId, const NewImage& fields) {
+  Statement remove(db_, "DELETE FROM entries_index WHERE rowid = ?");
+  remove.Bind(1, entryId).Step();
+  Statement insert(db_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
+  insert.Bind(1, entryId).Bind(2, SearchText(fields.title)).Bind(3, SearchText(fields.url)).Bind(4, SearchText(fields.note));
+  insert.Step();
+}
+
+User Store::AddUser(std::string_view identity) { return AddAccount(identity, identity); }
+
+User Store::AddAccount(std::string_view name, std::string_view toolbarId) {
+  CheckUserName(name);
+  CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT 1 FROM users WHERE identity = ?");
-  if (find.Bind(1, identity).Step()) throw StoreError("the user " + std::string(identity) + " exists already");
-  Statement insert(db_, "INSERT INTO users(identity, signed_in) VALUES(?, 1)");
-  insert.Bind(1, identity).Step();
-  return User{sqlite3_last_insert_rowid(db_), std::string(identity), true};
+  Transaction transaction(db_);
+  Statement find(db_, "SELECT 1 FROM users WHERE name = ?");
+  if (find.Bind(1, name).Step()) throw StoreError("the user " + std::string(name) + " exists already");
+  Statement taken(db_, "SELECT 1 FROM users WHERE identity = ?1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = ?1");
+  if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
+  Statement insert(db_, "INSERT INTO users(identity, signed_in, name) VALUES(?, 1, ?)");
+  insert.Bind(1, toolbarId).Bind(2, name).Step();
+  int64_t id = sqlite3_last_insert_rowid(db_);
+  transaction.Commit();
+  return User{id, std::string(toolbarId), true, std::string(name), false};
+}
+
+std::optional<User> Store::FindUserByName(std::string_view name) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE name = ?").c_str());
+  if (!find.Bind(1, name).Step()) return std::nullopt;
+  return ReadUser(find);
+}
+
+std::optional<User> Store::FindUserById(int64_t userId) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE id = ?").c_str());
+  if (!find.Bind(1, userId).Step()) return std::nullopt;
+  return ReadUser(find);
+}
+
+void Store::SetPasswordHash(int64_t userId, std::string_view hash) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  Statement update(db_, "UPDATE users SET password_hash = ? WHERE id = ?");
+  update.Bind(1, hash).Bind(2, userId).Step();
+  if (sqlite3_changes(db_) == 0) throw StoreError("no such user");
+  // A new password ends every session the old one opened.
+  Statement sessions(db_, "DELETE FROM sessions WHERE user_id = ?");
+  sessions.Bind(1, userId).Step();
+  transaction.Commit();
+}
+
+std::string Store::PasswordHash(int64_t userId) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, "SELECT password_hash FROM users WHERE id = ?");
+  return find.Bind(1, userId).Step() ? find.Text(0) : std::string{};
+}
+
+void Store::ReplaceToolbarId(int64_t userId, std::string_view toolbarId) {
+  CheckIdentity(toolbarId);
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  Statement taken(db_, "SELECT 1 FROM users WHERE identity = ?1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = ?1");
+  if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
+  Statement retire(db_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT identity, id FROM users WHERE id = ?");
+  retire.Bind(1, userId).Step();
+  if (sqlite3_changes(db_) == 0) throw StoreError("no such user");
+  Statement update(db_, "UPDATE users SET identity = ? WHERE id = ?");
+  update.Bind(1, toolbarId).Bind(2, userId).Step();
+  transaction.Commit();
+}
+
+void Store::AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) {
+  std::lock_guard lock(mutex_);
+  int64_t now = clock_();
+  Statement expired(db_, "DELETE FROM sessions WHERE seen < ?");
+  expired.Bind(1, now - kSessionIdleSeconds).Step();
+  Statement insert(db_, "INSERT INTO sessions(token_hash, user_id, csrf, created, seen) VALUES(?, ?, ?, ?, ?)");
+  insert.Bind(1, tokenHash).Bind(2, userId).Bind(3, csrf).Bind(4, now).Bind(5, now).Step();
+}
+
+std::optional<Session> Store::FindSession(std::string_view tokenHash) {
+  std::lock_guard lock(mutex_);
+  int64_t now = clock_();
+  Statement find(db_, "SELECT user_id, csrf, seen FROM sessions WHERE token_hash = ?");
+  if (!find.Bind(1, tokenHash).Step()) return std::nullopt;
+  Session session{find.Int(0), find.Text(1)};
+  int64_t seen = find.Int(2);
+  if (seen < now - kSessionIdleSeconds) return std::nullopt;
+  if (seen < now - 60) {  // a write a minute at most, not one per page
+    Statement touch(db_, "UPDATE sessions SET seen = ? WHERE token_hash = ?");
+    touch.Bind(1, now).Bind(2, tokenHash).Step();
+  }
+  return session;
+}
+
+void Store::RemoveSession(std::string_view tokenHash) {
+  std::lock_guard lock(mutex_);
+  Statement remove(db_, "DELETE FROM sessions WHERE token_hash = ?");
+  remove.Bind(1, tokenHash).Step();
 }
 
 std::optional<User> Store::FindUser(std::string_view identity) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT id, identity, signed_in FROM users WHERE identity = ?");
-  if (!find.Bind(1, identity).Step()) return std::nullopt;
-  return ReadUser(find);
+  Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE identity = ?").c_str());
+  if (find.Bind(1, identity).Step()) return ReadUser(find);
+  Statement retired(db_, (std::string("SELECT ") + kUserColumns +
+                          " FROM users WHERE id = (SELECT user_id FROM retired_ids WHERE toolbar_id = ?)").c_str());
+  if (!retired.Bind(1, identity).Step()) return std::nullopt;
+  User user = ReadUser(retired);
+  user.identity = std::string(identity);
+  user.signedIn = false;
+  return user;
 }
 
 std::vector<User> Store::Users() {
   std::lock_guard lock(mutex_);
-  Statement all(db_, "SELECT id, identity, signed_in FROM users ORDER BY id");
+  Statement all(db_, (std::string("SELECT ") + kUserColumns + " FROM users ORDER BY id").c_str());
   std::vector<User> users;
   while (all.Step()) users.push_back(ReadUser(all));
   return users;
@@ -235,11 +399,40 @@ void Store::SetSignedIn(std::string_view identity, bool signedIn) {
   if (sqlite3_changes(db_) == 0) throw StoreError("no user " + std::string(identity));
 }
 
-Folder Store::AddFolder(std::string_view identity, std::string_view name, std::optional<int32_t> number) {
+void Store::CheckFolderName(std::string_view name) {
   if (name.find_first_of("|^") != std::string_view::npos || HasControlCharacter(name)) {
     throw StoreError("a folder name must not hold \"|\", \"^\" or control characters");
   }
   if (!Utf8ToCp949(name)) throw StoreError("the folder name has characters that code page 949 lacks");
+}
+
+Folder Store::AddFolder(int64_t userId, std::string_view name) {
+  auto user = FindUserById(userId);
+  if (!user) throw StoreError("no such user");
+  return AddFolder(user->identity, name, std::nullopt);
+}
+
+void Store::RenameFolder(int64_t userId, int32_t number, std::string_view name) {
+  CheckFolderName(name);
+  std::lock_guard lock(mutex_);
+  Statement update(db_, "UPDATE folders SET name = ? WHERE user_id = ? AND number = ?");
+  update.Bind(1, name).Bind(2, userId).Bind(3, number).Step();
+  if (sqlite3_changes(db_) == 0) throw StoreError("no such folder");
+}
+
+void Store::RemoveFolder(int64_t userId, int32_t number) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  Statement remove(db_, "DELETE FROM folders WHERE user_id = ? AND number = ?");
+  remove.Bind(1, userId).Bind(2, number).Step();
+  if (sqlite3_changes(db_) == 0) throw StoreError("no such folder");
+  Statement move(db_, "UPDATE images SET folder = 0 WHERE user_id = ? AND folder = ?");
+  move.Bind(1, userId).Bind(2, number).Step();
+  transaction.Commit();
+}
+
+Folder Store::AddFolder(std::string_view identity, std::string_view name, std::optional<int32_t> number) {
+  CheckFolderName(name);
   if (number == 0) throw StoreError("folder number 0 is the default folder");
   auto user = FindUser(identity);
   if (!user) throw StoreError("no user " + std::string(identity));
@@ -335,6 +528,7 @@ Image Store::Insert(int64_t userId, std::optional<std::string_view> wantedName, 
   if (error) throw StoreError("cannot create " + path.parent_path().string() + ": " + error.message());
   WriteFileAtomically(path, png);
   try {
+    IndexEntry(image.id, fields);
     transaction.Commit();
   } catch (...) {
     std::filesystem::remove(path, error);
@@ -345,7 +539,7 @@ Image Store::Insert(int64_t userId, std::optional<std::string_view> wantedName, 
 
 std::vector<Image> Store::Images(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement all(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? ORDER BY id").c_str());
+  Statement all(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND file != '' ORDER BY id").c_str());
   all.Bind(1, userId);
   std::vector<Image> images;
   while (all.Step()) images.push_back(ReadImage(all));
@@ -360,5 +554,104 @@ std::optional<Image> Store::FindImage(int64_t userId, std::string_view name) {
 }
 
 std::filesystem::path Store::ImagePath(const Image& image) const { return imageDir_ / image.file; }
+
+Image Store::AddEntry(int64_t userId, const NewImage& fields, std::time_t added) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  if (fields.folder != 0) {
+    Statement folder(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
+    if (!folder.Bind(1, userId).Bind(2, fields.folder).Step()) throw StoreError("no such folder");
+  }
+  Image image;
+  image.folder = fields.folder;
+  image.isPublic = fields.isPublic;
+  image.url = fields.url;
+  image.title = fields.title;
+  image.note = fields.note;
+  image.uploaded = FormatLocalTime(added, "%Y-%m-%d %H:%M:%S");
+  Statement insert(db_, R"sql(INSERT INTO images(user_id, name, file, folder, public, url, title, note, size, uploaded)
+                              VALUES(?, 'entry-new', '', ?, ?, ?, ?, ?, 0, ?))sql");
+  insert.Bind(1, userId).Bind(2, image.folder).Bind(3, image.isPublic ? 1 : 0);
+  insert.Bind(4, image.url).Bind(5, image.title).Bind(6, image.note).Bind(7, image.uploaded);
+  insert.Step();
+  image.id = sqlite3_last_insert_rowid(db_);
+  image.name = "entry-" + std::to_string(image.id);
+  Statement setName(db_, "UPDATE images SET name = ? WHERE id = ?");
+  setName.Bind(1, image.name).Bind(2, image.id).Step();
+  IndexEntry(image.id, fields);
+  transaction.Commit();
+  return image;
+}
+
+std::vector<Image> Store::Entries(const EntryQuery& query) {
+  std::optional<std::string> match;
+  if (!query.search.empty()) {
+    match = SearchQuery(query.search);
+    if (!match) return {};
+  }
+  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ?1";
+  if (query.folder) sql += " AND folder = ?2";
+  if (match) sql += " AND id IN (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3)";
+  sql += " ORDER BY uploaded DESC, id DESC LIMIT ?4 OFFSET ?5";
+  std::lock_guard lock(mutex_);
+  Statement select(db_, sql.c_str());
+  select.Bind(1, query.userId);
+  if (query.folder) select.Bind(2, *query.folder);
+  if (match) select.Bind(3, *match);
+  select.Bind(4, std::max(query.limit, 0)).Bind(5, std::max(query.offset, 0));
+  std::vector<Image> entries;
+  while (select.Step()) entries.push_back(ReadImage(select));
+  return entries;
+}
+
+std::optional<Image> Store::FindEntry(int64_t userId, int64_t entryId) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ?").c_str());
+  if (!find.Bind(1, userId).Bind(2, entryId).Step()) return std::nullopt;
+  return ReadImage(find);
+}
+
+bool Store::UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  if (fields.folder != 0) {
+    Statement folder(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
+    if (!folder.Bind(1, userId).Bind(2, fields.folder).Step()) throw StoreError("no such folder");
+  }
+  Statement update(db_, "UPDATE images SET title = ?, note = ?, folder = ?, public = ? WHERE user_id = ? AND id = ?");
+  update.Bind(1, fields.title).Bind(2, fields.note).Bind(3, fields.folder).Bind(4, fields.isPublic ? 1 : 0);
+  update.Bind(5, userId).Bind(6, entryId).Step();
+  if (sqlite3_changes(db_) == 0) return false;
+  Statement url(db_, "SELECT url FROM images WHERE id = ?");
+  url.Bind(1, entryId).Step();
+  NewImage indexed = fields;
+  indexed.url = url.Text(0);
+  IndexEntry(entryId, indexed);
+  transaction.Commit();
+  return true;
+}
+
+bool Store::DeleteEntry(int64_t userId, int64_t entryId) {
+  std::filesystem::path file;
+  {
+    std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    Statement find(db_, "SELECT file FROM images WHERE user_id = ? AND id = ?");
+    if (!find.Bind(1, userId).Bind(2, entryId).Step()) return false;
+    if (!find.Text(0).empty()) file = imageDir_ / find.Text(0);
+    Statement remove(db_, "DELETE FROM images WHERE id = ?");
+    remove.Bind(1, entryId).Step();
+    Statement unindex(db_, "DELETE FROM entries_index WHERE rowid = ?");
+    unindex.Bind(1, entryId).Step();
+    transaction.Commit();
+  }
+  // The row is gone first: a picture without its row is only a stray file, a row without its
+  // picture would be listed and fail to download.
+  if (!file.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+  }
+  return true;
+}
 
 }  // namespace torvo::service

@@ -25,8 +25,24 @@ class StoreError : public std::runtime_error {
 
 struct User {
   int64_t id = 0;
-  std::string identity;  // UTF-8
+  std::string identity;  // the ToolbarID the exchanges carry as tid (UTF-8)
   bool signedIn = true;
+  std::string name;      // the name the user signs in to the web page with
+  bool hasPassword = false;
+};
+
+struct Session {
+  int64_t userId = 0;
+  std::string csrf;  // the token every changing form of this session carries
+};
+
+// What the list of entries shows: one user's, newest first, maybe of one folder or matching a search.
+struct EntryQuery {
+  int64_t userId = 0;
+  std::optional<int32_t> folder;
+  std::string search;  // the words as the user typed them; empty: every entry
+  int offset = 0;
+  int limit = 30;
 };
 
 struct Folder {
@@ -49,6 +65,7 @@ struct Image {
   std::string url, title, note;
   int64_t size = 0;
   std::string uploaded;  // local time, YYYY-MM-DD hh:mm:ss
+  bool HasPicture() const { return !file.empty(); }
 };
 
 class Store {
@@ -61,19 +78,44 @@ class Store {
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
+  // The version of the database's layout this build writes; older ones are brought up to it when
+  // opened, a newer one is refused.
+  static constexpr int kSchemaVersion = 1;
+
   // Identities travel raw in the clients' query strings, so they must be non-empty, have a code
   // page 949 form, and hold no "%", "&", "#" or control character.
+  // A user whose name and ToolbarID are both the identity, as every user was before the web page.
   User AddUser(std::string_view identity);
+  // A user of the web page: a name to sign in with (no control characters, at most 200 bytes) and
+  // a ToolbarID for the exchanges.
+  User AddAccount(std::string_view name, std::string_view toolbarId);
+  // By ToolbarID; a ToolbarID the user has replaced finds the user as signed out.
   std::optional<User> FindUser(std::string_view identity);
+  std::optional<User> FindUserByName(std::string_view name);
+  std::optional<User> FindUserById(int64_t userId);
   std::vector<User> Users();
   void SetSignedIn(std::string_view identity, bool signedIn);
+  // An Argon2id hash as libsodium writes it; empty: the user cannot sign in to the page.
+  void SetPasswordHash(int64_t userId, std::string_view hash);
+  std::string PasswordHash(int64_t userId);
+  // Gives the user a new ToolbarID; the old one then reads as signed out.
+  void ReplaceToolbarId(int64_t userId, std::string_view toolbarId);
+
+  // Sessions of the web page, by a hash of their cookie; they end after 30 idle days.
+  void AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf);
+  std::optional<Session> FindSession(std::string_view tokenHash);
+  void RemoveSession(std::string_view tokenHash);
 
   // A folder name may be empty but holds no "|" or "^" (they separate the folder list); the
   // number is any 32-bit number but 0 (the default folder), unique for the user; without one the
   // next number after the user's highest is taken.
   Folder AddFolder(std::string_view identity, std::string_view name, std::optional<int32_t> number);
+  Folder AddFolder(int64_t userId, std::string_view name);
   std::vector<Folder> Folders(int64_t userId);
   bool HasFolder(int64_t userId, int32_t number);
+  void RenameFolder(int64_t userId, int32_t number, std::string_view name);
+  // The folder's entries move to the default folder.
+  void RemoveFolder(int64_t userId, int32_t number);
 
   // Stores the PNG and its fields under a new name of 14 digits: the local time of now as
   // YYYYMMDDhhmmss, a second later while that name is taken by any image.
@@ -82,14 +124,28 @@ class Store {
   // text with a code page 949 form and no "|" or control character, unique for the user.
   Image AddNamedImage(int64_t userId, std::string_view name, const NewImage& fields, std::string_view png);
 
-  std::vector<Image> Images(int64_t userId);  // in upload order
+  // An entry without a picture (a bookmark brought in from elsewhere) added at that time. Its name
+  // is no upload's: the image list does not name it.
+  Image AddEntry(int64_t userId, const NewImage& fields, std::time_t added);
+
+  std::vector<Image> Images(int64_t userId);  // those with a picture, in upload order
   std::optional<Image> FindImage(int64_t userId, std::string_view name);
+
+  // The web page's list: newest first; a search matches title, address and note.
+  std::vector<Image> Entries(const EntryQuery& query);
+  std::optional<Image> FindEntry(int64_t userId, int64_t entryId);
+  // Both false when the user has no such entry.
+  bool UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields);
+  bool DeleteEntry(int64_t userId, int64_t entryId);
   std::filesystem::path ImagePath(const Image& image) const;
   const std::filesystem::path& DataDir() const { return dataDir_; }
 
  private:
   Image Insert(int64_t userId, std::optional<std::string_view> name, const NewImage& fields, std::string_view png);
   std::string NewName();
+  void Migrate();
+  void IndexEntry(int64_t entryId, const NewImage& fields);
+  void CheckFolderName(std::string_view name);
 
   std::filesystem::path dataDir_;
   std::filesystem::path imageDir_;

@@ -21,7 +21,7 @@ cleanup() {
 trap cleanup EXIT
 
 id="bench user"
-"$service" user add --data "$work/data" "$id" >/dev/null
+"$service" user add --data "$work/data" "$id" --toolbar-id "$id" >/dev/null
 python3 "$here/make_pngs.py" "$work/png" "$count"
 echo "bench: adding $count images of $(stat -c %s "$work/png/0000.png") bytes to the service"
 for f in "$work"/png/*.png; do

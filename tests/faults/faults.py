@@ -207,7 +207,7 @@ class SyncCases:
 
     def setup(self):
         run = self.run
-        run.service_cli("user", "add", IDENTITY)
+        run.service_cli("user", "add", IDENTITY, "--toolbar-id", IDENTITY)
         for _ in range(6):
             name, data = run.add_image()
             self.images[name] = data
@@ -359,7 +359,7 @@ class UploadCases:
 
     def setup(self):
         run = self.run
-        run.service_cli("user", "add", IDENTITY)
+        run.service_cli("user", "add", IDENTITY, "--toolbar-id", IDENTITY)
         run.service_cli("folder", "add", IDENTITY, "여행", "--number", "3")
         run.start_service()
         run.start_display()

@@ -243,7 +243,7 @@ class Test:
         must(commands["ExecStartPre"], "the unit's ExecStartPre", env=self.env)
 
         cli = ["/usr/bin/torvo-service"]
-        must(cli + ["user", "add", "--data", data, IDENTITY], "user add", env=self.env)
+        must(cli + ["user", "add", "--data", data, IDENTITY, "--toolbar-id", IDENTITY], "user add", env=self.env)
         images = {}
         for seed in range(3):
             path = os.path.join(self.tmp, "%d.png" % seed)

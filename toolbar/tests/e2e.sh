@@ -78,7 +78,7 @@ pids+=($!)
 wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
 
 step "torvo-service on port $port"
-"$service" user add --data "$out/service" "$user" >>"$log"
+"$service" user add --data "$out/service" "$user" --toolbar-id "$user" >>"$log"
 "$service" serve --data "$out/service" --port "$port" --ready-file "$out/service.ready" >"$out/service.log" 2>&1 &
 pids+=($!)
 wait_for 10 test -s "$out/service.ready" || fail "torvo-service did not start (port $port busy?)"

@@ -49,7 +49,7 @@ for _ in $(seq 600); do curl -s -o /dev/null "http://127.0.0.1:$port/" || break;
 pids+=($!)
 for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" && break; sleep 0.1; done
 grep -q "listening on" "$tmp/service.out" || { echo "torvo-service did not start on port $port" >&2; exit 1; }
-"$build/service/torvo-service" user add --data "$tmp/data" bench >/dev/null
+"$build/service/torvo-service" user add --data "$tmp/data" bench --toolbar-id bench >/dev/null
 "$build/service/torvo-service" folder add --data "$tmp/data" bench 여행 --number 3 >/dev/null
 
 openbox >/dev/null 2>&1 &

@@ -264,7 +264,7 @@ def png_bytes(seed):
 
 def scenario(run):
     a = run.args
-    run.service_cli("user", "add", IDENTITY)
+    run.service_cli("user", "add", IDENTITY, "--toolbar-id", IDENTITY)
     images = {}  # name -> bytes on the service
     for _ in range(30):
         name, data = run.add_image()

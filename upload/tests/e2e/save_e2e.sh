@@ -142,7 +142,7 @@ images() { "$service" image list --data "$tmp/data" alice | tail -n +2; }
 for _ in $(seq 600); do port_free && break; sleep 0.1; done
 port_free || { echo "FAIL: port $port stays taken by another program"; exit 1; }
 start_service
-"$service" user add --data "$tmp/data" alice >/dev/null
+"$service" user add --data "$tmp/data" alice --toolbar-id alice >/dev/null
 "$service" folder add --data "$tmp/data" alice 여행 --number 3 >/dev/null
 "$service" folder add --data "$tmp/data" alice "업무 자료" --number 12 >/dev/null
 openbox >/dev/null 2>&1 &

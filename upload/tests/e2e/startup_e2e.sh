@@ -110,10 +110,10 @@ curl -s -o /dev/null "http://127.0.0.1:$port/" && { echo "FAIL: port $port stays
 pids+=($!)
 for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" 2>/dev/null && break; sleep 0.1; done
 grep -q "listening on" "$tmp/service.out" || { echo "FAIL: torvo-service did not start on port $port"; cat "$tmp/service.log"; exit 1; }
-"$service" user add --data "$tmp/data" alice >/dev/null
+"$service" user add --data "$tmp/data" alice --toolbar-id alice >/dev/null
 "$service" folder add --data "$tmp/data" alice 여행 --number 3 >/dev/null
 "$service" folder add --data "$tmp/data" alice "업무 자료" --number 12 >/dev/null
-"$service" user add --data "$tmp/data" bob >/dev/null
+"$service" user add --data "$tmp/data" bob --toolbar-id bob >/dev/null
 "$service" user signout --data "$tmp/data" bob >/dev/null
 
 # --- the desktop: a window manager and a page window in front

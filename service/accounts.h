@@ -1,0 +1,56 @@
+#pragma once
+// What signing in to the web page needs: password hashes (Argon2id), random tokens for
+// ToolbarIDs, session cookies and form tokens, and the slow-down of repeated wrong passwords.
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace torvo::service {
+
+// Argon2id in libsodium's string form (algorithm, costs and salt included). Throws
+// std::runtime_error when the machine has not the memory for it.
+std::string HashPassword(std::string_view password);
+bool VerifyPassword(std::string_view hash, std::string_view password);
+
+// bytes random bytes as URL-safe base64 without padding (A-Z a-z 0-9 - _).
+std::string RandomToken(size_t bytes = 24);
+// What the database keeps of a session cookie: a hash, so a copy of the database opens no session.
+std::string TokenHash(std::string_view token);
+// Compares in time that does not depend on where the texts differ.
+bool SameSecret(std::string_view a, std::string_view b);
+
+// Counts failed sign-ins per user name and per client address. The first few failures cost
+// nothing; after them every attempt waits twice as long as the one before (up to 15 minutes)
+// since the last failure, and attempts in the wait are refused unchecked. A sign-in that succeeds
+// clears both counts.
+class SignInThrottle {
+ public:
+  using Clock = std::function<std::time_t()>;
+  static constexpr int kFreeFailures = 3;
+  static constexpr int kLongestWaitSeconds = 15 * 60;
+
+  explicit SignInThrottle(Clock clock = nullptr);
+  // Seconds until an attempt for this name from this address is taken; 0: now.
+  int WaitSeconds(const std::string& name, const std::string& address);
+  void Failed(const std::string& name, const std::string& address);
+  void Succeeded(const std::string& name, const std::string& address);
+
+ private:
+  struct Count {
+    int failures = 0;
+    std::time_t last = 0;
+  };
+  int Wait(const Count& count, std::time_t now) const;
+  void Forget(std::time_t now);
+
+  Clock clock_;
+  std::mutex mutex_;
+  std::map<std::string, Count> counts_;  // "n:" name or "a:" address
+};
+
+}  // namespace torvo::service

@@ -1,0 +1,146 @@
+#include "service/search_text.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace torvo::service {
+
+namespace {
+
+// One character: its code point and its bytes; nothing at the end of the text.
+struct Character {
+  char32_t code = 0;
+  std::string_view bytes;
+};
+
+// Reads the character at pos and moves pos past it; an invalid byte reads as U+FFFD alone.
+Character Next(std::string_view text, size_t& pos) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(pos);
+  size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+  bool valid = length > 0 && pos + length <= text.size();
+  for (size_t i = 1; valid && i < length; ++i) {
+    valid = (byte(pos + i) & 0xC0) == 0x80;
+    code = (code << 6) | (byte(pos + i) & 0x3F);
+  }
+  if (!valid || (length == 2 && code < 0x80) || (length == 3 && code < 0x800) || (length == 4 && code < 0x10000)) {
+    ++pos;
+    return Character{0xFFFD, {}};
+  }
+  Character c{code, text.substr(pos, length)};
+  pos += length;
+  return c;
+}
+
+// Scripts written without spaces between a word's parts, which the index's word splitting would
+// take as one long word.
+bool IsPaired(char32_t c) {
+  return (c >= 0xAC00 && c <= 0xD7A3) ||  // Hangul syllables
+         (c >= 0x1100 && c <= 0x11FF) || (c >= 0x3130 && c <= 0x318F) ||  // jamo
+         (c >= 0x3040 && c <= 0x30FF) ||  // kana
+         (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF);
+}
+
+bool IsWordCharacter(char32_t c) {
+  if (c < 0x80) return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  return c != 0xFFFD && !(c >= 0x2000 && c <= 0x206F) && !(c >= 0x3000 && c <= 0x303F) && c != 0xA0 && c != 0xFEFF;
+}
+
+// A text cut into runs of paired characters and runs of the rest.
+struct Run {
+  bool paired = false;
+  std::vector<std::string_view> characters;  // paired runs
+  std::string text;                          // the rest
+};
+
+std::vector<Run> Runs(std::string_view text) {
+  std::vector<Run> runs;
+  for (size_t pos = 0; pos < text.size();) {
+    Character c = Next(text, pos);
+    bool paired = IsPaired(c.code);
+    if (runs.empty() || runs.back().paired != paired) runs.push_back(Run{paired, {}, {}});
+    if (paired) {
+      runs.back().characters.push_back(c.bytes);
+    } else if (c.bytes.empty()) {
+      runs.back().text += ' ';
+    } else {
+      runs.back().text += c.bytes;
+    }
+  }
+  return runs;
+}
+
+std::string Pairs(const std::vector<std::string_view>& characters) {
+  std::string out;
+  if (characters.size() == 1) return std::string(characters[0]);
+  for (size_t i = 0; i + 1 < characters.size(); ++i) {
+    if (i > 0) out += ' ';
+    out.append(characters[i]).append(characters[i + 1]);
+  }
+  return out;
+}
+
+// The words of a run of other text as the index splits them: letters and digits.
+std::vector<std::string> Words(std::string_view text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (size_t pos = 0; pos < text.size();) {
+    Character c = Next(text, pos);
+    if (IsWordCharacter(c.code)) {
+      word += c.bytes;
+    } else if (!word.empty()) {
+      words.push_back(std::move(word));
+      word.clear();
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+  for (size_t pos = 0; pos < text.size();) {
+    if (Next(text, pos).bytes.empty()) return false;
+  }
+  return true;
+}
+
+std::string SearchText(std::string_view utf8) {
+  std::string out;
+  for (const Run& run : Runs(utf8)) {
+    if (run.paired) {
+      out.append(" ").append(Pairs(run.characters)).append(" ");
+    } else {
+      out += run.text;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> SearchQuery(std::string_view words) {
+  std::vector<std::string> terms;
+  for (const Run& run : Runs(words)) {
+    if (run.paired) {
+      // A single character is the start of an indexed pair (or a one-character word).
+      if (run.characters.size() == 1) {
+        terms.push_back("\"" + std::string(run.characters[0]) + "\"*");
+      } else {
+        terms.push_back("\"" + Pairs(run.characters) + "\"");
+      }
+      continue;
+    }
+    // Only letters and digits reach the index's query: quotes and operators cannot.
+    for (const auto& word : Words(run.text)) terms.push_back("\"" + word + "\"*");
+  }
+  if (terms.empty()) return std::nullopt;
+  std::string query;
+  for (const auto& term : terms) {
+    if (!query.empty()) query += " AND ";
+    query += term;
+  }
+  return query;
+}
+
+}  // namespace torvo::service
