@@ -25,8 +25,8 @@ std::string TokenHash(std::string_view token);
 bool SameSecret(std::string_view a, std::string_view b);
 
 // Counts failed sign-ins per user name and per client address. The first few failures cost
-// nothing; after them every attempt waits twice as long as the one before (up to 15 minutes)
-// since the last failure, and attempts in the wait are refused unchecked. A sign-in that succeeds
+// nothing; after them an attempt waits 2 seconds since the last failure, then twice as long after
+// each further failure (up to 15 minutes), and attempts in the wait are refused unchecked. A sign-in that succeeds
 // clears both counts.
 class SignInThrottle {
  public:

@@ -23,7 +23,8 @@ constexpr const char* kHtmlType = "text/html; charset=utf-8";
 
 // Scripts come from our own file only; no page may frame ours (clickjacking).
 constexpr const char* kPolicy =
-    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; form-action 'self'; "
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+    "form-action 'self'; "
     "frame-ancestors 'none'; base-uri 'none'";
 
 void SecureHeaders(httplib::Response& response) {

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The web page as its users meet it, in Debian's Chromium (headless, driven through the DevTools
+# protocol by puppeteer-core): first TorvoTool uploads a page to a real torvo-service on the
+# build's loopback port (Xvfb, openbox, a click on "저장"), then web_test.mjs signs in and finds
+# that page with its thumbnail, searches, filters, edits, deletes, exports into a fresh service,
+# and tries the hostile entries, a form from another site, a second user on every route and
+# repeated wrong passwords. Screenshots of the list, dark mode and a phone's width land in SHOTS.
+#
+#   run.sh --tool TorvoTool --service torvo-service --port 8765 --shots DIR
+set -uo pipefail
+
+if [ -z "${TORVO_WEB_DISPLAY_READY:-}" ]; then
+  export TORVO_WEB_DISPLAY_READY=1
+  exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
+fi
+
+tool="" service="" port="" shots=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --tool) tool="$2"; shift 2 ;;
+    --service) service="$2"; shift 2 ;;
+    --port) port="$2"; shift 2 ;;
+    --shots) shots="$2"; shift 2 ;;
+    *) echo "unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+[ -x "$tool" ] && [ -x "$service" ] && [ -n "$port" ] && [ -n "$shots" ] ||
+  { echo "usage: $0 --tool T --service S --port P --shots DIR" >&2; exit 2; }
+here="$(cd "$(dirname "$0")" && pwd)"
+command -v chromium >/dev/null || { echo "web: chromium is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+
+unset QT_QPA_PLATFORM
+tmp=$(mktemp -d)
+export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$shots"
+chmod 700 "$XDG_RUNTIME_DIR"
+rm -f "$shots"/*.png
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() { echo "web: FAILED: $*" >&2; import -window root "$shots/failure.png" 2>/dev/null; exit 1; }
+step() { echo "web: $*"; }
+
+# The test's own copy of puppeteer-core, as the lock file names it; no browser is downloaded.
+step "npm ci"
+mkdir -p "$tmp/node"
+cp "$here/package.json" "$here/package-lock.json" "$here/web_test.mjs" "$tmp/node/"
+(cd "$tmp/node" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error) >"$tmp/npm.log" 2>&1 ||
+  { cat "$tmp/npm.log" >&2; fail "npm ci"; }
+
+port_free() { ! curl -s -o /dev/null "http://127.0.0.1:$port/"; }
+for _ in $(seq 300); do port_free && break; sleep 0.1; done
+port_free || fail "port $port is taken"
+
+data="$tmp/data"
+printf 'correct horse 7\n' >"$tmp/alice.pw"
+printf 'bob password 9\n' >"$tmp/bob.pw"
+"$service" user add --data "$data" alice --toolbar-id alice-toolbar --password-file "$tmp/alice.pw" >/dev/null || fail "user add"
+"$service" user add --data "$data" bob --password-file "$tmp/bob.pw" >/dev/null || fail "user add"
+"$service" folder add --data "$data" alice 여행 --number 3 >/dev/null || fail "folder add"
+"$service" --port "$port" --data "$data" >"$tmp/service.out" 2>"$tmp/service.log" &
+pids+=($!)
+for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" && break; sleep 0.1; done
+grep -q "listening on" "$tmp/service.out" || fail "torvo-service did not start"
+
+step "TorvoTool uploads a page"
+openbox >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+xmessage -geometry 640x400+400+250 -buttons "" "A web page about sharpened thumbnails." &
+pids+=($!)
+for _ in $(seq 100); do page=$(xdotool search --onlyvisible --class xmessage 2>/dev/null | head -1) && [ -n "$page" ] && break; sleep 0.1; done
+[ -n "${page:-}" ] || fail "the page window did not show"
+xdotool windowactivate --sync "$page" 2>/dev/null
+title="Sharpened thumbnails 시험 페이지"
+url="http://example.com/torvo/sharpened"
+note="$(python3 -c 'print("".join("%%%02X" % b for b in "오늘의 메모\n둘째 줄".encode("cp949")), end="")')"
+"$tool" "alice-toolbar;^;$url;^;$title;^;$note" >"$tmp/tool.out" 2>"$tmp/tool.err" &
+tool_pid=$!
+pids+=("$tool_pid")
+for _ in $(seq 300); do torvo=$(xdotool search --onlyvisible --name '^Torvo$' 2>/dev/null | head -1) && [ -n "$torvo" ] && break; sleep 0.1; done
+[ -n "${torvo:-}" ] || { cat "$tmp/tool.err" >&2; fail "TorvoTool showed no window"; }
+# A window mapped but not yet painted loses the click: wait for its controls' colours.
+for _ in $(seq 50); do
+  seen=$(import -window "$torvo" png:- 2>/dev/null | convert - -format '%[hex:p{295,17}] %k' info: 2>/dev/null)
+  [[ "$seen" == "EFEFEF "* && "${seen#* }" -gt 50 ]] && break
+  sleep 0.2
+done
+sleep 0.5
+xdotool mousemove --window "$torvo" 264 164 click 1
+status=""
+for _ in $(seq 300); do
+  case "$(ps -o stat= -p "$tool_pid" 2>/dev/null)" in
+    "" | Z*) wait "$tool_pid"; status=$?; break ;;
+  esac
+  sleep 0.1
+done
+[ "$status" == "0" ] || { cat "$tmp/tool.err" >&2; fail "TorvoTool did not end after 저장 (${status:-still running})"; }
+kept="$(cd "$HOME/Torvo" && ls)"
+[[ "$kept" =~ ^[0-9]{14}\.png$ ]] || fail "TorvoTool kept [$kept]"
+step "TorvoTool kept $kept"
+
+# More entries for the list: a Korean title in a folder, and hostile text from a hostile page.
+"$service" image add --data "$data" alice "$HOME/Torvo/$kept" --folder 3 --url "https://example.org/jeju" \
+  --title "제주 여행지 안내" --note "바다와 오름" >/dev/null || fail "image add"
+"$service" image add --data "$data" alice "$HOME/Torvo/$kept" --url "javascript:alert(3)" --private \
+  --title "<img src=x onerror=alert(1)>" --note $'<script>alert(2)</script>\n"quoted" & \'single\'' >/dev/null || fail "image add"
+
+"$service" --port 0 --data "$tmp/fresh" >"$tmp/fresh.out" 2>"$tmp/fresh.log" &
+pids+=($!)
+printf 'carol password 5\n' >"$tmp/carol.pw"
+"$service" user add --data "$tmp/fresh" carol --password-file "$tmp/carol.pw" >/dev/null || fail "user add"
+for _ in $(seq 100); do grep -q "listening on" "$tmp/fresh.out" && break; sleep 0.1; done
+fresh_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$tmp/fresh.out")"
+[ -n "$fresh_port" ] || fail "the fresh torvo-service did not start"
+
+step "Chromium"
+(cd "$tmp/node" && TORVO_BASE="http://127.0.0.1:$port" TORVO_FRESH_BASE="http://127.0.0.1:$fresh_port" \
+  TORVO_DATA="$data" TORVO_KEPT="$HOME/Torvo/$kept" TORVO_TITLE="$title" TORVO_URL="$url" TORVO_SHOTS="$shots" \
+  TORVO_PROFILE="$tmp/profile" node web_test.mjs)
+result=$?
+if [ "$result" != 0 ]; then
+  tail -40 "$tmp/service.log" >&2
+  exit "$result"
+fi
+grep -q "Sanitizer\|runtime error" "$tmp/service.log" && fail "the service reported an error: $(grep -m1 'Sanitizer\|runtime error' "$tmp/service.log")"
+exit 0
