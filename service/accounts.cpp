@@ -68,8 +68,8 @@ SignInThrottle::SignInThrottle(Clock clock) : clock_(std::move(clock)) {
 
 int SignInThrottle::Wait(const Count& count, std::time_t now) const {
   if (count.failures < kFreeFailures) return 0;
-  // Two seconds at least: the clock counts whole seconds, and a wait of one could end at once.
-  int shift = std::min(count.failures - kFreeFailures + 1, 10);
+  // Four seconds at first: the clock counts whole seconds, and a wait of one could end at once.
+  int shift = std::min(count.failures - kFreeFailures + 2, 10);
   std::time_t wait = std::min<std::time_t>(std::time_t{1} << shift, kLongestWaitSeconds);
   std::time_t left = count.last + wait - now;
   return left > 0 ? static_cast<int>(left) : 0;

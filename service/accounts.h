@@ -25,7 +25,7 @@ std::string TokenHash(std::string_view token);
 bool SameSecret(std::string_view a, std::string_view b);
 
 // Counts failed sign-ins per user name and per client address. The first few failures cost
-// nothing; after them an attempt waits 2 seconds since the last failure, then twice as long after
+// nothing; after them an attempt waits 4 seconds since the last failure, then twice as long after
 // each further failure (up to 15 minutes), and attempts in the wait are refused unchecked. A sign-in that succeeds
 // clears both counts.
 class SignInThrottle {
