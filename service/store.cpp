@@ -614,6 +614,9 @@ std::optional<Image> Store::FindEntry(int64_t userId, int64_t entryId) {
 bool Store::UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
+  // Another user's entry is not there at all, whatever folder the change names.
+  Statement mine(db_, "SELECT 1 FROM images WHERE user_id = ? AND id = ?");
+  if (!mine.Bind(1, userId).Bind(2, entryId).Step()) return false;
   if (fields.folder != 0) {
     Statement folder(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
     if (!folder.Bind(1, userId).Bind(2, fields.folder).Step()) throw StoreError("no such folder");
