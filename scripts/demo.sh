@@ -5,8 +5,9 @@
 # and shows its upload window with the thumbnail. Then, as a person would, the demo edits the
 # title, checks "보안", picks a folder and presses "저장": the service stores the thumbnail and
 # TorvoTool keeps it under the stored name and ends. Screenshots and both PNGs are listed at the
-# end; the exit status is 0 only when the upload landed. Without a display everything runs on an
-# X server of its own (Xvfb with openbox).
+# end, and the last one is the service's web page in headless Chromium, signed in as the demo user,
+# with the page just uploaded at the top of the list. The exit status is 0 only when the upload
+# landed. Without a display everything runs on an X server of its own (Xvfb with openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -38,7 +39,9 @@ upload_demo() {
   pids+=($!)
   for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" && break; sleep 0.1; done
   grep -q "listening on" "$tmp/service.out" || { echo "demo: torvo-service did not start" >&2; return 1; }
-  "$bin/service/torvo-service" user add --data "$data" demo >/dev/null
+  printf 'demo password\n' >"$tmp/password"
+  "$bin/service/torvo-service" user add --data "$data" demo --toolbar-id demo --password-file "$tmp/password" >/dev/null
+  echo "demo: the web page        http://127.0.0.1:$port/  (sign in as demo, password \"demo password\")"
   "$bin/service/torvo-service" folder add --data "$data" demo 여행 --number 3 >/dev/null
   "$bin/service/torvo-service" folder add --data "$data" demo "업무 자료" --number 12 >/dev/null
 
@@ -106,6 +109,26 @@ upload_demo() {
   echo "demo: after the save     $out/after-save.png"
   echo "demo: kept thumbnail     $HOME/Torvo/$kept ($(identify -format '%wx%h' "$HOME/Torvo/$kept"))"
   echo "demo: stored by service  $stored"
+
+  # The list on the web page, as the user finds the page there.
+  local node="$out/node" shown
+  mkdir -p "$node"
+  cp "$root/service/tests/browser/package.json" "$root/service/tests/browser/package-lock.json" \
+    "$root/service/tests/browser/list_screenshot.mjs" "$node/"
+  if ! (cd "$node" && npm ci --no-audit --no-fund --loglevel=error) >"$out/npm.log" 2>&1; then
+    echo "demo: npm ci failed:" >&2
+    cat "$out/npm.log" >&2
+    return 1
+  fi
+  if ! shown=$(cd "$node" && node list_screenshot.mjs "http://127.0.0.1:$port" demo "demo password" "$out/web-list.png"); then
+    echo "demo: the web page could not be shown" >&2
+    return 1
+  fi
+  if ! grep -qx "Torvo demo, saved" <<<"$shown"; then
+    echo "demo: the web page's list does not hold the upload: [$shown]" >&2
+    return 1
+  fi
+  echo "demo: the web page's list $out/web-list.png"
 }
 
 if [ "${1:-}" == "--upload-demo" ]; then

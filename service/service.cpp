@@ -75,9 +75,10 @@ Service::Service(Store& store, FaultBoard& faults, ServiceOptions options, std::
   set_payload_max_length(options_.maxUploadBytes);
   // The library's default also shares the port with any other listener on it: a second service
   // started on a busy port must fail, not take half of the first one's requests.
-  set_socket_options([](socket_t sock) {
+  set_socket_options([this](socket_t sock) {
     int on = 1;
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    listenSocket_ = sock;
   });
 
   const std::string any = kAnyHost;
@@ -128,6 +129,9 @@ int Service::Bind() {
   int port = options_.port == 0 ? bind_to_any_port(options_.bindAddress) : options_.port;
   if (options_.port != 0 && !bind_to_port(options_.bindAddress, options_.port)) return -1;
   if (port <= 0) return -1;
+  // The library listens with a queue of 5: twenty clients connecting at once would see their
+  // connections dropped and tried again a second later. Listening again only makes it longer.
+  if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
   // A service bound to every address names loopback: the clients of this machine reach it there.
   std::string host = options_.bindAddress;
   if (host == "0.0.0.0" || host == "::" || host.empty()) host = "127.0.0.1";

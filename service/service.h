@@ -64,6 +64,7 @@ class Service : public httplib::Server {
   std::string uploadHost_;
   std::string imageBase_;
   WebPages web_;
+  int listenSocket_ = -1;
 
   std::atomic<bool> stopping_{false};
   std::mutex sleepMutex_;
