@@ -69,7 +69,13 @@ std::optional<uint64_t> ContentLength(std::string_view head) {
 }  // namespace
 
 Connection::Connection(int socket, int readTimeoutMs, int writeTimeoutMs, std::function<void(int)> sleep)
-    : socket_(socket), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs), sleep_(std::move(sleep)) {}
+    : socket_(socket), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs), sleep_(std::move(sleep)) {
+  // Taken now: once the client has gone, the socket no longer names it, and the log line of a
+  // dropped reply would show no client.
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) AddressOf(address, peerIp_, peerPort_);
+}
 
 Connection* Connection::Current() { return current; }
 
@@ -247,9 +253,8 @@ std::string Connection::PeerAddress() const {
 }
 
 void Connection::get_remote_ip_and_port(std::string& ip, int& port) const {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) AddressOf(address, ip, port);
+  ip = peerIp_;
+  port = peerPort_;
 }
 
 void Connection::get_local_ip_and_port(std::string& ip, int& port) const {

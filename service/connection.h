@@ -68,6 +68,8 @@ class Connection final : public httplib::Stream {
   void Drop();
 
   int socket_;
+  std::string peerIp_;
+  int peerPort_ = 0;
   int readTimeoutMs_;
   int writeTimeoutMs_;
   std::function<void(int)> sleep_;

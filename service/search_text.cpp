@@ -119,20 +119,35 @@ std::string SearchText(std::string_view utf8) {
   return out;
 }
 
+namespace {
+
+// One phrase of the index's query; "*" after it matches the start of a word.
+std::string Phrase(std::string_view text, bool prefix) {
+  std::string phrase;
+  phrase.reserve(text.size() + 3);
+  phrase.push_back('"');
+  phrase.append(text);
+  phrase.push_back('"');
+  if (prefix) phrase.push_back('*');
+  return phrase;
+}
+
+}  // namespace
+
 std::optional<std::string> SearchQuery(std::string_view words) {
   std::vector<std::string> terms;
   for (const Run& run : Runs(words)) {
     if (run.paired) {
       // A single character is the start of an indexed pair (or a one-character word).
       if (run.characters.size() == 1) {
-        terms.push_back("\"" + std::string(run.characters[0]) + "\"*");
+        terms.push_back(Phrase(run.characters[0], true));
       } else {
-        terms.push_back("\"" + Pairs(run.characters) + "\"");
+        terms.push_back(Phrase(Pairs(run.characters), false));
       }
       continue;
     }
     // Only letters and digits reach the index's query: quotes and operators cannot.
-    for (const auto& word : Words(run.text)) terms.push_back("\"" + word + "\"*");
+    for (const auto& word : Words(run.text)) terms.push_back(Phrase(word, true));
   }
   if (terms.empty()) return std::nullopt;
   std::string query;

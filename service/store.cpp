@@ -548,7 +548,7 @@ std::vector<Image> Store::Images(int64_t userId) {
 
 std::optional<Image> Store::FindImage(int64_t userId, std::string_view name) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND name = ?").c_str());
+  Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND name = ? AND file != ''").c_str());
   if (!find.Bind(1, userId).Bind(2, name).Step()) return std::nullopt;
   return ReadImage(find);
 }

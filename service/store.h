@@ -128,7 +128,8 @@ class Store {
   // is no upload's: the image list does not name it.
   Image AddEntry(int64_t userId, const NewImage& fields, std::time_t added);
 
-  std::vector<Image> Images(int64_t userId);  // those with a picture, in upload order
+  // Those with a picture, in upload order, and one of them by name: what the exchanges serve.
+  std::vector<Image> Images(int64_t userId);
   std::optional<Image> FindImage(int64_t userId, std::string_view name);
 
   // The web page's list: newest first; a search matches title, address and note.

@@ -138,6 +138,7 @@ TEST_F(StoreWebTest, EntriesWithoutAPictureStayOutOfTheImageList) {
   EXPECT_FALSE(bookmark.HasPicture());
   EXPECT_EQ(bookmark.uploaded, "2001-09-09 01:46:40");
   EXPECT_EQ(store_.Images(user.id).size(), 1u);
+  EXPECT_FALSE(store_.FindImage(user.id, bookmark.name));  // nothing to download under its name
   EXPECT_EQ(store_.Entries(Query(user)).size(), 2u);
   EXPECT_THROW(store_.AddEntry(user.id, NewImage{77, true, "", "", ""}, 0), StoreError);
 }

@@ -164,6 +164,36 @@ TEST_F(WebTest, ANewToolbarIdSignsTheOldOneOut) {
   EXPECT_EQ(Client().Get("/imgList.php?state=geturi&tid=" + fresh)->body, "127.0.0.1");
 }
 
+TEST_F(WebTest, ListPagesHoldThirtyWithNextAndPrevious) {
+  {
+    Store store(dir_.path());
+    int64_t alice = store.FindUserByName("alice")->id;
+    for (int i = 0; i < 31; ++i) {
+      store.AddEntry(alice, NewImage{0, true, "https://e.example/" + std::to_string(i), "entry " + std::to_string(i), ""},
+                     1700000000 + i);
+    }
+  }
+  std::string cookie = SignIn();
+  auto count = [](const std::string& body) {
+    size_t n = 0;
+    for (size_t at = 0; (at = body.find("<li class=\"entry\"", at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  auto first = Client().Get("/", {{"Cookie", cookie}});
+  EXPECT_EQ(count(first->body), 30u);
+  EXPECT_NE(first->body.find("<a rel=\"next\" href=\"/?page=2\">"), std::string::npos);
+  EXPECT_EQ(first->body.find("rel=\"prev\""), std::string::npos);
+  EXPECT_NE(first->body.find(">entry 30<"), std::string::npos);  // newest first
+  auto second = Client().Get("/?page=2", {{"Cookie", cookie}});
+  EXPECT_EQ(count(second->body), 1u);
+  EXPECT_NE(second->body.find(">entry 0<"), std::string::npos);
+  EXPECT_NE(second->body.find("<a rel=\"prev\" href=\"/\">"), std::string::npos);
+  EXPECT_EQ(second->body.find("rel=\"next\""), std::string::npos);
+  // A search keeps its words from page to page.
+  auto search = Client().Get("/?q=entry", {{"Cookie", cookie}});
+  EXPECT_NE(search->body.find("href=\"/?q=entry&amp;page=2\""), std::string::npos);
+}
+
 TEST(WebCommands, PasswordsAreSetByCommand) {
   TempDir dir;
   std::string data = dir.path().string();
