@@ -1,4 +1,4 @@
-// torvo-service: the stand-in web service and its command-line administration.
+// torvo-service: the web service and its command-line administration.
 #include <getopt.h>
 #include <pthread.h>
 #include <signal.h>
