@@ -19,6 +19,10 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+# The browser tests fetch puppeteer-core with npm, which Debian packages apart from nodejs (a
+# nodejs from elsewhere may bring its own).
+command -v npm >/dev/null || missing+=(npm)
+
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   SUDO=""
