@@ -89,6 +89,7 @@ std::string_view Words(Language language, std::string_view english) {
       {"Import bookmarks", "북마크 가져오기"},
       {"Import", "가져오기"},
       {"Imported %d entries.", "항목 %d개를 가져왔습니다."},
+      {"%d were there already.", "%d개는 이미 있었습니다."},
       {"Back to the list", "목록으로"},
       {"Not found.", "찾을 수 없습니다."},
       {"This form has expired. Go back, reload the page and try again.",

@@ -583,6 +583,12 @@ Image Store::AddEntry(int64_t userId, const NewImage& fields, std::time_t added)
   return image;
 }
 
+bool Store::HasEntry(int64_t userId, const NewImage& fields) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, "SELECT 1 FROM images WHERE user_id = ? AND url = ? AND title = ? AND note = ? AND folder = ?");
+  return find.Bind(1, userId).Bind(2, fields.url).Bind(3, fields.title).Bind(4, fields.note).Bind(5, fields.folder).Step();
+}
+
 std::vector<Image> Store::Entries(const EntryQuery& query) {
   std::optional<std::string> match;
   if (!query.search.empty()) {

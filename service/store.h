@@ -127,6 +127,8 @@ class Store {
   // An entry without a picture (a bookmark brought in from elsewhere) added at that time. Its name
   // is no upload's: the image list does not name it.
   Image AddEntry(int64_t userId, const NewImage& fields, std::time_t added);
+  // True when the user has an entry of this address, title, note and folder already.
+  bool HasEntry(int64_t userId, const NewImage& fields);
 
   // Those with a picture, in upload order, and one of them by name: what the exchanges serve.
   std::vector<Image> Images(int64_t userId);

@@ -694,7 +694,7 @@ void WebPages::Import(const httplib::Request& request, httplib::Response& respon
   std::map<std::string, int32_t> folderNumbers;
   for (const auto& folder : store_.Folders(visit.user->id)) folderNumbers.emplace(folder.name, folder.number);
   folderNumbers["기본"] = 0;
-  int imported = 0;
+  int imported = 0, known = 0;
   std::time_t now = std::time(nullptr);
   for (const auto& bookmark : bookmarks) {
     NewImage fields;
@@ -714,12 +714,19 @@ void WebPages::Import(const httplib::Request& request, httplib::Response& respon
       }
       fields.folder = found->second;
     }
+    // The same file brought in twice does not double the album.
+    if (store_.HasEntry(visit.user->id, fields)) {
+      ++known;
+      continue;
+    }
     store_.AddEntry(visit.user->id, fields, bookmark.added > 0 ? bookmark.added : now);
     ++imported;
   }
+  std::string done = Format(Words(l, "Imported %d entries."), imported);
+  if (known > 0) done += " " + Format(Words(l, "%d were there already."), known);
   Show(visit, response, 200, Words(l, "Import"),
-       "<p class=\"done\">" + EscapeHtml(Format(Words(l, "Imported %d entries."), imported)) + "</p><p><a href=\"/\">" +
-           EscapeHtml(Words(l, "Back to the list")) + "</a></p>");
+       "<p class=\"done\">" + EscapeHtml(done) + "</p><p><a href=\"/\">" + EscapeHtml(Words(l, "Back to the list")) +
+           "</a></p>");
 }
 
 }  // namespace torvo::service

@@ -141,6 +141,10 @@ TEST_F(StoreWebTest, EntriesWithoutAPictureStayOutOfTheImageList) {
   EXPECT_FALSE(store_.FindImage(user.id, bookmark.name));  // nothing to download under its name
   EXPECT_EQ(store_.Entries(Query(user)).size(), 2u);
   EXPECT_THROW(store_.AddEntry(user.id, NewImage{77, true, "", "", ""}, 0), StoreError);
+  EXPECT_TRUE(store_.HasEntry(user.id, NewImage{0, false, "http://b/", "bookmark", ""}));  // private or not
+  EXPECT_FALSE(store_.HasEntry(user.id, NewImage{0, true, "http://b/", "bookmark", "a note"}));
+  User other = store_.AddUser("other");
+  EXPECT_FALSE(store_.HasEntry(other.id, NewImage{0, true, "http://b/", "bookmark", ""}));
 }
 
 TEST_F(StoreWebTest, AccountsToolbarIdsAndSessions) {

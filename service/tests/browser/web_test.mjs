@@ -312,6 +312,10 @@ await check("export, then import into a fresh service, gives the same entries", 
   await input.uploadFile(file);
   await Promise.all([fresh.waitForNavigation(), fresh.click("form[action='/import'] button")]);
   expect("import says", await fresh.$eval("p.done", (p) => p.textContent), "Imported 2 entries.");
+  await fresh.goto(`${freshBase}/settings`);
+  await (await fresh.$("input[type=file]")).uploadFile(file);
+  await Promise.all([fresh.waitForNavigation(), fresh.click("form[action='/import'] button")]);
+  expect("the same file again", await fresh.$eval("p.done", (p) => p.textContent), "Imported 0 entries. 2 were there already.");
   const theirs = await list(fresh, freshBase);
   // Entries saved in one second may swap places: the file keeps seconds and groups by folder.
   const same = (list) => list.map((e) => ({ title: e.title, url: e.url, note: e.note, folder: e.folder, private: e.private }))
