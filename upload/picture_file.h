@@ -10,10 +10,6 @@
 
 namespace torvo::upload {
 
-// The run-time error number of a file that cannot be written or deleted (a file that cannot be
-// read is kErrFileNotFound); the description names the file.
-inline constexpr int32_t kErrPathFileAccess = 75;
-
 // A 24-bit picture of the bitmap file; raises kErrFileNotFound when it cannot be read.
 gdi::Picture LoadPicture(const std::filesystem::path& file);
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/desktop/x11_capture_provider.h"
 #include "platform/error.h"
 #include "torvo_version.h"
 #include "upload/app/FormUpload.h"
@@ -50,7 +51,10 @@ int main(int argc, char** argv) {
 
   // The start-up's own work (folder list, capture, thumbnail) touches no widget: it runs while
   // the toolkit starts on this thread, and the window waits for it before it is first shown.
-  std::future<torvo::upload::Preparation> prepared = torvo::upload::StartPreparation(torvo::FromUtf8(commandLine));
+  // The picture comes from the screen: the window in front.
+  torvo::desktop::X11CaptureProvider capture;
+  std::future<torvo::upload::Preparation> prepared =
+      torvo::upload::StartPreparation(torvo::FromUtf8(commandLine), capture);
   // The labels are the first text shown, and the toolkit's font list starts with reading the
   // font configuration and its caches: read them meanwhile too.
   std::future<FcBool> fontConfiguration = std::async(std::launch::async, FcInit);
