@@ -20,12 +20,12 @@ constexpr int kNeededSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
 
 std::string ReadSealed(int fd, std::string& png) {
   struct stat status {};
-  if (::fstat(fd, &status) != 0) return std::string("the descriptor cannot be read (") + std::strerror(errno) + ")";
-  if (!S_ISREG(status.st_mode)) return "the descriptor is not a memory file";
+  if (::fstat(fd, &status) != 0) return std::string("넘겨 받은 파일 설명자를 읽을 수 없습니다 (") + std::strerror(errno) + ")";
+  if (!S_ISREG(status.st_mode)) return "넘겨 받은 것이 메모리 파일이 아닙니다";
   int seals = ::fcntl(fd, F_GET_SEALS);
-  if (seals < 0 || (seals & kNeededSeals) != kNeededSeals) return "the memory file is not sealed";
-  if (status.st_size <= 0) return "the picture is empty";
-  if (static_cast<uint64_t>(status.st_size) > kMaxHandedOverPictureBytes) return "the picture is too large";
+  if (seals < 0 || (seals & kNeededSeals) != kNeededSeals) return "넘겨 받은 메모리 파일이 봉인되어 있지 않습니다";
+  if (status.st_size <= 0) return "그림이 비어 있습니다";
+  if (static_cast<uint64_t>(status.st_size) > kMaxHandedOverPictureBytes) return "그림이 64 MiB보다 큽니다";
   png.resize(static_cast<size_t>(status.st_size));
   size_t got = 0;
   while (got < png.size()) {
@@ -33,7 +33,7 @@ std::string ReadSealed(int fd, std::string& png) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       png.clear();
-      return "the picture could not be read";
+      return "그림을 끝까지 읽을 수 없습니다";
     }
     got += static_cast<size_t>(n);
   }
@@ -53,7 +53,7 @@ HandedOverPicture TakeHandedOverPicture() {
   ::unsetenv(kPictureDescriptorVariable);  // `value` is not used after this
   // Standard input and output are the host's /dev/null, never the picture.
   if (error != std::errc() || end != text.data() + text.size() || text.empty() || fd < 2) {
-    picture.problem = "the descriptor number is not valid";
+    picture.problem = "파일 설명자 번호가 올바르지 않습니다";
     return picture;
   }
   picture.problem = ReadSealed(fd, picture.png);

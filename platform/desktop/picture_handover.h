@@ -8,7 +8,7 @@ namespace torvo::desktop {
 struct HandedOverPicture {
   bool handedOver = false;  // the variable named a descriptor
   std::string png;          // its bytes, when they could be read
-  std::string problem;      // else why not (for the message; empty when read)
+  std::string problem;      // else why not, in Korean for the message; empty when read
 };
 
 // Reads and closes the descriptor kPictureDescriptorVariable names, and takes the variable out of

@@ -13,13 +13,13 @@
 #include <QVariantMap>
 #include <cstdio>
 
-class Screenshot : public QObject {
+class ScreenshotService : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
   Q_PROPERTY(uint version READ version)
 
  public:
-  Screenshot(QString picture, QString log) : picture_(std::move(picture)), log_(std::move(log)) {}
+  ScreenshotService(QString picture, QString log) : picture_(std::move(picture)), log_(std::move(log)) {}
   uint version() const { return 2; }
 
  public Q_SLOTS:
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "stand_in_portal: give either --picture or --refuse\n");
     return 2;
   }
-  Screenshot service(picture, log);
+  ScreenshotService service(picture, log);
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.registerObject("/org/freedesktop/portal/desktop", &service,
                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
