@@ -18,7 +18,7 @@
 #include "platform/picture_handover.h"
 #include "platform/text.h"
 #include "toolbar/host/launcher.h"
-#include "toolbar/host/tests/png_for_tests.h"
+#include "platform/tests/png_for_tests.h"
 
 extern char** environ;
 
@@ -101,23 +101,23 @@ TEST(HandleMessage, AnswersEveryMessageWithSuccessOrAReason) {
 }
 
 TEST(HandleMessage, APictureGoesAlongOnlyWhenItIsAReadablePng) {
-  const std::string png = testing::SolidPng(4, 3, 0, 128, 255);
+  const std::string png = torvo::testing::SolidPng(4, 3, 0, 128, 255);
   const std::string fields = R"({"toolbarId":"u","url":"http://a/","picture":)";
   struct Case {
     std::string picture;  // the JSON value
     std::string code;     // empty: started with the PNG
   };
   const Case cases[] = {
-      {"\"" + testing::DataUrl(png) + "\"", ""},
+      {"\"" + torvo::testing::DataUrl(png) + "\"", ""},
       {"7", "not_string"},
       {"null", "not_string"},
       {"true", "not_string"},
       {R"({"data":"x"})", "not_string"},
-      {"[\"" + testing::DataUrl(png) + "\"]", "not_string"},
+      {"[\"" + torvo::testing::DataUrl(png) + "\"]", "not_string"},
       {"\"data:image/png;base64,not base64!\"", "picture_not_base64"},
-      {"\"" + testing::DataUrl("plain text, not a picture at all") + "\"", "picture_not_png"},
-      {"\"" + testing::DataUrl(png.substr(0, 20) + "\x7F" + png.substr(21)) + "\"", "picture_bad_header"},
-      {"\"" + testing::DataUrl(testing::SolidPng(16385, 1, 0, 0, 0)) + "\"", "picture_too_large"},
+      {"\"" + torvo::testing::DataUrl("plain text, not a picture at all") + "\"", "picture_not_png"},
+      {"\"" + torvo::testing::DataUrl(png.substr(0, 20) + "\x7F" + png.substr(21)) + "\"", "picture_bad_header"},
+      {"\"" + torvo::testing::DataUrl(torvo::testing::SolidPng(16385, 1, 0, 0, 0)) + "\"", "picture_too_large"},
       {"\"data:image/jpeg;base64,/9j/4AAQ\"", "picture_not_png_url"},
   };
   for (const auto& c : cases) {
@@ -142,7 +142,7 @@ TEST(HandleMessage, APictureGoesAlongOnlyWhenItIsAReadablePng) {
 }
 
 TEST(SealedMemoryFile, HoldsTheBytesAndCannotBeChanged) {
-  const std::string bytes = testing::SolidPng(2, 2, 1, 2, 3);
+  const std::string bytes = torvo::testing::SolidPng(2, 2, 1, 2, 3);
   int fd = SealedMemoryFile(bytes);
   ASSERT_GE(fd, 0) << std::strerror(errno);
   EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
@@ -373,13 +373,13 @@ std::filesystem::path PictureReporter(const std::filesystem::path& folder) {
 }
 
 TEST_F(HostBinary, HandsThePictureOverInASealedMemoryFile) {
-  const std::string png = testing::SolidPng(40, 30, 200, 10, 10);
+  const std::string png = torvo::testing::SolidPng(40, 30, 200, 10, 10);
   auto report = folder_ / "report";
   auto tool = PictureReporter(folder_);
   // The browser's own environment holding the variable must not reach TorvoTool as it is.
   HostProcess host({"PATH=/usr/bin:/bin", std::string(kTorvoToolVariable) + "=" + tool.string(),
                     std::string(kPictureDescriptorVariable) + "=0"});
-  host.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/","picture":")" + testing::DataUrl(png) + R"("})"));
+  host.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/","picture":")" + torvo::testing::DataUrl(png) + R"("})"));
   host.CloseInput();
   EXPECT_EQ(host.ReadAll(), EncodeFrame(R"({"ok":true})"));
   EXPECT_EQ(host.Wait(), 0);

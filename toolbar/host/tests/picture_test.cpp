@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "toolbar/host/tests/png_for_tests.h"
+#include "platform/tests/png_for_tests.h"
 
 namespace torvo::toolbar {
 namespace {
 
-using namespace testing;
+using namespace torvo::testing;
 
 TEST(DecodeBase64, TakesOnlyStrictBase64) {
   struct Case {
