@@ -6,7 +6,7 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 tool="$build/upload/app/TorvoTool"
 service="$build/service/torvo-service"
 host="$build/toolbar/host/torvo-toolbar-host"
-portal="$build/tests/wayland/stand_in_portal"
+portal="$build/tests/desktops/stand_in_portal"
 for program in "$tool" "$service" "$host" "$portal"; do
   [ -x "$program" ] || { echo "wayland: $program is not built" >&2; exit 1; }
 done
@@ -116,6 +116,7 @@ tool_pids() {
     tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "HOME=$HOME" && echo "$pid"
   done
 }
+tool_started() { [ -n "$(tool_pids)" ]; }
 tool_window() { xdotool search --onlyvisible --pid "$1" --name "^Torvo$" 2>/dev/null | head -1 | grep .; }
 
 # "#RRGGBB" of the pixel (x, y) of the picture.
@@ -196,3 +197,25 @@ assert open(stored[0], "rb").read() == open(kept, "rb").read(), (stored, kept)
 print("wayland: stored", image["name"], "and kept as", kept)
 PY
 }
+
+# Chromium with the Torvo extension and the identity, driven by chromium_driver.mjs; the host it
+# starts runs this build's TorvoTool. Arguments: more Chromium arguments.
+start_chromium() {
+  local args=() a
+  for a in "$@"; do args+=(--chromium-arg "$a"); done
+  "$repo/toolbar/install-host.sh" --host "$host" >>"$log"
+  coproc DRIVER {
+    TORVO_TOOLBAR_TORVOTOOL="$tool" exec node "$repo/tests/desktops/chromium_driver.mjs" \
+      --chromium "$(command -v chromium)" --extension "$repo/toolbar/extension" \
+      --profile "$HOME/.config/chromium" --toolbar-id "$user" "${args[@]}" 2>>"$out/chromium.log"
+  }
+  pids+=("$DRIVER_PID")
+}
+# Sends one command to the driver and puts its answer in $answer; fails on an error.
+drive() {
+  echo "$*" >&"${DRIVER[1]}"
+  IFS= read -r -t 90 answer <&"${DRIVER[0]}" || fail "the browser did not answer '$*' (see $out/chromium.log)"
+  case "$answer" in *'"error"'*) fail "the browser: $answer" ;; esac
+}
+# Field $1 of the driver's last answer.
+answered() { python3 -c 'import json, sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$answer" "$1"; }

@@ -1,14 +1,15 @@
 // Chromium as the tests need it, through its debugging protocol on a pipe (no port to share):
-// loads the Torvo extension, sets the identity, opens the page and presses the extension's button
-// (the protocol's Extensions.triggerAction, which runs the button's own handler with the tab's
-// activeTab grant, as a click on the button does). Writes what it saw to --out as JSON:
-// {"extension": id, "innerWidth", "innerHeight", "devicePixelRatio", "pressed": true}. Then keeps
-// the browser open until it is told to end (SIGTERM), and ends it with itself.
+// loads the Torvo extension and sets the identity, then takes commands, one a line, on standard
+// input, answering each with one line of JSON on standard output:
+//   open URL   shows the page in the tab: {"innerWidth", "innerHeight", "devicePixelRatio", "title"}
+//   press      presses the extension's button on the tab: {"pressed": true}. This is the
+//              protocol's Extensions.triggerAction, which runs the button's own handler with the
+//              tab's activeTab grant, as a click on the button does.
+// Any failure answers {"error": ...}. The browser ends with the driver (end of input, SIGTERM).
 //
-//   node chromium_driver.mjs --chromium PATH --extension DIR --profile DIR --page URL
-//        --toolbar-id ID --out FILE [--chromium-arg ARG]...
+//   node chromium_driver.mjs --chromium PATH --extension DIR --profile DIR --toolbar-id ID
+//        [--chromium-arg ARG]...
 import {spawn} from "node:child_process";
-import {writeFileSync} from "node:fs";
 
 const options = {chromiumArgs: []};
 for (let i = 2; i < process.argv.length; i += 2) {
@@ -16,7 +17,7 @@ for (let i = 2; i < process.argv.length; i += 2) {
   if (name === "--chromium-arg") options.chromiumArgs.push(value);
   else options[name.replace(/^--/, "").replace(/-(.)/g, (_, c) => c.toUpperCase())] = value;
 }
-for (const needed of ["chromium", "extension", "profile", "page", "toolbarId", "out"]) {
+for (const needed of ["chromium", "extension", "profile", "toolbarId"]) {
   if (!options[needed]) {
     console.error(`chromium_driver: --${needed} is missing`);
     process.exit(2);
@@ -28,7 +29,7 @@ const browser = spawn(options.chromium, [
   `--user-data-dir=${options.profile}`, "--no-first-run", "--no-default-browser-check",
   "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-quic",
   "--password-store=basic", "--lang=ko", ...options.chromiumArgs, "about:blank",
-], {stdio: ["ignore", "inherit", "inherit", "pipe", "pipe"]});
+], {stdio: ["ignore", "ignore", "inherit", "pipe", "pipe"]});
 const [, , , toBrowser, fromBrowser] = browser.stdio;
 let browserEnded = false;
 browser.on("exit", (code, signal) => {
@@ -71,9 +72,9 @@ function send(method, params = {}, sessionId) {
 }
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
-async function main() {
+async function setUp() {
   const {id: extension} = await send("Extensions.loadUnpacked", {path: options.extension});
-  const {targetId} = await send("Target.createTarget", {url: options.page});
+  const {targetId} = await send("Target.createTarget", {url: "about:blank"});
   const {sessionId} = await send("Target.attachToTarget", {targetId, flatten: true});
   // The identity, stored by the extension's own options page, which then closes.
   const {targetId: optionsTarget} = await send("Target.createTarget", {url: `chrome-extension://${extension}/options.html`});
@@ -89,33 +90,60 @@ async function main() {
   }
   if (stored.result.value !== "stored") throw new Error(`the identity could not be stored: ${JSON.stringify(stored)}`);
   await send("Target.closeTarget", {targetId: optionsTarget});
-  let view;
-  for (let tries = 0; ; ++tries) {
-    const {result} = await send("Runtime.evaluate", {
-      expression: "JSON.stringify({ready: document.readyState, title: document.title, innerWidth, innerHeight, devicePixelRatio})",
-      returnByValue: true,
-    }, sessionId);
-    view = JSON.parse(result.value);
-    if (view.ready === "complete" && view.title) break;
-    if (tries > 100) throw new Error("the page did not load");
-    await sleep(100);
-  }
-  // The page in front of the others, and painted, before the press.
-  await send("Target.activateTarget", {targetId});
-  await send("Page.bringToFront", {}, sessionId);
-  await sleep(1500);
-  // The action belongs to the tab, which holds the page: the tab's own target, found by its page.
-  const {targetInfos} = await send("Target.getTargets", {filter: [{type: "tab"}]});
-  const tab = targetInfos.find((t) => t.type === "tab" && t.url === options.page) ??
-              targetInfos.find((t) => t.type === "tab" && t.title === view.title);
-  if (!tab) throw new Error(`no tab target for the page among ${JSON.stringify(targetInfos)}`);
-  await send("Extensions.triggerAction", {id: extension, targetId: tab.targetId});
-  writeFileSync(options.out, JSON.stringify({extension, ...view, pressed: true}));
+  return {extension, targetId, sessionId};
 }
 
-main().catch((e) => {
-  console.error("chromium_driver:", e.message);
-  writeFileSync(options.out, JSON.stringify({error: e.message}));
-  if (!browserEnded) browser.kill("SIGTERM");
-  process.exit(1);
+async function open({targetId, sessionId}, url) {
+  await send("Page.navigate", {url}, sessionId);
+  for (let tries = 0; ; ++tries) {
+    const {result} = await send("Runtime.evaluate", {
+      expression: "JSON.stringify({url: location.href, ready: document.readyState, title: document.title, innerWidth, innerHeight, devicePixelRatio})",
+      returnByValue: true,
+    }, sessionId);
+    const view = JSON.parse(result.value);
+    if (view.url === url && view.ready === "complete") {
+      // The page in front of the other tabs, and painted, before any press.
+      await send("Target.activateTarget", {targetId});
+      await send("Page.bringToFront", {}, sessionId);
+      await sleep(1000);
+      delete view.ready;
+      return view;
+    }
+    if (tries > 150) throw new Error(`${url} did not load`);
+    await sleep(100);
+  }
+}
+
+async function press({extension}, url) {
+  // The action belongs to the tab, which holds the page: the tab's own target, found by its page.
+  const {targetInfos} = await send("Target.getTargets", {filter: [{type: "tab"}]});
+  const tab = targetInfos.find((t) => t.type === "tab" && t.url === url);
+  if (!tab) throw new Error(`no tab target for the page among ${JSON.stringify(targetInfos)}`);
+  await send("Extensions.triggerAction", {id: extension, targetId: tab.targetId});
+  return {pressed: true};
+}
+
+const answer = (value) => process.stdout.write(JSON.stringify(value) + "\n");
+let browserSide;
+let current = "about:blank";
+let queue = Promise.resolve();
+const input = (await import("node:readline")).createInterface({input: process.stdin});
+input.on("line", (line) => {
+  queue = queue.then(async () => {
+    try {
+      browserSide ??= await setUp();
+      const [command, argument] = [line.split(" ")[0], line.slice(line.indexOf(" ") + 1)];
+      if (command === "open") {
+        current = argument;
+        answer(await open(browserSide, argument));
+      } else if (command === "press") {
+        answer(await press(browserSide, current));
+      } else {
+        answer({error: `unknown command ${command}`});
+      }
+    } catch (e) {
+      answer({error: e.message});
+    }
+  });
 });
+input.on("close", () => queue.then(end));

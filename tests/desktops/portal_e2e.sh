@@ -5,7 +5,7 @@
 # the portal's picture. A refusing portal, and no portal at all while a native Wayland window
 # has the focus, must each end in a clear message with nothing left in the work folder.
 #
-#   tests/wayland/portal_e2e.sh BUILD_DIR      (screenshots and logs in BUILD_DIR/wayland-portal)
+#   tests/desktops/portal_e2e.sh BUILD_DIR      (screenshots and logs in BUILD_DIR/wayland-portal)
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 out="$build/wayland-portal"

@@ -5,7 +5,7 @@
 # TorvoTool must make its thumbnail from it (the blocks at their places), show its window in front
 # of the browser (the compositor's screenshot), and store the page in torvo-service on "저장".
 #
-#   tests/wayland/chromium_e2e.sh BUILD_DIR [--scale 2]
+#   tests/desktops/chromium_e2e.sh BUILD_DIR [--scale 2]
 #
 # --scale 2 shows the page at a device pixel ratio of 2: the picture has twice the pixels, the
 # thumbnail the same size rule. Screenshots and logs go to BUILD_DIR/wayland-chromium[-scale2].
@@ -21,23 +21,15 @@ start_weston 1280 900
 start_bus
 start_service
 start_page
-"$repo/toolbar/install-host.sh" --host "$host" >>"$log"
+step "Chromium on Wayland at scale $scale"
+start_chromium --ozone-platform=wayland --disable-gpu --force-device-scale-factor="$scale" \
+  --window-size=1200,820 --window-position=0,0 --disable-features=Translate,TranslateUI
+drive open "$page"
+view_w="$(answered innerWidth)" view_h="$(answered innerHeight)" ratio="$(answered devicePixelRatio)"
+step "page view ${view_w}x${view_h} CSS pixels at a device pixel ratio of $ratio; the button pressed"
+drive press
 
-step "Chromium on Wayland at scale $scale, the button pressed on $page"
-TORVO_TOOLBAR_TORVOTOOL="$tool" node "$repo/tests/wayland/chromium_driver.mjs" --chromium "$(command -v chromium)" \
-  --extension "$repo/toolbar/extension" --profile "$HOME/.config/chromium" --page "$page" \
-  --toolbar-id "$user" --out "$out/view.json" \
-  --chromium-arg --ozone-platform=wayland --chromium-arg --disable-gpu \
-  --chromium-arg --force-device-scale-factor="$scale" \
-  --chromium-arg --window-size=1200,820 --chromium-arg --window-position=0,0 \
-  --chromium-arg --disable-features=Translate,TranslateUI >"$out/chromium.log" 2>&1 &
-pids+=($!)
-wait_for 60 grep -q '"pressed"\|"error"' "$out/view.json" || fail "the browser did not come up (see $out/chromium.log)"
-grep -q '"pressed"' "$out/view.json" || fail "the driver: $(cat "$out/view.json")"
-read -r view_w view_h ratio <<<"$(python3 -c 'import json, sys; v = json.load(open(sys.argv[1])); print(v["innerWidth"], v["innerHeight"], v["devicePixelRatio"])' "$out/view.json")"
-step "page view ${view_w}x${view_h} CSS pixels at a device pixel ratio of $ratio"
-
-wait_for 30 test -n "$(tool_pids)" || fail "TorvoTool did not start"
+wait_for 30 tool_started || fail "TorvoTool did not start"
 tool_pid="$(tool_pids | head -1)"
 wait_for 30 tool_window "$tool_pid" || fail "TorvoTool's window did not show"
 window="$(tool_window "$tool_pid")"
