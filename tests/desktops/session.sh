@@ -10,7 +10,7 @@ portal="$build/tests/desktops/stand_in_portal"
 for program in "$tool" "$service" "$host" "$portal"; do
   [ -x "$program" ] || { echo "wayland: $program is not built" >&2; exit 1; }
 done
-for command in weston weston-screenshooter Xwayland dbus-daemon xdotool convert identify python3 curl; do
+for command in weston weston-screenshooter Xwayland dbus-daemon xdotool import convert identify python3 curl; do
   command -v "$command" >/dev/null || { echo "wayland: $command is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 done
 service_host="$(sed -n 's/^TORVO_SERVICE_HOST:[A-Z]*=//p' "$build/CMakeCache.txt")"
@@ -23,7 +23,7 @@ mkdir -p "$out/www"
 export HOME="$out/home" XDG_RUNTIME_DIR="$out/run"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY
+unset QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 log="$out/test.log"
 : >"$log"
 pids=()
@@ -36,8 +36,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-step() { echo "wayland: $*" | tee -a "$log"; }
-bad() { echo "wayland: FAILED: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
+step() { echo "desktops: $*" | tee -a "$log"; }
+bad() { echo "desktops: FAILED: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
 fail() { bad "$*"; screenshot failure || true; exit 1; }
 wait_for() {
   local seconds="$1"; shift
@@ -45,8 +45,13 @@ wait_for() {
   return 1
 }
 
-# The compositor's own picture of its screen, as the user sees it: $out/$1.png.
+# The compositor's own picture of its screen, as the user sees it: $out/$1.png (on X11 the
+# X server's).
 screenshot() {
+  if [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    import -window root "$out/$1.png" && step "screenshot $out/$1.png"
+    return
+  fi
   local before
   before="$(ls "$out"/shots/wayland-screenshot-*.png 2>/dev/null | wc -l)"
   mkdir -p "$out/shots"
