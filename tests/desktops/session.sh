@@ -199,7 +199,7 @@ stored = [os.path.join(root, f) for root, _, files in os.walk(data) for f in fil
 assert len(stored) == 1, stored
 kept = os.path.join(work, image["name"] + ".png")
 assert open(stored[0], "rb").read() == open(kept, "rb").read(), (stored, kept)
-print("wayland: stored", image["name"], "and kept as", kept)
+print("desktops: stored", image["name"], "and kept as", kept)
 PY
 }
 
@@ -216,10 +216,20 @@ start_chromium() {
   }
   pids+=("$DRIVER_PID")
 }
+# Firefox ESR the same way, through firefox_driver.mjs.
+start_firefox() {
+  "$repo/toolbar/install-host.sh" --host "$host" >>"$log"
+  coproc DRIVER {
+    TORVO_TOOLBAR_TORVOTOOL="$tool" exec node "$repo/tests/desktops/firefox_driver.mjs" \
+      --firefox "$(command -v firefox-esr)" --extension "$repo/toolbar/extension" \
+      --profile "$HOME/profile" --toolbar-id "$user" 2>>"$out/firefox.log"
+  }
+  pids+=("$DRIVER_PID")
+}
 # Sends one command to the driver and puts its answer in $answer; fails on an error.
 drive() {
   echo "$*" >&"${DRIVER[1]}"
-  IFS= read -r -t 90 answer <&"${DRIVER[0]}" || fail "the browser did not answer '$*' (see $out/chromium.log)"
+  IFS= read -r -t 90 answer <&"${DRIVER[0]}" || fail "the browser did not answer '$*' (see $out/*.log)"
   case "$answer" in *'"error"'*) fail "the browser: $answer" ;; esac
 }
 # Field $1 of the driver's last answer.
