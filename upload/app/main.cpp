@@ -31,11 +31,12 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::printf(
         "Usage: TorvoTool TOOLBARID;^;ADDRESS;^;TITLE;^;NOTE\n"
-        "Keeps the web page in front: captures the window in front, makes a thumbnail and, when\n"
-        "Save is pressed, uploads it with the page's address, title and percent-encoded note to\n"
-        "the folder chosen on the Torvo service. The browser toolbar starts it; the arguments,\n"
-        "joined with single spaces, are the fields separated by \";^;\". Work files and kept\n"
-        "thumbnails are in ~/Torvo.\n"
+        "Keeps the web page in front: makes a thumbnail of the browser's picture of the page\n"
+        "(handed over by the toolbar), else of the window in front (on Wayland through the\n"
+        "desktop portal) and, when Save is pressed, uploads it with the page's address, title and\n"
+        "percent-encoded note to the folder chosen on the Torvo service. The browser toolbar\n"
+        "starts it; the arguments, joined with single spaces, are the fields separated by \";^;\".\n"
+        "Work files and kept thumbnails are in ~/Torvo.\n"
         "\n"
         "      --help     display this help and exit (as the only argument)\n"
         "      --version  output version information and exit (as the only argument)\n");
