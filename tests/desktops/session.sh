@@ -74,6 +74,17 @@ start_weston() {
   step "weston on $WAYLAND_DISPLAY, XWayland on $DISPLAY"
 }
 
+# An X server of our own. It picks a free display itself and names it (-displayfd): other test
+# runs on this machine start theirs at the same time, and a number chosen beforehand may be taken
+# by one of them in between.
+start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 "${1}x${2}x24" -nolisten tcp 3>"$out/xvfb.display" 2>>"$log" &
+  pids+=($!)
+  wait_for 20 test -s "$out/xvfb.display" || fail "Xvfb did not start"
+  export DISPLAY=":$(head -1 "$out/xvfb.display")"
+  step "Xvfb on $DISPLAY"
+}
+
 # A session bus of our own, as a desktop session has.
 start_bus() {
   dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR/bus" --print-address=1 \
@@ -83,17 +94,30 @@ start_bus() {
   export DBUS_SESSION_BUS_ADDRESS="$(head -1 "$out/bus.address")"
 }
 
+# The port is the build's own, which other test runs on this machine may hold for a while: wait
+# until it is free, and try again when another run took it first.
 start_service() {
-  for _ in $(seq 600); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" || break
-    sleep 0.1
-  done
   user="wl_user"
   "$service" user add --data "$out/service" "$user" >>"$log"
   "$service" folder add --data "$out/service" "$user" 업무 --number 12 >>"$log"
-  "$service" serve --data "$out/service" --port "$port" --ready-file "$out/service.ready" >"$out/service.log" 2>&1 &
-  pids+=($!)
-  wait_for 10 test -s "$out/service.ready" || fail "torvo-service did not start (port $port busy?)"
+  local attempt service_pid
+  for attempt in 1 2 3 4 5; do
+    for _ in $(seq 600); do
+      curl -s -o /dev/null "http://127.0.0.1:$port/" || break
+      sleep 0.1
+    done
+    rm -f "$out/service.ready"
+    "$service" serve --data "$out/service" --port "$port" --ready-file "$out/service.ready" >"$out/service.log" 2>&1 &
+    service_pid=$!
+    if wait_for 10 test -s "$out/service.ready"; then
+      pids+=("$service_pid")
+      return 0
+    fi
+    kill "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+    step "port $port was taken (attempt $attempt)"
+  done
+  fail "torvo-service did not start (port $port busy?)"
 }
 
 # The page: four blocks of known colours filling the view, so the thumbnail's pixels say whether

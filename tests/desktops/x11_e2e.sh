@@ -8,14 +8,13 @@
 #
 #   tests/desktops/x11_e2e.sh BUILD_DIR        (screenshots and logs in BUILD_DIR/x11-chromium)
 set -euo pipefail
-if [ -z "${TORVO_X11_INNER:-}" ]; then
-  command -v xvfb-run >/dev/null && command -v openbox >/dev/null && command -v xmessage >/dev/null ||
-    { echo "x11: xvfb-run, openbox and xmessage are needed (scripts/setup.sh installs them)" >&2; exit 1; }
-  exec env TORVO_X11_INNER=1 xvfb-run -a -s "-screen 0 1280x900x24 -nolisten tcp" "$0" "$@"
-fi
+command -v Xvfb >/dev/null && command -v openbox >/dev/null && command -v xmessage >/dev/null ||
+  { echo "x11: Xvfb, openbox and xmessage are needed (scripts/setup.sh installs them)" >&2; exit 1; }
 build="$(cd "$1" && pwd)"
 out="$build/x11-chromium"
 source "$(dirname "$0")/session.sh"
+
+start_xvfb 1280 900
 
 openbox >"$out/openbox.log" 2>&1 &
 pids+=($!)
