@@ -194,7 +194,7 @@ void BM_BlockTransfer_SrcInvert(benchmark::State& state) {
   cDIBSection target;
   target.Create(Width(state), Height(state));
   for (auto _ : state) {
-    target.LoadPictureBlt(source->hdc(), 0, 0, -1, -1, gdi::SRCINVERT);
+    target.LoadPictureBlt(source->hdc(), 0, 0, -1, -1, gdi::Rop::kSrcInvert);
     benchmark::ClobberMemory();
   }
   CountPixels(state, int64_t{Width(state)} * Height(state));

@@ -14,7 +14,7 @@ endif()
 find_package(CURL REQUIRED)
 
 if(TORVO_BUILD_APPS)
-  find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network)
+  find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network DBus)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   find_package(SQLite3 REQUIRED)

@@ -40,7 +40,7 @@ bool cDIBSection::CopyToClipboard(bool bAsDIB) {
   std::unique_ptr<gdi::Bitmap> bitmap = gdi::CreateCompatibleBitmap(screen, Width(), Height());
   if (!bitmap) return false;
   gdi::Bitmap* displaced = memory->SelectObject(bitmap.get());
-  PaintPicture(memory.get(), 0, 0, -1, -1, 0, 0, gdi::SRCCOPY);
+  PaintPicture(memory.get(), 0, 0, -1, -1, 0, 0, gdi::Rop::kSrcCopy);
   memory->SelectObject(displaced);
   // The clipboard keeps its own copy; ours goes with this call.
   result = desktop->PutBitmapOnClipboard(*bitmap);

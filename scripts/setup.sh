@@ -9,7 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool imagemagick x11-utils fonts-nanum
   python3 python3-numpy curl wget
-  nlohmann-json3-dev nodejs chromium
+  nlohmann-json3-dev nodejs chromium firefox-esr zip
+  weston xwayland dbus
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream
 )

@@ -2,18 +2,21 @@
 // Pictures as Windows bitmap files, through FreeImage: the capture is saved this way, the scaled
 // capture is loaded back as a picture, and the canvas's persistent image is saved for the PNG.
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/gdi/gdi.h"
 
 namespace torvo::upload {
 
-// The run-time error number of a file that cannot be written or deleted (a file that cannot be
-// read is kErrFileNotFound); the description names the file.
-inline constexpr int32_t kErrPathFileAccess = 75;
-
 // A 24-bit picture of the bitmap file; raises kErrFileNotFound when it cannot be read.
 gdi::Picture LoadPicture(const std::filesystem::path& file);
+
+// The PNG file in memory as a 24-bit bitmap (any alpha dropped: pages are opaque), or null when it
+// is not a PNG FreeImage can read or a side is longer than maxSide. The header is read first, so
+// a picture that promises more pixels than that costs no memory.
+std::unique_ptr<gdi::Bitmap> DecodePng(std::string_view png, int32_t maxSide);
 
 // Writes the bitmap (24 or 32 bits) as a 24-bit Windows bitmap file, replacing any old one;
 // raises kErrPathFileAccess when it cannot be written.

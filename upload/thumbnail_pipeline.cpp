@@ -94,7 +94,7 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   state.cProcessor->ProcessImage(state.cDibImage, state.cDibBuffer);
 
   picImage.Resize(state.cDibImage.Width(), state.cDibImage.Height());
-  state.cDibImage.PaintPicture(&picImage, 0, 0, -1, -1, 0, 0, gdi::SRCCOPY);
+  state.cDibImage.PaintPicture(&picImage, 0, 0, -1, -1, 0, 0, gdi::Rop::kSrcCopy);
   const fs::path drawnFile = WorkFile(OutputDir, kDrawnFile);
   SavePicture(*picImage.Image(), drawnFile);
   picImage.Clear();

@@ -1,6 +1,6 @@
-// The Torvo button and its shortcut: the page in front (address, title and the selected text as
-// the note) goes to torvo-toolbar-host, which starts TorvoTool for it. Runs as Chromium's
-// service worker and as Firefox's background script alike.
+// The Torvo button and its shortcut: the page in front (address, title, the selected text as the
+// note, and a picture of the visible page) goes to torvo-toolbar-host, which starts TorvoTool for
+// it. Runs as Chromium's service worker and as Firefox's background script alike.
 "use strict";
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -75,6 +75,21 @@ async function selectedText(tabId) {
   return "";
 }
 
+// The visible part of the tab as the user sees it, as a PNG data URL, or nothing where the browser
+// refuses (pages extensions may not capture, more than two captures a second): TorvoTool then
+// captures the screen itself. The browser's picture is the page alone, on every desktop, where
+// a screen capture may see another window or, on Wayland, no browser at all.
+async function visiblePicture(tab) {
+  try {
+    // Chromium's default is JPEG, whose blur would go on into the sharpened thumbnail.
+    const picture = await api.tabs.captureVisibleTab(tab.windowId, {format: "png"});
+    if (typeof picture === "string" && picture.startsWith("data:image/png;base64,")) return picture;
+  } catch (e) {
+    console.info("Torvo: no picture of the page:", e && e.message ? e.message : e);
+  }
+  return undefined;
+}
+
 // What the host answered, for the user: the translated notice for its code when there is one,
 // else the host's own sentence.
 function explain(answer) {
@@ -93,10 +108,20 @@ async function keepPage(tab) {
     await notice(tab.id, text("notWebPage"));
     return;
   }
+  // The picture first: the page as it was at the press, before anything else runs in it.
+  const picture = await visiblePicture(tab);
   const request = {toolbarId, url: tab.url, title: tab.title ?? "", note: await selectedText(tab.id)};
+  if (picture) request.picture = picture;
   let answer;
   try {
     answer = await api.runtime.sendNativeMessage(HOST, request);
+    // A picture the host will not take (too big, unreadable) need not cost the page: TorvoTool
+    // is started without it and captures the screen.
+    if (picture && answer && answer.ok !== true && /^picture_/.test(answer.code ?? "")) {
+      console.warn("Torvo: the host refused the picture:", answer.message);
+      delete request.picture;
+      answer = await api.runtime.sendNativeMessage(HOST, request);
+    }
   } catch (e) {
     const reason = String(e && e.message ? e.message : e);
     await notice(tab.id, /not found|no such native application/i.test(reason) ? text("hostMissing") : text("hostFailed", [reason]));

@@ -22,12 +22,12 @@ std::string Answer(const std::optional<Refusal>& refusal) {
 
 }  // namespace
 
-std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine) {
+std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine, std::string_view picture) {
   auto program = FindTorvoTool();
   if (!program) {
     return Refusal{"not_found", "TorvoTool was not found beside torvo-toolbar-host or on PATH."};
   }
-  std::string error = StartDetached(*program, commandLine);
+  std::string error = StartDetached(*program, commandLine, picture);
   if (!error.empty()) return Refusal{"start_failed", "TorvoTool could not be started: " + error + "."};
   return std::nullopt;
 }
@@ -35,9 +35,10 @@ std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine
 std::string HandleMessage(std::string_view message, ToolStarter& starter) {
   auto request = ParseRequest(message);
   if (auto* refusal = std::get_if<Refusal>(&request)) return Answer(*refusal);
-  auto line = BuildCommandLine(std::get<ToolbarRequest>(request));
+  const auto& fields = std::get<ToolbarRequest>(request);
+  auto line = BuildCommandLine(fields);
   if (auto* refusal = std::get_if<Refusal>(&line)) return Answer(*refusal);
-  return Answer(starter.Start(std::get<std::string>(line)));
+  return Answer(starter.Start(std::get<std::string>(line), fields.picture));
 }
 
 int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter) {

@@ -14,14 +14,15 @@ namespace torvo::toolbar {
 class ToolStarter {
  public:
   virtual ~ToolStarter() = default;
-  // Starts TorvoTool with the command-line text; nothing on success.
-  virtual std::optional<Refusal> Start(const std::string& commandLine) = 0;
+  // Starts TorvoTool with the command-line text and, when not empty, the PNG of the page handed
+  // over beside it; nothing on success.
+  virtual std::optional<Refusal> Start(const std::string& commandLine, std::string_view picture) = 0;
 };
 
 // Finds TorvoTool (beside the host, then PATH, or the test variable) and starts it detached.
 class DetachedToolStarter final : public ToolStarter {
  public:
-  std::optional<Refusal> Start(const std::string& commandLine) override;
+  std::optional<Refusal> Start(const std::string& commandLine, std::string_view picture) override;
 };
 
 // The answer to one message as JSON: {"ok":true}, or {"ok":false,"code":...,"message":...}.

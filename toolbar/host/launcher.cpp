@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,9 @@
 #include <string_view>
 #include <system_error>
 
+#include <vector>
+
+#include "platform/picture_handover.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -49,21 +53,71 @@ std::optional<std::filesystem::path> FindTorvoTool() {
   return std::nullopt;
 }
 
-std::string StartDetached(const std::filesystem::path& program, const std::string& argument) {
+int SealedMemoryFile(std::string_view bytes) {
+  int fd = ::memfd_create("torvo-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) return -1;
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int error = n < 0 ? errno : EIO;
+      ::close(fd);
+      errno = error;
+      return -1;
+    }
+    bytes.remove_prefix(size_t(n));
+  }
+  // From here on nobody, TorvoTool included, can change a byte of it or its size.
+  if (::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+std::string StartDetached(const std::filesystem::path& program, const std::string& argument,
+                          std::string_view picture) {
+  int pictureFd = -1;
+  if (!picture.empty()) {
+    pictureFd = SealedMemoryFile(picture);
+    if (pictureFd < 0) return std::string("the picture could not be handed over: ") + std::strerror(errno);
+  }
+  // The environment as it is, but the descriptor variable only as this start sets it: one the
+  // browser happened to have would name a descriptor of nobody's choosing.
+  const std::string variablePrefix = std::string(kPictureDescriptorVariable) + "=";
+  std::vector<std::string> ownEntries;
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    if (std::string_view(*entry).starts_with(variablePrefix)) continue;
+    environment.push_back(*entry);
+  }
+  if (pictureFd >= 0) ownEntries.push_back(variablePrefix + std::to_string(pictureFd));
+  for (auto& entry : ownEntries) environment.push_back(entry.data());
+  environment.push_back(nullptr);
+
   // A pipe carries the spawn's outcome from the middle process, which ends at once so that the
   // program is nobody's child here and is not ended with the host.
   int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return std::string("no pipe: ") + std::strerror(errno);
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    int error = errno;
+    if (pictureFd >= 0) ::close(pictureFd);
+    return std::string("no pipe: ") + std::strerror(error);
+  }
 
   pid_t middle = ::fork();
   if (middle < 0) {
     int error = errno;
     ::close(report[0]);
     ::close(report[1]);
+    if (pictureFd >= 0) ::close(pictureFd);
     return std::string("cannot fork: ") + std::strerror(error);
   }
   if (middle == 0) {
     ::close(report[0]);
+    // Only the program started here inherits the picture.
+    if (pictureFd >= 0) ::fcntl(pictureFd, F_SETFD, 0);
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
@@ -80,7 +134,7 @@ std::string StartDetached(const std::filesystem::path& program, const std::strin
     std::string path = program.string();
     char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(argument.c_str()), nullptr};
     pid_t child;
-    int result = ::posix_spawn(&child, path.c_str(), &actions, &attributes, argv, environ);
+    int result = ::posix_spawn(&child, path.c_str(), &actions, &attributes, argv, environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ssize_t ignored = ::write(report[1], &result, sizeof result);
@@ -88,6 +142,8 @@ std::string StartDetached(const std::filesystem::path& program, const std::strin
     ::_exit(0);
   }
   ::close(report[1]);
+  // TorvoTool holds its own copy now; the memory goes when it closes that.
+  if (pictureFd >= 0) ::close(pictureFd);
   int result = -1;
   ssize_t n;
   do {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace torvo::toolbar {
 
@@ -15,8 +16,14 @@ inline constexpr char kTorvoToolVariable[] = "TORVO_TOOLBAR_TORVOTOOL";
 std::optional<std::filesystem::path> FindTorvoTool();
 
 // Starts the program with the one argument, without a shell, in a session of its own and with
-// standard input and output on /dev/null (they are the pipes to the browser). Returns an empty
-// text when it started, else why not.
-std::string StartDetached(const std::filesystem::path& program, const std::string& argument);
+// standard input and output on /dev/null (they are the pipes to the browser). A picture that is
+// not empty goes along in a sealed memory file the program inherits, its descriptor's number in
+// kPictureDescriptorVariable; without one that variable is taken out of the program's
+// environment. Returns an empty text when it started, else why not.
+std::string StartDetached(const std::filesystem::path& program, const std::string& argument,
+                          std::string_view picture = {});
+
+// A sealed memory file holding the bytes (close-on-exec), or -1 with errno set.
+int SealedMemoryFile(std::string_view bytes);
 
 }  // namespace torvo::toolbar

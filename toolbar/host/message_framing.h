@@ -8,8 +8,9 @@
 
 namespace torvo::toolbar {
 
-// Nothing the extension sends comes near this; a larger length is a broken or hostile stream.
-inline constexpr uint32_t kMaxMessageBytes = 1024 * 1024;
+// The largest picture the host takes (64 MiB of PNG, some 85 MiB as base64) and the text fields
+// (well under a megabyte even escaped) fit; a larger length is a broken or hostile stream.
+inline constexpr uint32_t kMaxMessageBytes = 96 * 1024 * 1024;
 
 // Where frames come from: the host's standard input, or a buffer in tests and the fuzzer.
 class ByteSource {

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "toolbar/host/picture.h"
+
 namespace torvo::toolbar {
 
 namespace {
@@ -17,6 +19,8 @@ struct FieldRule {
   bool required;
   size_t maxBytes;  // 0: bounded in characters instead
 };
+
+constexpr char kPictureField[] = "picture";
 
 const std::array<FieldRule, 4> kFields{{
     {"toolbarId", "The identity", &ToolbarRequest::toolbarId, true, kMaxToolbarIdBytes},
@@ -59,7 +63,7 @@ std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view text) {
     for (const auto& f : kFields) {
       if (name == f.name) rule = &f;
     }
-    if (!rule) return Refuse("unknown_field", "The message has the unknown field " + Quote(name) + ".");
+    if (!rule && name != kPictureField) return Refuse("unknown_field", "The message has the unknown field " + Quote(name) + ".");
     if (!value.is_string()) return Refuse("not_string", "The field " + Quote(name) + " must be a text.");
   }
 
@@ -92,6 +96,12 @@ std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view text) {
   }
   if (!StartsWith(request.url, "http://") && !StartsWith(request.url, "https://")) {
     return Refuse("not_web_page", "Only web pages (http or https addresses) can be kept.");
+  }
+  // Last, as it is the costly check: the other fields are cheap to refuse first.
+  if (auto it = message.find(kPictureField); it != message.end()) {
+    auto picture = DecodePictureUrl(it->get_ref<const std::string&>());
+    if (auto* refusal = std::get_if<Refusal>(&picture)) return *refusal;
+    request.picture = std::move(std::get<PngPicture>(picture).png);
   }
   return request;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // One request of the extension: keep this page. The browser sends it as a JSON object with the
-// string fields "toolbarId", "url", "title" and "note"; nothing else is accepted.
+// string fields "toolbarId", "url", "title", "note" and "picture"; nothing else is accepted.
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -21,6 +21,7 @@ struct ToolbarRequest {
   std::string url;
   std::string title;
   std::string note;
+  std::string picture;  // the PNG of the visible page, checked; empty when none came
 };
 
 // Why a request is not carried out: a short code the extension can translate, and a sentence
@@ -31,7 +32,8 @@ struct Refusal {
 };
 
 // Checks one message: a JSON object, known fields only, each a string within its bound, an
-// identity, and an address of an http or https page.
+// identity, an address of an http or https page, and a picture (when there is one) that is a
+// readable PNG within its bounds.
 std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view json);
 
 }  // namespace torvo::toolbar

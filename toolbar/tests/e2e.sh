@@ -3,8 +3,8 @@
 # with the Torvo extension loaded and the host registered; a page served on loopback holds a
 # Korean sentence. The user presses Alt+Shift+K without an identity (the options page opens),
 # types the identity, goes back to the page, selects the sentence with a triple click and
-# presses Alt+Shift+K. TorvoTool must start with the page's command line, capture Chromium's
-# client area and show the note in Korean; after "저장" the image and its note must be in
+# presses Alt+Shift+K. TorvoTool must start with the page's command line, make its thumbnail of
+# the browser's picture of the page and show the note in Korean; after "저장" the image and its note must be in
 # torvo-service and the thumbnail in ~/Torvo.
 #
 #   toolbar/tests/e2e.sh [BUILD_DIR]     (default build/local)
@@ -89,7 +89,9 @@ cat >"$out/www/page.html" <<EOF
 <html lang="ko"><head><meta charset="utf-8"><title>$title</title>
 <style>body { margin: 0; height: 100vh; display: flex; align-items: center; justify-content: center;
               font: 32px sans-serif; background: #FFF8E1; } p { color: #1A237E; }</style></head>
-<body><p>$sentence</p></body></html>
+<body><p>$sentence</p>
+<script>addEventListener("load", () => fetch("/view?" + innerWidth + "x" + innerHeight + "x" + devicePixelRatio));</script>
+</body></html>
 EOF
 python3 -u -m http.server --bind 127.0.0.1 --directory "$out/www" 0 >"$out/http.log" 2>&1 &
 pids+=($!)
@@ -159,13 +161,15 @@ window="$(tool_window)"
 sleep 1
 shot 4-torvotool
 
-# TorvoTool captured Chromium's client area: the thumbnail has exactly the size that area gives
-# (200 wide when landscape, else 160 high, the other side in proportion and rounded down).
+# The extension sent the browser's picture of the visible page: the thumbnail has exactly the size
+# the page's view gives (200 wide when landscape, else 160 high, the other side in proportion and
+# rounded down). The page reported its view to the web server when it loaded.
 [ -f "$HOME/Torvo/img.png" ] || fail "no thumbnail $HOME/Torvo/img.png"
-eval "$(xdotool getwindowgeometry --shell "$browser")"
+IFS=x read -r view_width view_height ratio <<<"$(sed -n 's|.*GET /view?\([0-9.x]*\) .*|\1|p' "$out/http.log" | tail -1)"
+WIDTH=$(python3 -c "print(round($view_width * $ratio))") HEIGHT=$(python3 -c "print(round($view_height * $ratio))")
 read -r thumb_width thumb_height <<<"$(identify -format '%w %h' "$HOME/Torvo/img.png")"
-step "Chromium's client area ${WIDTH}x${HEIGHT}, thumbnail ${thumb_width}x${thumb_height}"
-python3 - "$WIDTH" "$HEIGHT" "$thumb_width" "$thumb_height" <<'EOF' || fail "the thumbnail is not Chromium's client area"
+step "the page's view ${WIDTH}x${HEIGHT}, thumbnail ${thumb_width}x${thumb_height}"
+python3 - "$WIDTH" "$HEIGHT" "$thumb_width" "$thumb_height" <<'EOF' || fail "the thumbnail is not the page's view"
 import sys
 w, h, tw, th = map(int, sys.argv[1:])
 expect = (200, max(1, h * 200 // w)) if w > h else (max(1, w * 160 // h), 160)

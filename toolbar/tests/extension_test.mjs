@@ -10,8 +10,10 @@ const english = JSON.parse(readFileSync(new URL("../extension/_locales/en/messag
 const korean = JSON.parse(readFileSync(new URL("../extension/_locales/ko/messages.json", import.meta.url), "utf8"));
 
 // A browser with one stored identity, a page selection and a host answer (or failure).
-function load({toolbarId, selection = "", frames = [], answer = {ok: true}, hostError, locale = english}) {
-  const calls = {sent: [], notices: [], badges: [], optionsOpened: 0};
+// The tab's picture is `picture` (a data URL), or the capture fails with `captureError`.
+function load({toolbarId, selection = "", frames = [], answer = {ok: true}, hostError, locale = english,
+               picture = PNG, captureError, answers}) {
+  const calls = {sent: [], notices: [], badges: [], optionsOpened: 0, captures: [], order: []};
   let clicked;
   const chrome = {
     i18n: {
@@ -27,13 +29,24 @@ function load({toolbarId, selection = "", frames = [], answer = {ok: true}, host
       getURL: (path) => `chrome-extension://id/${path}`,
       sendNativeMessage: async (host, message) => {
         calls.sent.push({host, message: JSON.parse(JSON.stringify(message))});  // as the browser serialises it
+        calls.order.push("send");
         if (hostError) throw new Error(hostError);
-        return answer;
+        return answers ? answers[calls.sent.length - 1] : answer;
+      },
+    },
+    tabs: {
+      captureVisibleTab: async (windowId, options) => {
+        calls.captures.push(JSON.parse(JSON.stringify({windowId, options})));
+        calls.order.push("capture");
+        if (captureError) throw new Error(captureError);
+        return picture;
       },
     },
     scripting: {
-      executeScript: async ({target}) =>
-        target.allFrames ? frames.map((result) => ({result})) : [{result: selection}],
+      executeScript: async ({target}) => {
+        calls.order.push("script");
+        return target.allFrames ? frames.map((result) => ({result})) : [{result: selection}];
+      },
     },
     action: {
       onClicked: {addListener: (listener) => (clicked = listener)},
@@ -48,17 +61,59 @@ function load({toolbarId, selection = "", frames = [], answer = {ok: true}, host
   return {click: (tab) => clicked(tab), calls, context};
 }
 
-const page = {id: 7, url: "https://news.example/기사?id=1", title: "서울 뉴스"};
+const PNG = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC";
+const page = {id: 7, windowId: 3, url: "https://news.example/기사?id=1", title: "서울 뉴스"};
 
-test("sends the identity, address, title and selection to the host", async () => {
+test("sends the identity, address, title, selection and the tab's picture to the host", async () => {
   const browser = load({toolbarId: "user1", selection: "선택한 문장입니다."});
   await browser.click(page);
   assert.deepEqual(browser.calls.sent, [{
     host: "torvo.toolbar",
-    message: {toolbarId: "user1", url: "https://news.example/기사?id=1", title: "서울 뉴스", note: "선택한 문장입니다."},
+    message: {toolbarId: "user1", url: "https://news.example/기사?id=1", title: "서울 뉴스", note: "선택한 문장입니다.",
+              picture: PNG},
   }]);
+  // PNG, not the browser's default JPEG; of the tab's own window; taken before any script runs.
+  assert.deepEqual(browser.calls.captures, [{windowId: 3, options: {format: "png"}}]);
+  assert.deepEqual(browser.calls.order, ["capture", "script", "send"]);
   assert.deepEqual(browser.calls.notices, []);
   assert.deepEqual(browser.calls.badges, [""]);
+});
+
+test("where the browser gives no PNG picture, the fields go alone", async () => {
+  const cases = [
+    {captureError: "Cannot access contents of url \"https://chromewebstore.google.com/\"."},
+    {captureError: "This request exceeds the MAX_CAPTURE_VISIBLE_TAB_CALLS_PER_SECOND quota."},
+    {captureError: "Missing activeTab permission"},
+    {picture: "data:image/jpeg;base64,/9j/4AAQ"},
+    {picture: ""},
+    {picture: null},
+  ];
+  for (const c of cases) {
+    const browser = load({toolbarId: "u", ...c});
+    await browser.click(page);
+    assert.equal(browser.calls.sent.length, 1, JSON.stringify(c));
+    assert.deepEqual(Object.keys(browser.calls.sent[0].message), ["toolbarId", "url", "title", "note"], JSON.stringify(c));
+    assert.deepEqual(browser.calls.notices, [], JSON.stringify(c));
+  }
+});
+
+test("a picture the host refuses is dropped and the page sent again without it", async () => {
+  const refused = {ok: false, code: "picture_too_large", message: "The picture is 20000 pixels wide."};
+  const browser = load({toolbarId: "u", answers: [refused, {ok: true}]});
+  await browser.click(page);
+  assert.equal(browser.calls.sent.length, 2);
+  assert.equal(browser.calls.sent[0].message.picture, PNG);
+  assert.equal("picture" in browser.calls.sent[1].message, false);
+  assert.deepEqual(browser.calls.notices, []);
+
+  // Other refusals are not retried, and a second refusal is told.
+  const other = load({toolbarId: "u", answers: [{ok: false, code: "separator", message: "x"}]});
+  await other.click(page);
+  assert.equal(other.calls.sent.length, 1);
+  const twice = load({toolbarId: "u", answers: [refused, {ok: false, code: "not_found", message: "TorvoTool was not found."}]});
+  await twice.click(page);
+  assert.equal(twice.calls.sent.length, 2);
+  assert.deepEqual(twice.calls.notices, [english.host_not_found?.message ?? "TorvoTool was not found."]);
 });
 
 test("the note comes from a frame when the page itself has no selection", async () => {
@@ -81,6 +136,7 @@ test("pages that are not web pages get a notice and no call", async () => {
     const browser = load({toolbarId: "u"});
     await browser.click({id: 1, url, title: "x"});
     assert.deepEqual(browser.calls.sent, [], url);
+    assert.deepEqual(browser.calls.captures, [], url);
     assert.deepEqual(browser.calls.notices, ["Torvo keeps web pages only (http or https addresses)."], url);
     assert.deepEqual(browser.calls.badges, ["!"]);
   }

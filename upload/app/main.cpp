@@ -6,15 +6,21 @@
 #include <QApplication>
 #include <QFont>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <future>
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/desktop/picture_handover.h"
+#include "platform/desktop/x11_capture_provider.h"
 #include "platform/error.h"
 #include "torvo_version.h"
 #include "upload/app/FormUpload.h"
+#include "upload/app/BrowserPictureCapture.h"
 #include "upload/app/StartUp.h"
+#include "upload/app/WaylandCapture.h"
 
 int main(int argc, char** argv) {
   // The toolbar always passes the page's fields, so only a lone --help or --version is an option.
@@ -25,11 +31,12 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::printf(
         "Usage: TorvoTool TOOLBARID;^;ADDRESS;^;TITLE;^;NOTE\n"
-        "Keeps the web page in front: captures the window in front, makes a thumbnail and, when\n"
-        "Save is pressed, uploads it with the page's address, title and percent-encoded note to\n"
-        "the folder chosen on the Torvo service. The browser toolbar starts it; the arguments,\n"
-        "joined with single spaces, are the fields separated by \";^;\". Work files and kept\n"
-        "thumbnails are in ~/Torvo.\n"
+        "Keeps the web page in front: makes a thumbnail of the browser's picture of the page\n"
+        "(handed over by the toolbar), else of the window in front (on Wayland through the\n"
+        "desktop portal) and, when Save is pressed, uploads it with the page's address, title and\n"
+        "percent-encoded note to the folder chosen on the Torvo service. The browser toolbar\n"
+        "starts it; the arguments, joined with single spaces, are the fields separated by \";^;\".\n"
+        "Work files and kept thumbnails are in ~/Torvo.\n"
         "\n"
         "      --help     display this help and exit (as the only argument)\n"
         "      --version  output version information and exit (as the only argument)\n");
@@ -48,9 +55,29 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 128 << 20);
 
+  // These change the environment, so they come before any other thread starts.
+  // The toolbar's host hands over the browser's own picture of the page when it has one.
+  torvo::desktop::HandedOverPicture picture = torvo::desktop::TakeHandedOverPicture();
+  const bool wayland = torvo::upload::IsWaylandSession();
+  // On Wayland the window goes through XWayland where there is one: only there does it stay
+  // above the browser without taking the focus, as on X11.
+  const char* display = std::getenv("DISPLAY");
+  if (wayland && display && *display) setenv("QT_QPA_PLATFORM", "xcb", /*overwrite=*/0);
+
+  // The picture: the browser's, else on Wayland the desktop portal's, else the window in front
+  // on the X11 screen.
+  std::unique_ptr<torvo::CaptureProvider> capture;
+  if (picture.handedOver) {
+    capture = std::make_unique<torvo::upload::BrowserPictureCaptureProvider>(std::move(picture));
+  } else if (wayland) {
+    capture = std::make_unique<torvo::upload::WaylandCaptureProvider>();
+  } else {
+    capture = std::make_unique<torvo::desktop::X11CaptureProvider>();
+  }
   // The start-up's own work (folder list, capture, thumbnail) touches no widget: it runs while
   // the toolkit starts on this thread, and the window waits for it before it is first shown.
-  std::future<torvo::upload::Preparation> prepared = torvo::upload::StartPreparation(torvo::FromUtf8(commandLine));
+  std::future<torvo::upload::Preparation> prepared =
+      torvo::upload::StartPreparation(torvo::FromUtf8(commandLine), *capture);
   // The labels are the first text shown, and the toolkit's font list starts with reading the
   // font configuration and its caches: read them meanwhile too.
   std::future<FcBool> fontConfiguration = std::async(std::launch::async, FcInit);

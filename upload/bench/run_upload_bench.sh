@@ -29,6 +29,9 @@ print(f"start-up: TorvoTool {s['TorvoToolStartUp']:.1f} ms, minimal Qt window {s
       f"TorvoTool / minimal = {s['TorvoToolStartUp'] / s['MinimalQtWindowStartUp']:.2f} (wanted at most 1.5)")
 print(f"TorvoTool's window alone (its libraries, font and controls, no work): {s['FormWindowStartUp']:.1f} ms, "
       f"{s['FormWindowStartUp'] / s['MinimalQtWindowStartUp']:.2f} x the minimal window")
+print(f"host receiving the message to TorvoTool's window: {s['HostMessageToWindow']:.1f} ms without a picture "
+      f"(the screen grabbed), {s['HostMessageWithPictureToWindow']:.1f} ms with the browser's picture of a page, "
+      f"{s['HostMessageWithPhotoToWindow']:.1f} ms with a photograph over the whole view")
 PY
   rm -rf "$out"
   exit 0
@@ -61,7 +64,22 @@ for _ in $(seq 100); do page=$(xdotool search --onlyvisible --name '^Page$' 2>/d
 xdotool windowactivate --sync "$page"
 echo "window in front: $(xwininfo -id "$page" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
 
+# The browser's pictures of a 1920 x 1080 page, as its PNG encoder would give them: a page of text
+# with a photograph (page.png), and the worst case, a photograph over the whole view (photo.png).
+text=()
+for i in $(seq 0 30); do
+  text+=(-annotate "+80+$((160 + i * 28))" "Line $i of the article: the page as the browser shows it, with its text and pictures.")
+done
+convert -size 1920x1080 xc:white -fill '#1A237E' -draw "rectangle 0,0 1920,90" \
+  \( -size 640x400 plasma:fractal -blur 0x1 \) -geometry +1200+160 -composite \
+  -fill '#333333' -pointsize 20 "${text[@]}" -depth 8 "$tmp/page.png"
+convert -size 1920x1080 plasma:fractal -blur 0x2 -depth 8 "$tmp/photo.png"
+for picture in page photo; do
+  echo "picture $picture.png: $(identify -format '%wx%h' "$tmp/$picture.png"), $(stat -c %s "$tmp/$picture.png") bytes of PNG"
+done
+
 TORVO_BENCH_TOOL="$build/upload/app/TorvoTool" TORVO_BENCH_MINIMAL="$build/upload/bench/minimal_window" \
-  TORVO_BENCH_FORM="$build/upload/bench/form_window" \
+  TORVO_BENCH_FORM="$build/upload/bench/form_window" TORVO_BENCH_HOST="$build/toolbar/host/torvo-toolbar-host" \
+  TORVO_BENCH_PICTURE="$tmp/page.png" TORVO_BENCH_PHOTO="$tmp/photo.png" \
   "$build/upload/bench/upload_startup_bench" --benchmark_out="$out/startup.json" --benchmark_out_format=json
 echo "thumbnail of the last start: $(identify -format '%wx%h' "$HOME/Torvo/img.png")"

@@ -15,8 +15,10 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/picture_handover.h"
 #include "platform/text.h"
 #include "toolbar/host/launcher.h"
+#include "platform/tests/png_for_tests.h"
 
 extern char** environ;
 
@@ -25,11 +27,13 @@ namespace {
 
 class RecordingStarter final : public ToolStarter {
  public:
-  std::optional<Refusal> Start(const std::string& commandLine) override {
+  std::optional<Refusal> Start(const std::string& commandLine, std::string_view picture) override {
     started.push_back(commandLine);
+    pictures.emplace_back(picture);
     return failure;
   }
   std::vector<std::string> started;
+  std::vector<std::string> pictures;
   std::optional<Refusal> failure;
 };
 
@@ -96,6 +100,66 @@ TEST(HandleMessage, AnswersEveryMessageWithSuccessOrAReason) {
   }
 }
 
+TEST(HandleMessage, APictureGoesAlongOnlyWhenItIsAReadablePng) {
+  const std::string png = torvo::testing::SolidPng(4, 3, 0, 128, 255);
+  const std::string fields = R"({"toolbarId":"u","url":"http://a/","picture":)";
+  struct Case {
+    std::string picture;  // the JSON value
+    std::string code;     // empty: started with the PNG
+  };
+  const Case cases[] = {
+      {"\"" + torvo::testing::DataUrl(png) + "\"", ""},
+      {"7", "not_string"},
+      {"null", "not_string"},
+      {"true", "not_string"},
+      {R"({"data":"x"})", "not_string"},
+      {"[\"" + torvo::testing::DataUrl(png) + "\"]", "not_string"},
+      {"\"data:image/png;base64,not base64!\"", "picture_not_base64"},
+      {"\"" + torvo::testing::DataUrl("plain text, not a picture at all") + "\"", "picture_not_png"},
+      {"\"" + torvo::testing::DataUrl(png.substr(0, 20) + "\x7F" + png.substr(21)) + "\"", "picture_bad_header"},
+      {"\"" + torvo::testing::DataUrl(torvo::testing::SolidPng(16385, 1, 0, 0, 0)) + "\"", "picture_too_large"},
+      {"\"data:image/jpeg;base64,/9j/4AAQ\"", "picture_not_png_url"},
+  };
+  for (const auto& c : cases) {
+    RecordingStarter starter;
+    std::string answer = HandleMessage(fields + c.picture + "}", starter);
+    if (c.code.empty()) {
+      EXPECT_EQ(answer, R"({"ok":true})");
+      EXPECT_EQ(starter.pictures, std::vector<std::string>{png});
+      EXPECT_EQ(starter.started, std::vector<std::string>{"u;^;http://a/;^;;^;"});
+    } else {
+      EXPECT_NE(answer.find("\"code\":\"" + c.code + "\""), std::string::npos) << c.picture.substr(0, 40) << ": " << answer;
+      EXPECT_TRUE(starter.started.empty()) << c.picture.substr(0, 40);
+    }
+  }
+  // The other fields are refused first, without decoding a picture.
+  RecordingStarter starter;
+  EXPECT_EQ(HandleMessage(R"({"toolbarId":"","url":"http://a/","picture":"x"})", starter),
+            R"({"code":"no_identity","message":"No identity is set: enter it on the options page of the Torvo extension.","ok":false})");
+  // Without a picture, none is handed over.
+  EXPECT_EQ(HandleMessage(R"({"toolbarId":"u","url":"http://a/"})", starter), R"({"ok":true})");
+  EXPECT_EQ(starter.pictures, std::vector<std::string>{""});
+}
+
+TEST(SealedMemoryFile, HoldsTheBytesAndCannotBeChanged) {
+  const std::string bytes = torvo::testing::SolidPng(2, 2, 1, 2, 3);
+  int fd = SealedMemoryFile(bytes);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+  EXPECT_EQ(::fcntl(fd, F_GET_SEALS), F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+  std::string back(bytes.size() + 10, '\0');
+  EXPECT_EQ(::pread(fd, back.data(), back.size(), 0), ssize_t(bytes.size()));
+  back.resize(bytes.size());
+  EXPECT_EQ(back, bytes);
+  EXPECT_EQ(::pwrite(fd, "x", 1, 0), -1);
+  EXPECT_EQ(::ftruncate(fd, 1), -1);
+  EXPECT_EQ(::ftruncate(fd, 1 << 20), -1);
+  EXPECT_EQ(::fcntl(fd, F_ADD_SEALS, 0), -1) << "the seals themselves are sealed";
+  // Its name is on no disk.
+  EXPECT_EQ(std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)).string().rfind("/memfd:torvo-picture", 0), 0u);
+  ::close(fd);
+}
+
 TEST(HandleMessage, TheStartersFailureIsTheAnswer) {
   RecordingStarter starter;
   starter.failure = Refusal{"not_found", "TorvoTool was not found beside torvo-toolbar-host or on PATH."};
@@ -148,7 +212,7 @@ TEST(RunHost, AnswersEachMessageAndStopsAtABrokenFrame) {
        1, 1},
       {std::string("\x00\x00\x00\x7F", 4) + ok,
        EncodeFrame(
-           R"({"code":"bad_frame","message":"The message is 2130706432 bytes long; at most 1048576 bytes are accepted.","ok":false})"),
+           R"({"code":"bad_frame","message":"The message is 2130706432 bytes long; at most 100663296 bytes are accepted.","ok":false})"),
        1, 0},
   };
   for (const auto& c : cases) {
@@ -287,6 +351,70 @@ TEST_F(HostBinary, StartsTorvoToolDetachedWithTheWholeLineAsOneArgument) {
   EXPECT_EQ(fields[3], "/dev/null");
   EXPECT_EQ(fields[4], "/dev/null");
   ::kill(std::stoi(fields[5]), SIGTERM);
+}
+
+// A stand-in TorvoTool that writes what it was handed over: the descriptor variable, the bytes
+// behind it, whether they are sealed, and what the descriptor is.
+std::filesystem::path PictureReporter(const std::filesystem::path& folder) {
+  auto fake = folder / "PictureTool";
+  std::ofstream script(fake);
+  script << "#!/bin/sh\n"
+         << "r='" << (folder / "report").string() << "'\n"
+         << "if [ -n \"${TORVO_PICTURE_FD+set}\" ]; then\n"
+         << "  echo \"fd=$TORVO_PICTURE_FD\" > \"$r.tmp\"\n"
+         << "  readlink /proc/$$/fd/$TORVO_PICTURE_FD >> \"$r.tmp\"\n"
+         << "  python3 -c 'import fcntl,os; print(fcntl.fcntl(int(os.environ[\"TORVO_PICTURE_FD\"]), fcntl.F_GET_SEALS))' >> \"$r.tmp\"\n"
+         << "  cat /proc/$$/fd/$TORVO_PICTURE_FD > \"$r.png\"\n"
+         << "else echo none > \"$r.tmp\"; fi\n"
+         << "mv \"$r.tmp\" \"$r\"\n";
+  script.close();
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  return fake;
+}
+
+TEST_F(HostBinary, HandsThePictureOverInASealedMemoryFile) {
+  const std::string png = torvo::testing::SolidPng(40, 30, 200, 10, 10);
+  auto report = folder_ / "report";
+  auto tool = PictureReporter(folder_);
+  // The browser's own environment holding the variable must not reach TorvoTool as it is.
+  HostProcess host({"PATH=/usr/bin:/bin", std::string(kTorvoToolVariable) + "=" + tool.string(),
+                    std::string(kPictureDescriptorVariable) + "=0"});
+  host.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/","picture":")" + torvo::testing::DataUrl(png) + R"("})"));
+  host.CloseInput();
+  EXPECT_EQ(host.ReadAll(), EncodeFrame(R"({"ok":true})"));
+  EXPECT_EQ(host.Wait(), 0);
+  for (int i = 0; i < 100 && !std::filesystem::exists(report); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto lines = SplitFields(std::string_view(ReadFile(report)), std::string_view("\n"));
+  ASSERT_EQ(lines.size(), 4u) << ReadFile(report);
+  EXPECT_NE(lines[0], "fd=0");
+  EXPECT_EQ(lines[1].rfind("/memfd:torvo-picture", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2], std::to_string(F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL));
+  EXPECT_EQ(ReadFile(report.string() + ".png"), png);
+}
+
+TEST_F(HostBinary, WithoutAPictureNoDescriptorIsNamedAndABadOneStartsNothing) {
+  auto report = folder_ / "report";
+  auto tool = PictureReporter(folder_);
+  std::vector<std::string> environment{"PATH=/usr/bin:/bin", std::string(kTorvoToolVariable) + "=" + tool.string(),
+                                       std::string(kPictureDescriptorVariable) + "=0"};
+  {
+    HostProcess host(environment);
+    host.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/","picture":"data:image/png;base64,AAAA"})"));
+    host.CloseInput();
+    EXPECT_EQ(host.ReadAll(), EncodeFrame(R"({"code":"picture_not_png","message":"The picture is not a PNG file.","ok":false})"));
+    EXPECT_EQ(host.Wait(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::filesystem::exists(report)) << "TorvoTool was started with a bad picture";
+  }
+  HostProcess host(environment);
+  host.Send(EncodeFrame(R"({"toolbarId":"u","url":"http://a/"})"));
+  host.CloseInput();
+  EXPECT_EQ(host.ReadAll(), EncodeFrame(R"({"ok":true})"));
+  EXPECT_EQ(host.Wait(), 0);
+  for (int i = 0; i < 100 && !std::filesystem::exists(report); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ReadFile(report), "none\n");
+  // Nothing of either start is left in the host's folders.
+  EXPECT_FALSE(std::filesystem::exists(report.string() + ".png"));
 }
 
 TEST_F(HostBinary, SaysWhenTorvoToolIsMissing) {

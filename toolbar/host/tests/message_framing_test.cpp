@@ -61,8 +61,8 @@ TEST(MessageFraming, BrokenStreamsSayWhy) {
       {std::string("\x05\x00\x00", 3), "The message was cut short: its 4-byte length ended after 3 bytes."},
       {Length(10) + "{\"a\"", "The message was cut short: 4 of 10 bytes arrived."},
       {Length(10), "The message was cut short: 0 of 10 bytes arrived."},
-      {Length(kMaxMessageBytes + 1) + "{}", "The message is 1048577 bytes long; at most 1048576 bytes are accepted."},
-      {Length(0xFFFFFFFF), "The message is 4294967295 bytes long; at most 1048576 bytes are accepted."},
+      {Length(kMaxMessageBytes + 1) + "{}", "The message is 100663297 bytes long; at most 100663296 bytes are accepted."},
+      {Length(0xFFFFFFFF), "The message is 4294967295 bytes long; at most 100663296 bytes are accepted."},
   };
   for (const auto& c : cases) {
     for (size_t chunk : {1u, 4096u}) {

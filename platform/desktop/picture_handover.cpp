@@ -1,0 +1,64 @@
+#include "platform/desktop/picture_handover.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "platform/picture_handover.h"
+
+namespace torvo::desktop {
+
+namespace {
+
+constexpr int kNeededSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+
+std::string ReadSealed(int fd, std::string& png) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return std::string("넘겨 받은 파일 설명자를 읽을 수 없습니다 (") + std::strerror(errno) + ")";
+  if (!S_ISREG(status.st_mode)) return "넘겨 받은 것이 메모리 파일이 아닙니다";
+  int seals = ::fcntl(fd, F_GET_SEALS);
+  if (seals < 0 || (seals & kNeededSeals) != kNeededSeals) return "넘겨 받은 메모리 파일이 봉인되어 있지 않습니다";
+  if (status.st_size <= 0) return "그림이 비어 있습니다";
+  if (static_cast<uint64_t>(status.st_size) > kMaxHandedOverPictureBytes) return "그림이 64 MiB보다 큽니다";
+  png.resize(static_cast<size_t>(status.st_size));
+  size_t got = 0;
+  while (got < png.size()) {
+    ssize_t n = ::pread(fd, png.data() + got, png.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      png.clear();
+      return "그림을 끝까지 읽을 수 없습니다";
+    }
+    got += static_cast<size_t>(n);
+  }
+  return {};
+}
+
+}  // namespace
+
+HandedOverPicture TakeHandedOverPicture() {
+  HandedOverPicture picture;
+  const char* value = std::getenv(kPictureDescriptorVariable);
+  if (!value) return picture;
+  picture.handedOver = true;
+  const std::string_view text(value);
+  int fd = -1;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), fd);
+  ::unsetenv(kPictureDescriptorVariable);  // `value` is not used after this
+  // Standard input and output are the host's /dev/null, never the picture.
+  if (error != std::errc() || end != text.data() + text.size() || text.empty() || fd < 2) {
+    picture.problem = "파일 설명자 번호가 올바르지 않습니다";
+    return picture;
+  }
+  picture.problem = ReadSealed(fd, picture.png);
+  ::close(fd);
+  return picture;
+}
+
+}  // namespace torvo::desktop

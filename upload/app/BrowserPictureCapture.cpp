@@ -1,0 +1,19 @@
+#include "upload/app/BrowserPictureCapture.h"
+
+#include "platform/error.h"
+#include "platform/picture_handover.h"
+#include "upload/picture_file.h"
+
+namespace torvo::upload {
+
+std::unique_ptr<gdi::Bitmap> BrowserPictureCaptureProvider::CaptureFront() {
+  const std::string kCannot = "브라우저가 넘겨 준 페이지 그림을 읽을 수 없습니다";
+  if (!picture_.problem.empty()) throw TorvoError(kErrFileNotFound, ProgramName(), kCannot + ": " + picture_.problem + ".");
+  std::unique_ptr<gdi::Bitmap> bitmap = DecodePng(picture_.png, static_cast<int32_t>(kMaxHandedOverPictureSide));
+  // The compressed bytes are not needed again; a large picture's memory goes back at once.
+  std::string().swap(picture_.png);
+  if (!bitmap) throw TorvoError(kErrFileNotFound, ProgramName(), kCannot + ": PNG 그림이 아니거나 손상되었습니다.");
+  return bitmap;
+}
+
+}  // namespace torvo::upload
