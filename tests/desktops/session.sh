@@ -98,7 +98,7 @@ start_bus() {
 # until it is free, and try again when another run took it first.
 start_service() {
   user="wl_user"
-  "$service" user add --data "$out/service" "$user" >>"$log"
+  "$service" user add --data "$out/service" "$user" --toolbar-id "$user" >>"$log"
   "$service" folder add --data "$out/service" "$user" 업무 --number 12 >>"$log"
   local attempt service_pid
   for attempt in 1 2 3 4 5; do
