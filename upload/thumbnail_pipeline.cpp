@@ -17,8 +17,6 @@ namespace torvo::upload {
 
 namespace fs = std::filesystem;
 
-bool DirExists(const fs::path& path) { return FolderExists(path); }
-
 fs::path WorkFile(const fs::path& folder, const char* name) {
   return FindNoCase(folder, name).value_or(folder / name);
 }

@@ -87,7 +87,7 @@ Syncfrm::~Syncfrm() { StopWorker(); }
 bool Syncfrm::Form_Load() {
   instance_ = std::make_unique<desktop::SingleInstance>("TorvoSync");
   if (!instance_->Acquire()) {
-    desktop::ShowMessage(u"이 프로그램은 두번 실행될 수 없슴니다.");
+    desktop::ShowMessage(kSecondCopyMessage);
     Form_Unload();
     return false;
   }
