@@ -1,10 +1,11 @@
 #pragma once
-// Pictures as Windows bitmap files, through FreeImage: the capture is saved this way, the scaled
-// capture is loaded back as a picture, and the canvas's persistent image is saved for the PNG.
+// TorvoTool's pictures as files (the capture, the scaled capture, the drawn thumbnail), through
+// the platform's picture reader and writer, with the messages TorvoTool shows.
 #include <filesystem>
 #include <string>
 
 #include "platform/gdi/gdi.h"
+#include "platform/picture_file.h"
 
 namespace torvo::upload {
 
@@ -15,11 +16,7 @@ gdi::Picture LoadPicture(const std::filesystem::path& file);
 // raises kErrPathFileAccess when it cannot be written.
 void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file);
 
-// Starts listening to FreeImage's messages afresh; FileProblem quotes the last one said since.
-void ResetFreeImageMessage();
-
-// The message of a failed file operation: what went wrong, the file, and FreeImage's own words
-// when it said any.
-std::string FileProblem(const char* what, const std::filesystem::path& file);
+// The message of a failed file operation: what went wrong, the file, and why.
+std::string FileProblem(const char* what, const std::filesystem::path& file, const PictureFileError& why);
 
 }  // namespace torvo::upload
