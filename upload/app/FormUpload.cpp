@@ -79,17 +79,6 @@ FormUpload::FormUpload() : QWidget(nullptr) {
   Combo_folder = Place(new QComboBox(this), 1440, 2280, 1695, 300);
   Command1 = Place(new QPushButton(QString::fromUtf8("저장"), this), 3360, 2280, 1215, 375);
   picImage = new PictureBox(this);
-  // Tests and accessibility tools find the controls by these names.
-  Label2->setObjectName("Label2");
-  Text_URL->setObjectName("Text_URL");
-  Label1->setObjectName("Label1");
-  Text_Title->setObjectName("Text_Title");
-  Label3->setObjectName("Label3");
-  Text_Note->setObjectName("Text_Note");
-  Check_secu->setObjectName("Check_secu");
-  Label_folder->setObjectName("Label_folder");
-  Combo_folder->setObjectName("Combo_folder");
-  Command1->setObjectName("Command1");
   picImage->setObjectName("picImage");
 
   QPalette grey = Text_URL->palette();

@@ -132,19 +132,30 @@ class FormUploadSave : public ::testing::Test {
     return all;
   }
   std::string Message() const { return messages_.empty() ? "" : ToUtf8(messages_.back()); }
-  // The window's controls, found by name as a person finds them by label.
+  // The window's controls as a person finds them: the button by its caption, the two lines
+  // (address above title) and the other controls by their kind.
   template <typename W>
-  W* Control(const char* name) const {
-    W* control = form_->findChild<W*>(name);
-    EXPECT_TRUE(control) << name;
-    return control;
+  W* Only() const {
+    const auto all = form_->findChildren<W*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(all.size(), 1);
+    return all.value(0);
   }
-  QPushButton* Command1() const { return Control<QPushButton>("Command1"); }
-  QLineEdit* Text_URL() const { return Control<QLineEdit>("Text_URL"); }
-  QLineEdit* Text_Title() const { return Control<QLineEdit>("Text_Title"); }
-  QPlainTextEdit* Text_Note() const { return Control<QPlainTextEdit>("Text_Note"); }
-  QCheckBox* Check_secu() const { return Control<QCheckBox>("Check_secu"); }
-  QComboBox* Combo_folder() const { return Control<QComboBox>("Combo_folder"); }
+  QLineEdit* Line(int index) const {
+    const auto lines = form_->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(lines.size(), 2);
+    return lines.value(index);
+  }
+  QPushButton* Command1() const {
+    for (QPushButton* button : form_->findChildren<QPushButton*>())
+      if (button->text() == QString::fromUtf8("저장")) return button;
+    ADD_FAILURE() << "no save button";
+    return nullptr;
+  }
+  QLineEdit* Text_URL() const { return Line(0); }
+  QLineEdit* Text_Title() const { return Line(1); }
+  QPlainTextEdit* Text_Note() const { return Only<QPlainTextEdit>(); }
+  QCheckBox* Check_secu() const { return Only<QCheckBox>(); }
+  QComboBox* Combo_folder() const { return Only<QComboBox>(); }
 
   fs::path folder_;
   std::string png_;
