@@ -117,8 +117,14 @@ std::unique_ptr<gdi::Bitmap> ReadPicture(const std::filesystem::path& path) {
   return bitmap;
 }
 
-void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, PictureFormat format) {
+void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, PictureFormat format,
+                          Replacing replacing) {
   ListenToFreeImage();
+  if (replacing == Replacing::kInPlace) {
+    if (!FreeImage_Save(FreeImageFormat(format), dib, path.c_str(), 0))
+      throw PictureFileError(Reason("the file could not be written"));
+    return;
+  }
   // A temporary name beside the target, renamed over it once the whole file is written.
   std::filesystem::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
@@ -144,7 +150,8 @@ void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, Pict
   }
 }
 
-void WritePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& path, PictureFormat format) {
+void WritePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& path, PictureFormat format,
+                  Replacing replacing) {
   FreeImageBitmap dib;
   if (bitmap.bitsPerPixel() == 24) {
     // Same row layout as a 24-bit FreeImage bitmap: written from our own memory, no copy.
@@ -164,7 +171,7 @@ void WritePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& path, 
     }
   }
   if (!dib) throw PictureFileError("not enough memory");
-  WriteFreeImageBitmap(dib.get(), path, format);
+  WriteFreeImageBitmap(dib.get(), path, format, replacing);
 }
 
 }  // namespace torvo

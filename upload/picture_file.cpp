@@ -18,7 +18,7 @@ gdi::Picture LoadPicture(const std::filesystem::path& file) {
 
 void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file) {
   try {
-    WritePicture(bitmap, file, PictureFormat::kBmp);
+    WritePicture(bitmap, file, PictureFormat::kBmp, Replacing::kInPlace);
   } catch (const PictureFileError& e) {
     throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("그림 파일을 쓸 수 없습니다", file, e));
   }

@@ -12,7 +12,7 @@ namespace torvo::upload {
 // A 24-bit picture of the bitmap file; raises kErrFileNotFound when it cannot be read.
 gdi::Picture LoadPicture(const std::filesystem::path& file);
 
-// Writes the bitmap (24 or 32 bits) as a 24-bit Windows bitmap file, replacing any old one;
+// Writes the bitmap (24 or 32 bits) as a 24-bit Windows bitmap file in place of any old one;
 // raises kErrPathFileAccess when it cannot be written.
 void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file);
 

@@ -50,7 +50,7 @@ Dib LoadBmp(const fs::path& file) {
 
 void Save(PictureFormat format, FIBITMAP* dib, const fs::path& file) {
   try {
-    WriteFreeImageBitmap(dib, file, format);
+    WriteFreeImageBitmap(dib, file, format, Replacing::kInPlace);
   } catch (const PictureFileError& e) {
     throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("작업 파일을 쓸 수 없습니다", file, e));
   }

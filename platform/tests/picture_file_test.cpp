@@ -43,9 +43,9 @@ TEST_F(PictureFileTest, WritesAndReadsBackBothFormats) {
   for (int32_t bits : {24, 32}) {
     for (PictureFormat format : {PictureFormat::kBmp, PictureFormat::kPng}) {
       const fs::path file = folder_ / (format == PictureFormat::kPng ? "p.png" : "p.bmp");
-      Write(file, "an old file");
+      Write(file, "an old file, longer than the picture that replaces it" + std::string(5000, 'x'));
       auto source = Pattern(bits);
-      WritePicture(*source, file, format);
+      WritePicture(*source, file, format, bits == 24 ? Replacing::kWhole : Replacing::kInPlace);
       const std::string bytes = Bytes(file);
       EXPECT_EQ(bytes.substr(0, format == PictureFormat::kPng ? 4 : 2), format == PictureFormat::kPng ? "\x89PNG" : "BM");
       auto back = ReadPicture(file);
