@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "imaging/cDIBSection.h"
-#include "imaging/desktop_services.h"
+#include "platform/desktop_services.h"
 #include "imaging/random_fill.h"
 #include "platform/random.h"
 

@@ -1,12 +1,13 @@
 #pragma once
-// Pictures as Windows bitmap files, through FreeImage: the capture is saved this way, the scaled
-// capture is loaded back as a picture, and the canvas's persistent image is saved for the PNG.
+// TorvoTool's pictures as files (the capture, the scaled capture, the drawn thumbnail), through
+// the platform's picture reader and writer, with the messages TorvoTool shows.
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/gdi/gdi.h"
+#include "platform/picture_file.h"
 
 namespace torvo::upload {
 
@@ -18,15 +19,11 @@ gdi::Picture LoadPicture(const std::filesystem::path& file);
 // a picture that promises more pixels than that costs no memory.
 std::unique_ptr<gdi::Bitmap> DecodePng(std::string_view png, int32_t maxSide);
 
-// Writes the bitmap (24 or 32 bits) as a 24-bit Windows bitmap file, replacing any old one;
+// Writes the bitmap (24 or 32 bits) as a 24-bit Windows bitmap file, in place of any old one;
 // raises kErrPathFileAccess when it cannot be written.
 void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file);
 
-// Starts listening to FreeImage's messages afresh; FileProblem quotes the last one said since.
-void ResetFreeImageMessage();
-
-// The message of a failed file operation: what went wrong, the file, and FreeImage's own words
-// when it said any.
-std::string FileProblem(const char* what, const std::filesystem::path& file);
+// The message of a failed file operation: what went wrong, the file, and why.
+std::string FileProblem(const char* what, const std::filesystem::path& file, const PictureFileError& why);
 
 }  // namespace torvo::upload

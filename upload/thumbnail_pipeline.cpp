@@ -17,8 +17,6 @@ namespace torvo::upload {
 
 namespace fs = std::filesystem;
 
-bool DirExists(const fs::path& path) { return FolderExists(path); }
-
 fs::path WorkFile(const fs::path& folder, const char* name) {
   return FindNoCase(folder, name).value_or(folder / name);
 }
@@ -34,10 +32,7 @@ void EnsureWorkFolder(const fs::path& folder) {
 
 namespace {
 
-struct Unloader {
-  void operator()(FIBITMAP* dib) const { FreeImage_Unload(dib); }
-};
-using Dib = std::unique_ptr<FIBITMAP, Unloader>;
+using Dib = FreeImageBitmap;
 
 // FreeImage is initialised for the pipeline and de-initialised after it, however it ends.
 struct FreeImageSession {
@@ -46,16 +41,19 @@ struct FreeImageSession {
 };
 
 Dib LoadBmp(const fs::path& file) {
-  ResetFreeImageMessage();
-  Dib dib(FreeImage_Load(FIF_BMP, file.c_str(), 0));
-  if (!dib) throw TorvoError(kErrFileNotFound, ProgramName(), FileProblem("작업 파일을 읽을 수 없습니다", file));
-  return dib;
+  try {
+    return ReadFreeImageBitmap(file);
+  } catch (const PictureFileError& e) {
+    throw TorvoError(kErrFileNotFound, ProgramName(), FileProblem("작업 파일을 읽을 수 없습니다", file, e));
+  }
 }
 
-void Save(FREE_IMAGE_FORMAT format, FIBITMAP* dib, const fs::path& file) {
-  ResetFreeImageMessage();
-  if (!FreeImage_Save(format, dib, file.c_str(), 0))
-    throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("작업 파일을 쓸 수 없습니다", file));
+void Save(PictureFormat format, FIBITMAP* dib, const fs::path& file) {
+  try {
+    WriteFreeImageBitmap(dib, file, format, Replacing::kInPlace);
+  } catch (const PictureFileError& e) {
+    throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("작업 파일을 쓸 수 없습니다", file, e));
+  }
 }
 
 void Delete(const fs::path& file) {
@@ -77,8 +75,11 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   Dib scaled(FreeImage_Rescale(loaded.get(), size.width, size.height, FILTER_BOX));
   loaded.reset();
   const fs::path scaledFile = WorkFile(OutputDir, kScaledFile);
-  if (!scaled) throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("그림을 줄일 수 없습니다", capture));
-  Save(FIF_BMP, scaled.get(), scaledFile);
+  if (!scaled) {
+    throw TorvoError(kErrPathFileAccess, ProgramName(),
+                     FileProblem("그림을 줄일 수 없습니다", capture, PictureFileError("not enough memory")));
+  }
+  Save(PictureFormat::kBmp, scaled.get(), scaledFile);
   scaled.reset();
   Delete(capture);
 
@@ -100,7 +101,7 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   picImage.Clear();
 
   Dib drawn = LoadBmp(drawnFile);
-  Save(FIF_PNG, drawn.get(), WorkFile(OutputDir, kThumbnailFile));
+  Save(PictureFormat::kPng, drawn.get(), WorkFile(OutputDir, kThumbnailFile));
   drawn.reset();
   Delete(scaledFile);
   Delete(drawnFile);

@@ -30,7 +30,7 @@ Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& c
   };
   // 1. One copy at a time.
   p.instance = std::make_unique<desktop::SingleInstance>(ProgramName());
-  if (!p.instance->Acquire()) return Stopped(u"이 프로그램은 두번 실행될 수 없슴니다.");
+  if (!p.instance->Acquire()) return Stopped(kSecondCopyMessage);
 
   // 2.-7. The toolbar's fields.
   CommandLineFields fields = SplitCommandLine(commandLine);

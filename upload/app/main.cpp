@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/command_line.h"
 #include "platform/desktop/picture_handover.h"
 #include "platform/desktop/x11_capture_provider.h"
 #include "platform/error.h"
@@ -44,11 +45,7 @@ int main(int argc, char** argv) {
   }
   // The command line is the arguments after the program's path, joined with single spaces. It
   // is the toolbar's text: none of it is an option for the toolkit.
-  std::string commandLine;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) commandLine += ' ';
-    commandLine += argv[i];
-  }
+  const std::string commandLine = torvo::JoinArguments(argc, argv);
   // Pictures of a few megabytes pass through one after the other (the capture, the files read
   // back): kept on the heap, each reuses the memory of the one before instead of fresh pages,
   // whose first touches cost more than the work on them.

@@ -61,7 +61,7 @@ class CheckingSink final : public ByteSink {
 class CheckingStarter final : public ToolStarter {
  public:
   std::optional<Refusal> Start(const std::string& commandLine, std::string_view picture) override {
-    if (torvo::SplitFields(std::string_view(commandLine), kFieldSeparator).size() != 4) __builtin_trap();
+    if (torvo::SplitFields(std::string_view(commandLine), torvo::kFieldSeparator).size() != 4) __builtin_trap();
     // A picture that gets this far is a PNG within the bounds.
     if (!picture.empty() && (picture.size() > torvo::kMaxHandedOverPictureBytes || !picture.starts_with("\x89PNG")))
       __builtin_trap();
