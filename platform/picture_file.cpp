@@ -101,8 +101,16 @@ FreeImageBitmap ReadFreeImageBitmap(const std::filesystem::path& path) {
   return full;
 }
 
-std::unique_ptr<gdi::Bitmap> ReadPicture(const std::filesystem::path& path) {
-  FreeImageBitmap dib = ReadFreeImageBitmap(path);
+namespace {
+
+// The picture as a 24-bit bottom-up bitmap of ours, converting any other pixel format (16-bit
+// grey and colour first to 8 bits a channel; any alpha is dropped: pages are opaque).
+std::unique_ptr<gdi::Bitmap> ToBitmap(FreeImageBitmap dib) {
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib.get());
+  if (type != FIT_BITMAP && type != FIT_RGB16 && type != FIT_RGBA16) {
+    dib.reset(FreeImage_ConvertToStandardType(dib.get(), TRUE));
+    if (!dib) throw PictureFileError("unsupported pixel format");
+  }
   if (FreeImage_GetBPP(dib.get()) != 24 || FreeImage_GetImageType(dib.get()) != FIT_BITMAP) {
     dib.reset(FreeImage_ConvertTo24Bits(dib.get()));
     if (!dib) throw PictureFileError("unsupported pixel format");
@@ -115,6 +123,38 @@ std::unique_ptr<gdi::Bitmap> ReadPicture(const std::filesystem::path& path) {
   for (int32_t r = 0; r < height; ++r)
     std::memcpy(bitmap->ScanLine(r), FreeImage_GetScanLine(dib.get(), r), static_cast<size_t>(width) * 3);
   return bitmap;
+}
+
+}  // namespace
+
+std::unique_ptr<gdi::Bitmap> ReadPicture(const std::filesystem::path& path) { return ToBitmap(ReadFreeImageBitmap(path)); }
+
+std::unique_ptr<gdi::Bitmap> DecodePng(std::string_view png, int32_t maxSide) {
+  ListenToFreeImage();
+  if (png.empty() || png.size() > 0x7FFFFFFFu) return nullptr;
+  struct MemoryCloser {
+    void operator()(FIMEMORY* memory) const { FreeImage_CloseMemory(memory); }
+  };
+  // FreeImage only reads this memory.
+  std::unique_ptr<FIMEMORY, MemoryCloser> memory(
+      FreeImage_OpenMemory(reinterpret_cast<BYTE*>(const_cast<char*>(png.data())), static_cast<DWORD>(png.size())));
+  if (!memory || FreeImage_GetFileTypeFromMemory(memory.get(), 0) != FIF_PNG) return nullptr;
+  {
+    // The sides first, from the header alone, so a picture that promises more costs no memory.
+    FreeImageBitmap header(FreeImage_LoadFromMemory(FIF_PNG, memory.get(), FIF_LOAD_NOPIXELS));
+    if (!header || FreeImage_GetWidth(header.get()) == 0 || FreeImage_GetHeight(header.get()) == 0 ||
+        FreeImage_GetWidth(header.get()) > static_cast<unsigned>(maxSide) ||
+        FreeImage_GetHeight(header.get()) > static_cast<unsigned>(maxSide))
+      return nullptr;
+  }
+  FreeImage_SeekMemory(memory.get(), 0, SEEK_SET);
+  FreeImageBitmap dib(FreeImage_LoadFromMemory(FIF_PNG, memory.get(), 0));
+  if (!dib || !FreeImage_HasPixels(dib.get())) return nullptr;
+  try {
+    return ToBitmap(std::move(dib));
+  } catch (const PictureFileError&) {
+    return nullptr;
+  }
 }
 
 void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, PictureFormat format,

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/gdi/gdi.h"
 
@@ -42,6 +43,10 @@ FreeImageBitmap ReadFreeImageBitmap(const std::filesystem::path& path);
 
 // The same picture as a 24-bit bottom-up bitmap.
 std::unique_ptr<gdi::Bitmap> ReadPicture(const std::filesystem::path& path);
+
+// A PNG file held in memory as a 24-bit bitmap, or null when it is not a PNG FreeImage can read
+// or a side is longer than maxSide.
+std::unique_ptr<gdi::Bitmap> DecodePng(std::string_view png, int32_t maxSide);
 
 // Writes the picture as a file of the format, replacing any old one. Raises PictureFileError.
 void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, PictureFormat format,
