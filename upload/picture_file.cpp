@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/picture_files.h"
 
 namespace torvo::upload {
 
@@ -33,14 +35,14 @@ void ResetFreeImageMessage() {
 }
 
 std::string FileProblem(const char* what, const std::filesystem::path& file) {
-  std::string text = std::string(what) + ": " + file.string();
+  std::string text = std::string(what) + ": " + Utf8Path(file);
   if (!LastFreeImageMessage().empty()) text += " (" + LastFreeImageMessage() + ")";
   return text;
 }
 
 gdi::Picture LoadPicture(const std::filesystem::path& file) {
   ResetFreeImageMessage();
-  Dib dib(FreeImage_Load(FIF_BMP, file.c_str(), 0));
+  Dib dib(LoadPictureFile(FIF_BMP, file, 0));
   if (dib && FreeImage_GetBPP(dib.get()) != 24) dib.reset(FreeImage_ConvertTo24Bits(dib.get()));
   std::unique_ptr<gdi::Bitmap> bitmap;
   if (dib) {
@@ -62,7 +64,7 @@ void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file) {
     Dib header(FreeImage_ConvertFromRawBitsEx(FALSE, const_cast<uint8_t*>(bitmap.bits()), FIT_BITMAP, bitmap.width(),
                                               bitmap.height(), bitmap.stride(), 24, FI_RGBA_RED_MASK,
                                               FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, FALSE));
-    saved = header && FreeImage_Save(FIF_BMP, header.get(), file.c_str(), 0);
+    saved = header && SavePictureFile(FIF_BMP, header.get(), file, 0);
     if (!saved) throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("그림 파일을 쓸 수 없습니다", file));
     return;
   }
@@ -78,7 +80,7 @@ void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file) {
         to[2] = from[2];
       }
     }
-    saved = FreeImage_Save(FIF_BMP, dib.get(), file.c_str(), 0);
+    saved = SavePictureFile(FIF_BMP, dib.get(), file, 0);
   }
   if (!saved) throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("그림 파일을 쓸 수 없습니다", file));
 }

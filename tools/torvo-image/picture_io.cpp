@@ -1,16 +1,20 @@
 #include "tools/torvo-image/picture_io.h"
 
 #include <FreeImage.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/gdi/gdi.h"
+#include "platform/paths.h"
+#include "platform/picture_files.h"
 #include "tools/torvo-image/operations.h"
 
 namespace torvo::image_tool {
@@ -30,7 +34,7 @@ using Dib = std::unique_ptr<FIBITMAP, Unload>;
 
 std::string Quoted(const std::filesystem::path& path) {
   std::string quoted(1, '"');
-  quoted.append(path.string()).push_back('"');
+  quoted.append(Utf8Path(path)).push_back('"');
   return quoted;
 }
 
@@ -44,13 +48,14 @@ std::string Reason(const char* fallback) {
 // FreeImage reads an uncompressed BMP that stops short as if the missing pixels were there;
 // a file shorter than its header promises is corrupt, and is refused here.
 bool BmpIsShort(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
+  std::ifstream file(path, std::ios::binary);
+  if (!file.is_open()) return false;
   uint8_t header[54] = {};
-  const size_t got = std::fread(header, 1, sizeof header, file);
-  std::fseek(file, 0, SEEK_END);
-  const long fileSize = std::ftell(file);
-  std::fclose(file);
+  file.read(reinterpret_cast<char*>(header), sizeof header);
+  const size_t got = static_cast<size_t>(file.gcount());
+  file.clear();
+  file.seekg(0, std::ios::end);
+  const int64_t fileSize = static_cast<int64_t>(file.tellg());
   auto u16 = [&](int at) { return static_cast<uint32_t>(header[at] | header[at + 1] << 8); };
   auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
   if (got < 26) return true;
@@ -87,10 +92,11 @@ std::unique_ptr<cDIBSection> LoadPicture(const std::filesystem::path& path) {
     throw PictureError("cannot read " + Quoted(path) + ": it is a folder");
   }
   // Only the two formats the system uses; FreeImage's other readers are not exposed to input.
-  const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
+  const FREE_IMAGE_FORMAT format = PictureFileType(path);
   if (format != FIF_BMP && format != FIF_PNG) {
-    if (access(path.c_str(), R_OK) != 0) {
-      throw PictureError("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+    errno = 0;
+    if (!std::ifstream(path, std::ios::binary).is_open()) {
+      throw PictureError("cannot read " + Quoted(path) + ": " + (errno ? std::strerror(errno) : "it cannot be opened"));
     }
     throw PictureError("cannot read " + Quoted(path) + ": not a BMP or PNG picture");
   }
@@ -98,7 +104,7 @@ std::unique_ptr<cDIBSection> LoadPicture(const std::filesystem::path& path) {
     throw PictureError("cannot read " + Quoted(path) + ": the file is cut short");
   }
   // The size first, from the header alone, so an absurd size is refused before any allocation.
-  Dib header(FreeImage_Load(format, path.c_str(), FIF_LOAD_NOPIXELS));
+  Dib header(LoadPictureFile(format, path, FIF_LOAD_NOPIXELS));
   if (!header) throw PictureError("cannot read " + Quoted(path) + ": " + Reason("corrupt picture"));
   const int64_t width = FreeImage_GetWidth(header.get()), height = FreeImage_GetHeight(header.get());
   header.reset();
@@ -111,7 +117,7 @@ std::unique_ptr<cDIBSection> LoadPicture(const std::filesystem::path& path) {
     throw PictureError("cannot read " + Quoted(path) + ": the picture is too large (" +
                        std::to_string(width) + " x " + std::to_string(height) + ")");
   }
-  Dib full(FreeImage_Load(format, path.c_str(), 0));
+  Dib full(LoadPictureFile(format, path, 0));
   if (!full || !FreeImage_HasPixels(full.get())) {
     throw PictureError("cannot read " + Quoted(path) + ": " + Reason("corrupt picture"));
   }
@@ -139,7 +145,7 @@ std::unique_ptr<cDIBSection> LoadPicture(const std::filesystem::path& path) {
 
 namespace {
 FREE_IMAGE_FORMAT WritableFormat(const std::filesystem::path& path) {
-  std::string extension = path.extension().string();
+  std::string extension = Utf8Path(path.extension());
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (extension == ".bmp") return FIF_BMP;
@@ -170,25 +176,24 @@ void SavePicture(const cDIBSection& surface, const std::filesystem::path& path) 
   // A temporary name beside the target, renamed over it once the whole file is written.
   std::filesystem::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
-  std::string name = ".";
-  name.append(path.filename().string()).append(".XXXXXX");
-  std::string temporary = (folder / name).string();
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) throw PictureError("cannot write " + Quoted(path) + ": " + std::strerror(errno));
-  // mkstemp makes the file private; the picture gets the permissions any new file would.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
-  if (!FreeImage_Save(format, dib.get(), temporary.c_str(), 0)) {
-    std::remove(temporary.c_str());
+  // Created new (never someone else's file), with the permissions any new file gets.
+  std::filesystem::path temporary;
+  for (unsigned attempt = 0;; ++attempt) {
+    temporary = folder / PathFromUtf8("." + Utf8Path(path.filename()) + "." + std::to_string(CurrentProcessId()) + "-" +
+                                      std::to_string(attempt));
+    bool existed = false;
+    std::optional<std::string> problem = CreateNewFile(temporary, {}, &existed);
+    if (!problem) break;
+    if (!existed || attempt >= 100) throw PictureError("cannot write " + Quoted(path) + ": " + *problem);
+  }
+  std::error_code ignored;
+  if (!SavePictureFile(format, dib.get(), temporary, 0)) {
+    std::filesystem::remove(temporary, ignored);
     throw PictureError("cannot write " + Quoted(path) + ": " + Reason("the file could not be written"));
   }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::remove(temporary.c_str());
-    throw PictureError("cannot write " + Quoted(path) + ": " + error.message());
+  if (std::optional<std::string> problem = RenameReplacing(temporary, path)) {
+    std::filesystem::remove(temporary, ignored);
+    throw PictureError("cannot write " + Quoted(path) + ": " + *problem);
   }
 }
 
