@@ -21,3 +21,10 @@ endif()
 function(torvo_unicode_entry target)
   target_link_options(${target} PRIVATE -municode)
 endfunction()
+
+# Reading a test program's names under Wine may wait for the run's Wine prefix to be made.
+if(CMAKE_CROSSCOMPILING AND COMMAND gtest_discover_tests)
+  function(gtest_discover_tests)
+    _gtest_discover_tests(${ARGV} DISCOVERY_TIMEOUT 180)
+  endfunction()
+endif()

@@ -35,6 +35,8 @@ std::optional<std::string> RenameReplacing(const std::filesystem::path& from, co
   return std::nullopt;
 }
 
+std::filesystem::path StoredSpelling(const std::filesystem::path& existing) { return existing; }
+
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
 }  // namespace torvo

@@ -19,6 +19,10 @@ std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std:
 // the system's words for the failure.
 std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// The existing file's path with its name spelt as the folder stores it: the same path where
+// names are told apart by case, the entry's own spelling where they are not (Windows).
+std::filesystem::path StoredSpelling(const std::filesystem::path& existing);
+
 // This process's number, for names that no other running copy chooses.
 uint32_t CurrentProcessId();
 

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 
 namespace torvo {
@@ -17,7 +18,7 @@ std::u16string FoldedName(const std::string& utf8) {
 std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& folder, const std::string& name) {
   std::error_code ec;
   const std::filesystem::path exact = folder / PathFromUtf8(name);
-  if (std::filesystem::exists(exact, ec) && !ec) return exact;
+  if (std::filesystem::exists(exact, ec) && !ec) return StoredSpelling(exact);
   const std::u16string wanted = FoldedName(name);
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::string entry = Utf8Path(it->path().filename());

@@ -8,6 +8,12 @@ set -euo pipefail
 prefix="$1"
 shift
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Wine given something other than a Windows program says so and still ends with status 0: a
+# test run through here by mistake would pass without having run.
+if [ "$(head -c 2 "$1" 2>/dev/null)" != "MZ" ]; then
+  echo "wine-run.sh: $1 is not a Windows program" >&2
+  exit 127
+fi
 mkdir -p "$(dirname "$prefix")"
 (
   flock 9

@@ -36,6 +36,14 @@ std::optional<std::string> RenameReplacing(const std::filesystem::path& from, co
   return std::nullopt;
 }
 
+std::filesystem::path StoredSpelling(const std::filesystem::path& existing) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(existing.c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return existing;
+  FindClose(h);
+  return existing.parent_path() / found.cFileName;
+}
+
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
 }  // namespace torvo

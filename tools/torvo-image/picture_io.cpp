@@ -179,8 +179,10 @@ void SavePicture(const cDIBSection& surface, const std::filesystem::path& path) 
   // Created new (never someone else's file), with the permissions any new file gets.
   std::filesystem::path temporary;
   for (unsigned attempt = 0;; ++attempt) {
-    temporary = folder / PathFromUtf8("." + Utf8Path(path.filename()) + "." + std::to_string(CurrentProcessId()) + "-" +
-                                      std::to_string(attempt));
+    std::string name = ".";
+    name.append(Utf8Path(path.filename())).append(".").append(std::to_string(CurrentProcessId()));
+    name.append("-").append(std::to_string(attempt));
+    temporary = folder / PathFromUtf8(name);
     bool existed = false;
     std::optional<std::string> problem = CreateNewFile(temporary, {}, &existed);
     if (!problem) break;

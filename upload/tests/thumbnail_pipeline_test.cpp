@@ -13,6 +13,7 @@
 
 #include "platform/error.h"
 #include "platform/picture_files.h"
+#include "platform/tests/temp_folder.h"
 #include "upload/picture_file.h"
 
 namespace torvo::upload {
@@ -22,10 +23,7 @@ namespace fs = std::filesystem;
 
 class TempFolder {
  public:
-  TempFolder() {
-    char pattern[] = "/tmp/torvo-pipeline-XXXXXX";
-    path = mkdtemp(pattern);
-  }
+  TempFolder() : path(torvo::testing::MakeTempFolder("torvo-pipeline-")) {}
   ~TempFolder() { fs::remove_all(path); }
   fs::path path;
 };
