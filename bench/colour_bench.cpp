@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_pictures.h"
 #include "imaging/cDIBSection.h"
 #include "imaging/cImageProcessDIB.h"
 #include "imaging/cPalette.h"
@@ -21,22 +22,7 @@
 namespace torvo {
 namespace {
 
-std::unique_ptr<cDIBSection> Gradient(int32_t width, int32_t height, uint32_t seed = 7) {
-  auto s = std::make_unique<cDIBSection>();
-  if (!s->Create(width, height)) return nullptr;
-  // A gradient with grain: neither flat nor pure noise.
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* line = s->DIBSectionBitsPtr() + static_cast<int64_t>(y) * s->BytesPerScanLine();
-    for (int32_t x = 0; x < width; ++x) {
-      seed = seed * 1664525u + 1013904223u;
-      const int grain = static_cast<int>(seed >> 28) - 8;
-      line[3 * x] = static_cast<uint8_t>(std::clamp(x * 255 / width + grain, 0, 255));
-      line[3 * x + 1] = static_cast<uint8_t>(std::clamp(y * 255 / height + grain, 0, 255));
-      line[3 * x + 2] = static_cast<uint8_t>(std::clamp((x + y) * 127 / (width + height) + 64 + grain, 0, 255));
-    }
-  }
-  return s;
-}
+using bench::Photo;
 
 int32_t Width(const benchmark::State& state) { return static_cast<int32_t>(state.range(0)); }
 int32_t Height(const benchmark::State& state) { return static_cast<int32_t>(state.range(1)); }
@@ -49,7 +35,7 @@ void CountMegapixels(benchmark::State& state, int64_t pixelsPerIteration) {
 // operation(processor, work) on a copy of the picture made anew before every run.
 template <typename Operation>
 void OnFreshCopy(benchmark::State& state, Operation operation) {
-  auto original = Gradient(Width(state), Height(state));
+  auto original = Photo(Width(state), Height(state));
   cDIBSection work;
   work.Create(Width(state), Height(state));
   work.LoadPictureBlt(original->hdc());  // every page touched before the clock runs
@@ -67,7 +53,7 @@ void OnFreshCopy(benchmark::State& state, Operation operation) {
 // The same work whatever the pixels hold: run again and again in place.
 template <typename Operation>
 void InPlace(benchmark::State& state, Operation operation) {
-  auto work = Gradient(Width(state), Height(state));
+  auto work = Photo(Width(state), Height(state));
   cImageProcessDIB processor;
   for (auto _ : state) {
     operation(processor, *work);
@@ -93,7 +79,7 @@ void BM_AddNoise(benchmark::State& state) {
 }
 
 void BM_BlackAndWhite(benchmark::State& state) {
-  auto result = Gradient(Width(state), Height(state), 3);
+  auto result = Photo(Width(state), Height(state), 3);
   OnFreshCopy(state, [&](cImageProcessDIB& p, cDIBSection& s) { p.BlackAndWhite(s, *result); });
 }
 
@@ -112,14 +98,14 @@ cPalette Palette256() {
 }
 
 void BM_ApplyPalette256(benchmark::State& state) {
-  auto result = Gradient(Width(state), Height(state), 3);
+  auto result = Photo(Width(state), Height(state), 3);
   cPalette palette = Palette256();
   OnFreshCopy(state, [&](cImageProcessDIB& p, cDIBSection& s) { p.ApplyPalette(s, *result, palette); });
 }
 
 // Counted in pixels of the result, which has half the width and half the height.
 void BM_ResampleToHalf(benchmark::State& state) {
-  auto original = Gradient(Width(state), Height(state));
+  auto original = Photo(Width(state), Height(state));
   for (auto _ : state) {
     auto result = original->Resample(Height(state) / 2, Width(state) / 2);
     benchmark::DoNotOptimize(result.get());

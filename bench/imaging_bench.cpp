@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bench/bench_pictures.h"
 #include "imaging/cDIBSection.h"
 #include "imaging/cImageProcessDIB.h"
 #include "imaging/tests/processor_test_access.h"
@@ -20,22 +21,7 @@
 namespace torvo {
 namespace {
 
-std::unique_ptr<cDIBSection> Photo(int32_t width, int32_t height, uint32_t seed = 7) {
-  auto s = std::make_unique<cDIBSection>();
-  if (!s->Create(width, height)) return nullptr;
-  // A gradient with grain: neither flat nor pure noise.
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* line = s->DIBSectionBitsPtr() + static_cast<int64_t>(y) * s->BytesPerScanLine();
-    for (int32_t x = 0; x < width; ++x) {
-      seed = seed * 1664525u + 1013904223u;
-      const int grain = static_cast<int>(seed >> 28) - 8;
-      line[3 * x] = static_cast<uint8_t>(std::clamp(x * 255 / width + grain, 0, 255));
-      line[3 * x + 1] = static_cast<uint8_t>(std::clamp(y * 255 / height + grain, 0, 255));
-      line[3 * x + 2] = static_cast<uint8_t>(std::clamp((x + y) * 127 / (width + height) + 64 + grain, 0, 255));
-    }
-  }
-  return s;
-}
+using bench::Photo;
 
 void CountPixels(benchmark::State& state, int64_t pixelsPerIteration) {
   state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixelsPerIteration) * state.iterations() / 1e6,
@@ -194,7 +180,7 @@ void BM_BlockTransfer_SrcInvert(benchmark::State& state) {
   cDIBSection target;
   target.Create(Width(state), Height(state));
   for (auto _ : state) {
-    target.LoadPictureBlt(source->hdc(), 0, 0, -1, -1, gdi::SRCINVERT);
+    target.LoadPictureBlt(source->hdc(), 0, 0, -1, -1, gdi::Rop::kSrcInvert);
     benchmark::ClobberMemory();
   }
   CountPixels(state, int64_t{Width(state)} * Height(state));

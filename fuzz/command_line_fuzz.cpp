@@ -31,10 +31,10 @@ void CheckSplit(std::basic_string_view<CharT> text, std::basic_string_view<CharT
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string text = FromUtf8(fuzz::Bytes(data, size));
-  CheckSplit<char16_t>(text, upload::kFieldDelimiter);
+  CheckSplit<char16_t>(text, kFieldSeparator16);
 
   const upload::CommandLineFields fields = upload::SplitCommandLine(text);
-  const auto all = SplitFields(std::u16string_view(text), std::u16string_view(upload::kFieldDelimiter));
+  const auto all = SplitFields(std::u16string_view(text), kFieldSeparator16);
   TORVO_FUZZ_CHECK(fields.toolbarId == all[0], "the identity is not field 1");
   TORVO_FUZZ_CHECK(fields.url == (all.size() > 1 ? all[1] : u""), "the address is not field 2");
   TORVO_FUZZ_CHECK(fields.title == (all.size() > 2 ? all[2] : u""), "the title is not field 3");

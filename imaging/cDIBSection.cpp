@@ -49,12 +49,12 @@ bool cDIBSection::Create(int32_t lWidth, int32_t lHeight) {
 void cDIBSection::CreateFromPicture(gdi::Picture& picThis) {
   gdi::Bitmap* handle = picThis.Handle();
   if (!handle) return;
-  gdi::BitmapDescription description = gdi::GetObject(*handle);
+  gdi::BitmapDescription description = gdi::DescribeBitmap(*handle);
   if (!Create(description.width, description.height)) return;
   auto pictureDc = gdi::CreateCompatibleDC(nullptr);
   if (!pictureDc) return;
   gdi::Bitmap* previous = pictureDc->SelectObject(handle);
-  LoadPictureBlt(pictureDc.get(), 0, 0, -1, -1, gdi::SRCCOPY);
+  LoadPictureBlt(pictureDc.get(), 0, 0, -1, -1, gdi::Rop::kSrcCopy);
   pictureDc->SelectObject(previous);
 }
 

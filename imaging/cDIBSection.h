@@ -48,12 +48,12 @@ class cDIBSection {
   // sizes stand for this surface's own width and height.
   void LoadPictureBlt(const gdi::DeviceContext* lHDC, int32_t lSrcLeft = 0, int32_t lSrcTop = 0,
                       int32_t lSrcWidth = -1, int32_t lSrcHeight = -1,
-                      uint32_t eRop = gdi::SRCCOPY);
+                      uint32_t eRop = gdi::Rop::kSrcCopy);
   // One block transfer from this surface at (lSrcLeft, lSrcTop) onto lHDC at (lDestLeft,
   // lDestTop); negative sizes stand for this surface's width and height. No stretching.
   void PaintPicture(gdi::DeviceContext* lHDC, int32_t lDestLeft = 0, int32_t lDestTop = 0,
                     int32_t lDestWidth = -1, int32_t lDestHeight = -1, int32_t lSrcLeft = 0,
-                    int32_t lSrcTop = 0, uint32_t eRop = gdi::SRCCOPY);
+                    int32_t lSrcTop = 0, uint32_t eRop = gdi::Rop::kSrcCopy);
 
   // Null in the Empty state.
   gdi::DeviceContext* hdc() const { return hMemDC.get(); }

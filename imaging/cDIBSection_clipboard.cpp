@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "imaging/cDIBSection.h"
-#include "imaging/desktop_services.h"
+#include "platform/desktop_services.h"
 #include "imaging/random_fill.h"
 #include "platform/random.h"
 
@@ -40,7 +40,7 @@ bool cDIBSection::CopyToClipboard(bool bAsDIB) {
   std::unique_ptr<gdi::Bitmap> bitmap = gdi::CreateCompatibleBitmap(screen, Width(), Height());
   if (!bitmap) return false;
   gdi::Bitmap* displaced = memory->SelectObject(bitmap.get());
-  PaintPicture(memory.get(), 0, 0, -1, -1, 0, 0, gdi::SRCCOPY);
+  PaintPicture(memory.get(), 0, 0, -1, -1, 0, 0, gdi::Rop::kSrcCopy);
   memory->SelectObject(displaced);
   // The clipboard keeps its own copy; ours goes with this call.
   result = desktop->PutBitmapOnClipboard(*bitmap);

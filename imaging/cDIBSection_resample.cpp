@@ -95,7 +95,7 @@ std::unique_ptr<cDIBSection> cDIBSection::Resample(int32_t lNewHeight, int32_t l
   auto result = std::make_unique<cDIBSection>();
   if (!result->Create(lNewWidth, lNewHeight)) return nullptr;
   if (lNewWidth == Width() && lNewHeight == Height())
-    result->LoadPictureBlt(hdc(), 0, 0, -1, -1, gdi::SRCCOPY);
+    result->LoadPictureBlt(hdc(), 0, 0, -1, -1, gdi::Rop::kSrcCopy);
   else
     ResampleInto(*result);
   return result;

@@ -170,7 +170,7 @@ void cImageProcessDIB::BlackAndWhite(cDIBSection& cFrom, cDIBSection& cTo) {
     }
   }
 
-  cFrom.LoadPictureBlt(cTo.hdc(), 0, 0, -1, -1, gdi::SRCCOPY);
+  cFrom.LoadPictureBlt(cTo.hdc(), 0, 0, -1, -1, gdi::Rop::kSrcCopy);
   RaiseComplete(ElapsedMs(start, TickCountMs()));
 }
 
@@ -264,7 +264,7 @@ void cImageProcessDIB::ApplyPalette(cDIBSection& cFrom, cDIBSection& cTo, cPalet
     }
   }
 
-  cFrom.LoadPictureBlt(cTo.hdc(), 0, 0, -1, -1, gdi::SRCCOPY);
+  cFrom.LoadPictureBlt(cTo.hdc(), 0, 0, -1, -1, gdi::Rop::kSrcCopy);
   RaiseComplete(ElapsedMs(start, TickCountMs()));
 }
 

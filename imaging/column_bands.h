@@ -19,8 +19,9 @@ constexpr int32_t kWholeLines = INT32_MAX;
 template <typename Segment, typename Finished>
 void ForEachBand(uint8_t* bits, int32_t bytesPerScanLine, int32_t width, int32_t height,
                  int32_t bandPixels, Segment&& segment, Finished&& finished) {
-  for (int32_t first = 0; first < width; first += std::min(bandPixels, width - first)) {
-    const int32_t count = std::min(bandPixels, width - first);
+  // (std::min) in brackets: <windows.h> defines min as a macro.
+  for (int32_t first = 0; first < width; first += (std::min)(bandPixels, width - first)) {
+    const int32_t count = (std::min)(bandPixels, width - first);
     uint8_t* line = bits + 3 * static_cast<int64_t>(first);
     for (int32_t y = 0; y < height; ++y, line += bytesPerScanLine) segment(line, count);
     for (int32_t c = first; c < first + count; ++c) finished(3 * c);

@@ -33,10 +33,29 @@ std::optional<std::string> CharToCp949(char16_t c) {
 std::string ToCp949(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char16_t c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;  // one character beyond the 16-bit range, and one "?" for it
+      out.push_back('?');
+      continue;
+    }
     if (!AppendCp949(out, c)) out.push_back('?');
   }
   return out;
+}
+
+std::string PercentEncodeCp949(std::u16string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::string bytes = ToCp949(text);
+  std::string escaped;
+  escaped.reserve(bytes.size() * 3);
+  for (unsigned char b : bytes) {
+    escaped.push_back('%');
+    escaped.push_back(kHex[b >> 4]);
+    escaped.push_back(kHex[b & 0x0F]);
+  }
+  return escaped;
 }
 
 std::u16string FromCp949(std::string_view bytes) {

@@ -16,6 +16,10 @@ enum RuntimeError : int32_t {
   kErrFileNotFound = 53,
 };
 
+// A file that cannot be written or deleted, or a folder that cannot be made (a file that cannot
+// be read is kErrFileNotFound); the description names it.
+inline constexpr int32_t kErrPathFileAccess = 75;
+
 class TorvoError : public std::runtime_error {
  public:
   TorvoError(int32_t number, std::string source, std::string description);

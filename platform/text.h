@@ -27,6 +27,13 @@ std::vector<std::basic_string<CharT>> SplitFields(std::basic_string_view<CharT> 
   }
 }
 
+// The separator of the toolbar's command-line fields (identity, address, title, note), as bytes
+// for the toolbar's host and as 16-bit text for TorvoTool.
+template <typename CharT>
+inline constexpr CharT kFieldSeparatorText[] = {CharT(';'), CharT('^'), CharT(';'), CharT(0)};
+inline constexpr std::string_view kFieldSeparator(kFieldSeparatorText<char>, 3);
+inline constexpr std::u16string_view kFieldSeparator16(kFieldSeparatorText<char16_t>, 3);
+
 inline std::vector<std::u16string> SplitFields(std::u16string_view text, std::u16string_view delimiter) {
   return SplitFields<char16_t>(text, delimiter);
 }

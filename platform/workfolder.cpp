@@ -27,7 +27,7 @@ std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& fol
   return std::nullopt;
 }
 
-bool FolderExists(const std::filesystem::path& folder) {
+bool DirExists(const std::filesystem::path& folder) {
   std::error_code ec;
   return std::filesystem::is_directory(folder, ec) && !ec;
 }

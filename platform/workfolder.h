@@ -19,6 +19,6 @@ std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& fol
 std::u16string FoldedName(const std::string& utf8);
 
 // Whether the folder exists; any error gives false.
-bool FolderExists(const std::filesystem::path& folder);
+bool DirExists(const std::filesystem::path& folder);
 
 }  // namespace torvo

@@ -21,8 +21,6 @@ bool FileExists(const std::filesystem::path& fileName) {
   return !std::filesystem::is_directory(*found, ec) && !ec;
 }
 
-bool DirExists(const std::filesystem::path& path) { return FolderExists(path); }
-
 AlbumFolder::AlbumFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {

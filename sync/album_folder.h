@@ -7,6 +7,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "platform/workfolder.h"  // DirExists
+
 namespace torvo::sync {
 
 // Whether a file (not a folder) of that name is in its folder, the name matched without regard
@@ -30,9 +32,6 @@ class AlbumFolder {
   std::filesystem::path folder_;
   std::unordered_set<std::u16string> files_;  // folded names of the files (not folders)
 };
-
-// Whether the folder exists. Any error during the probe gives false.
-bool DirExists(const std::filesystem::path& path);
 
 // Writes bytes to a temporary file in the target's folder and renames it to the target only once
 // all of it is written, so a crash, a kill or a full disk never leaves a short file under the

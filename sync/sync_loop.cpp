@@ -180,4 +180,33 @@ std::u16string DescribeOutcome(const SyncOutcome& outcome) {
   return text;
 }
 
+OutcomeAnswer AnswerTo(const SyncOutcome& outcome) {
+  switch (outcome.end) {
+    case SyncEnd::Cancelled:
+      return OutcomeAnswer::kNothing;
+    case SyncEnd::SignedOut:
+      return OutcomeAnswer::kTellAndQuit;
+    case SyncEnd::FolderFailed:
+    case SyncEnd::ListFailed:
+    case SyncEnd::TransferFailed:
+    case SyncEnd::WriteFailed:
+      return OutcomeAnswer::kShowAndTell;
+    case SyncEnd::Finished:
+    case SyncEnd::NoIdentity:
+      break;
+  }
+  return OutcomeAnswer::kShow;
+}
+
+std::u16string DescribeFailures(const SyncOutcome& outcome) {
+  constexpr size_t kListed = 20;
+  std::u16string text;
+  for (size_t k = 0; k < outcome.failures.size() && k < kListed; ++k) {
+    const FailedItem& item = outcome.failures[k];
+    if (!text.empty()) text += u'\n';
+    text += Number(item.index) + u": \"" + item.name + u".png\" — " + item.reason;
+  }
+  return text;
+}
+
 }  // namespace torvo::sync

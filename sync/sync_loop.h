@@ -66,4 +66,17 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
 // What the window says when the sync has ended: the counts, and what stopped it if anything.
 std::u16string DescribeOutcome(const SyncOutcome& outcome);
 
+// How the window answers a sync that has ended; every desktop's window answers the same.
+enum class OutcomeAnswer {
+  kNothing,      // cancelled: the window is going
+  kTellAndQuit,  // signed out: the problem in a message box, then the program ends
+  kShow,         // the outcome in the window
+  kShowAndTell,  // the outcome in the window, and what stopped the sync in a message box
+};
+OutcomeAnswer AnswerTo(const SyncOutcome& outcome);
+
+// The failed items for a closer look (the window's tooltip), one a line as
+// 3: "name.png" — reason; the first 20.
+std::u16string DescribeFailures(const SyncOutcome& outcome);
+
 }  // namespace torvo::sync

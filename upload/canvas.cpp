@@ -14,7 +14,7 @@ void Canvas::Resize(int32_t width, int32_t height) {
 
 void Canvas::Clear() {
   SetBrushColor(kBackground);
-  gdi::BitBlt(this, 0, 0, width(), height(), nullptr, 0, 0, gdi::PATCOPY);
+  gdi::BitBlt(this, 0, 0, width(), height(), nullptr, 0, 0, gdi::Rop::kPatCopy);
 }
 
 void Canvas::Changed(int32_t, int32_t, int32_t, int32_t) {

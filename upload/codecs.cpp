@@ -71,18 +71,8 @@ std::u16string DecodeNote(std::u16string_view note) {
 std::optional<std::u16string> Coding(std::u16string_view nString, int16_t cMode) {
   if (cMode == -1) return UrlDecode(nString);
   if (cMode != 0) return std::nullopt;
-  static const char16_t kHex[] = u"0123456789ABCDEF";
-  std::u16string out;
-  out.reserve(nString.size() * 3);
-  for (char16_t c : nString) {
-    std::string bytes = CharToCp949(c).value_or("?");
-    for (unsigned char b : bytes) {
-      out.push_back(u'%');
-      out.push_back(kHex[b >> 4]);
-      out.push_back(kHex[b & 0xF]);
-    }
-  }
-  return out;
+  const std::string escaped = PercentEncodeCp949(nString);
+  return std::u16string(escaped.begin(), escaped.end());
 }
 
 }  // namespace torvo::upload

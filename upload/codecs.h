@@ -23,7 +23,8 @@ std::u16string UrlDecode(std::u16string_view sEncoded);
 std::u16string DecodeNote(std::u16string_view note);
 
 // cMode 0: every character becomes "%" and two uppercase hexadecimal digits per code page 949
-// byte ("가" is %B0%A1; a character the code page lacks is "?", %3F). cMode -1: the reverse,
+// byte ("가" is %B0%A1; a character the code page lacks, also one beyond 16 bits, is one "?",
+// %3F). cMode -1: the reverse,
 // UrlDecode. Any other mode gives nothing.
 std::optional<std::u16string> Coding(std::u16string_view nString, int16_t cMode);
 

@@ -5,7 +5,7 @@
 namespace torvo::upload {
 
 CommandLineFields SplitCommandLine(std::u16string_view text) {
-  auto f = SplitFields(text, std::u16string_view(kFieldDelimiter));
+  auto f = SplitFields(text, kFieldSeparator16);
   CommandLineFields fields;
   fields.toolbarId = f[0];
   if (f.size() > 1) fields.url = f[1];

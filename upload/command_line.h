@@ -7,8 +7,6 @@
 
 namespace torvo::upload {
 
-inline constexpr char16_t kFieldDelimiter[] = u";^;";
-
 struct CommandLineFields {
   std::u16string toolbarId;
   std::u16string url;

@@ -1,29 +1,22 @@
 #pragma once
-// Pictures as Windows bitmap files, through FreeImage: the capture is saved this way, the scaled
-// capture is loaded back as a picture, and the canvas's persistent image is saved for the PNG.
+// TorvoTool's pictures as files (the capture, the scaled capture, the drawn thumbnail), through
+// the platform's picture reader and writer, with the messages TorvoTool shows.
 #include <filesystem>
 #include <string>
 
 #include "platform/gdi/gdi.h"
+#include "platform/picture_file.h"
 
 namespace torvo::upload {
-
-// The run-time error number of a file that cannot be written or deleted (a file that cannot be
-// read is kErrFileNotFound); the description names the file.
-inline constexpr int32_t kErrPathFileAccess = 75;
 
 // A 24-bit picture of the bitmap file; raises kErrFileNotFound when it cannot be read.
 gdi::Picture LoadPicture(const std::filesystem::path& file);
 
-// Writes the bitmap (24 or 32 bits) as a 24-bit Windows bitmap file, replacing any old one;
+// Writes the bitmap (24 or 32 bits) as a 24-bit Windows bitmap file in place of any old one;
 // raises kErrPathFileAccess when it cannot be written.
 void SavePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& file);
 
-// Starts listening to FreeImage's messages afresh; FileProblem quotes the last one said since.
-void ResetFreeImageMessage();
-
-// The message of a failed file operation: what went wrong, the file, and FreeImage's own words
-// when it said any.
-std::string FileProblem(const char* what, const std::filesystem::path& file);
+// The message of a failed file operation: what went wrong, the file, and why.
+std::string FileProblem(const char* what, const std::filesystem::path& file, const PictureFileError& why);
 
 }  // namespace torvo::upload

@@ -11,7 +11,6 @@
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/paths.h"
-#include "platform/picture_files.h"
 #include "platform/workfolder.h"
 #include "upload/picture_file.h"
 #include "upload/thumbnail_size.h"
@@ -19,8 +18,6 @@
 namespace torvo::upload {
 
 namespace fs = std::filesystem;
-
-bool DirExists(const fs::path& path) { return FolderExists(path); }
 
 fs::path WorkFile(const fs::path& folder, const char* name) {
   return FindNoCase(folder, name).value_or(folder / name);
@@ -37,10 +34,7 @@ void EnsureWorkFolder(const fs::path& folder) {
 
 namespace {
 
-struct Unloader {
-  void operator()(FIBITMAP* dib) const { FreeImage_Unload(dib); }
-};
-using Dib = std::unique_ptr<FIBITMAP, Unloader>;
+using Dib = FreeImageBitmap;
 
 // FreeImage is initialised for the pipeline and de-initialised after it, however it ends.
 struct FreeImageSession {
@@ -49,16 +43,19 @@ struct FreeImageSession {
 };
 
 Dib LoadBmp(const fs::path& file) {
-  ResetFreeImageMessage();
-  Dib dib(LoadPictureFile(FIF_BMP, file, 0));
-  if (!dib) throw TorvoError(kErrFileNotFound, ProgramName(), FileProblem("작업 파일을 읽을 수 없습니다", file));
-  return dib;
+  try {
+    return ReadFreeImageBitmap(file);
+  } catch (const PictureFileError& e) {
+    throw TorvoError(kErrFileNotFound, ProgramName(), FileProblem("작업 파일을 읽을 수 없습니다", file, e));
+  }
 }
 
-void Save(FREE_IMAGE_FORMAT format, FIBITMAP* dib, const fs::path& file) {
-  ResetFreeImageMessage();
-  if (!SavePictureFile(format, dib, file, 0))
-    throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("작업 파일을 쓸 수 없습니다", file));
+void Save(PictureFormat format, FIBITMAP* dib, const fs::path& file) {
+  try {
+    WriteFreeImageBitmap(dib, file, format, Replacing::kInPlace);
+  } catch (const PictureFileError& e) {
+    throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("작업 파일을 쓸 수 없습니다", file, e));
+  }
 }
 
 void Delete(const fs::path& file) {
@@ -80,8 +77,11 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   Dib scaled(FreeImage_Rescale(loaded.get(), size.width, size.height, FILTER_BOX));
   loaded.reset();
   const fs::path scaledFile = WorkFile(OutputDir, kScaledFile);
-  if (!scaled) throw TorvoError(kErrPathFileAccess, ProgramName(), FileProblem("그림을 줄일 수 없습니다", capture));
-  Save(FIF_BMP, scaled.get(), scaledFile);
+  if (!scaled) {
+    throw TorvoError(kErrPathFileAccess, ProgramName(),
+                     FileProblem("그림을 줄일 수 없습니다", capture, PictureFileError("not enough memory")));
+  }
+  Save(PictureFormat::kBmp, scaled.get(), scaledFile);
   scaled.reset();
   Delete(capture);
 
@@ -97,13 +97,13 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   state.cProcessor->ProcessImage(state.cDibImage, state.cDibBuffer);
 
   picImage.Resize(state.cDibImage.Width(), state.cDibImage.Height());
-  state.cDibImage.PaintPicture(&picImage, 0, 0, -1, -1, 0, 0, gdi::SRCCOPY);
+  state.cDibImage.PaintPicture(&picImage, 0, 0, -1, -1, 0, 0, gdi::Rop::kSrcCopy);
   const fs::path drawnFile = WorkFile(OutputDir, kDrawnFile);
   SavePicture(*picImage.Image(), drawnFile);
   picImage.Clear();
 
   Dib drawn = LoadBmp(drawnFile);
-  Save(FIF_PNG, drawn.get(), WorkFile(OutputDir, kThumbnailFile));
+  Save(PictureFormat::kPng, drawn.get(), WorkFile(OutputDir, kThumbnailFile));
   drawn.reset();
   Delete(scaledFile);
   Delete(drawnFile);
@@ -144,10 +144,13 @@ std::string ReadThumbnail(const fs::path& OutputDir) {
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) bytes.append(buffer, static_cast<size_t>(in.gcount()));
     ok = !in.bad();
   }
-  if (!ok || fs::is_directory(file, ec))
+  // A folder of that name is told as such on every system (Linux opens it and fails to read,
+  // Windows refuses to open it).
+  const bool folder = fs::is_directory(file, ec);
+  if (!ok || folder)
     throw TorvoError(kErrPathFileAccess, ProgramName(),
                      "업로드할 썸네일 파일을 읽을 수 없습니다: " + Utf8Path(file) +
-                         (opened || openError == 0 ? "" : " (" + std::generic_category().message(openError) + ")"));
+                         (opened || folder || openError == 0 ? "" : " (" + std::generic_category().message(openError) + ")"));
   if (bytes.empty())
     throw TorvoError(kErrPathFileAccess, ProgramName(), "업로드할 썸네일 파일이 비어 있습니다: " + Utf8Path(file));
   return bytes;

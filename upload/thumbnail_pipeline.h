@@ -9,6 +9,7 @@
 
 #include "imaging/cDIBSection.h"
 #include "imaging/cImageProcessDIB.h"
+#include "platform/workfolder.h"  // DirExists
 #include "upload/canvas.h"
 
 namespace torvo::upload {
@@ -17,9 +18,6 @@ inline constexpr char kCaptureFile[] = "img1.bmp";
 inline constexpr char kScaledFile[] = "img2.bmp";
 inline constexpr char kDrawnFile[] = "img3.bmp";
 inline constexpr char kThumbnailFile[] = "img.png";
-
-// The folder exists; any error gives false.
-bool DirExists(const std::filesystem::path& path);
 
 // The entry of the work folder with this name, matched without regard to case, or the plain
 // name when there is none.

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "imaging/cDIBSection.h"
-#include "imaging/desktop_services.h"
+#include "platform/desktop_services.h"
 #include "imaging/random_fill.h"
 #include "imaging/tests/colour_test_support.h"
 #include "platform/random.h"

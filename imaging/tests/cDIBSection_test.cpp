@@ -154,7 +154,7 @@ TEST(cDIBSectionTest, LoadPictureBltCopiesTheWholeSourceAtTheOrigin) {
 
   // A partial, inverted transfer from (1, 1) of the source into the target's corner.
   auto inverted = Flat(5, 4, 0);
-  inverted->LoadPictureBlt(source->hdc(), 1, 1, 2, 1, gdi::NOTSRCCOPY);
+  inverted->LoadPictureBlt(source->hdc(), 1, 1, 2, 1, gdi::Rop::kNotSrcCopy);
   // Source row 1 from the top is scan line 2; the target's top row is scan line 3.
   for (int c = 0; c < 6; ++c) {
     EXPECT_EQ(*Byte(*inverted, c, 3), static_cast<uint8_t>(~*Byte(*source, 3 + c, 2)));

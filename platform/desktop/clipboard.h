@@ -5,7 +5,7 @@
 #include <functional>
 #include <string_view>
 
-#include "imaging/desktop_services.h"
+#include "platform/desktop_services.h"
 #include "platform/gdi/gdi.h"
 
 namespace torvo::desktop {

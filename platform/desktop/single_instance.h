@@ -4,19 +4,20 @@
 #include <memory>
 #include <string>
 
+#include "platform/single_instance.h"
+
 class QLockFile;
 
 namespace torvo::desktop {
 
-class SingleInstance {
+class SingleInstance final : public SingleInstanceLock {
  public:
   explicit SingleInstance(const std::string& programName);
-  ~SingleInstance();
+  ~SingleInstance() override;
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  // True when no other copy runs; this copy then holds the lock until it ends.
-  bool Acquire();
+  bool Acquire() override;
   // Where the lock file lives (for tests and messages).
   std::string LockPath() const;
 

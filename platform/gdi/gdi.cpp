@@ -64,7 +64,7 @@ std::unique_ptr<Bitmap> Bitmap::Create(int32_t width, int32_t height, int32_t bi
   return std::unique_ptr<Bitmap>(bitmap);
 }
 
-BitmapDescription GetObject(const Bitmap& bitmap) {
+BitmapDescription DescribeBitmap(const Bitmap& bitmap) {
   BitmapDescription d;
   d.width = bitmap.width();
   d.height = bitmap.height();
@@ -133,7 +133,7 @@ bool BitBlt(DeviceContext* dest, int32_t destLeft, int32_t destTop, int32_t widt
   const auto destX = static_cast<int32_t>(dx), destY = static_cast<int32_t>(dy);
   const auto srcX = static_cast<int32_t>(sx), srcY = static_cast<int32_t>(sy);
 
-  if (rop == SRCCOPY && s->bitsPerPixel() == d.bitsPerPixel()) {
+  if (rop == Rop::kSrcCopy && s->bitsPerPixel() == d.bitsPerPixel()) {
     // The plain copy: whole rows, in the order they lie in memory (bottom row first), which
     // the processor's prefetching follows best. Within one bitmap, the rows go in the order
     // that reads every source row before it is overwritten.

@@ -11,23 +11,24 @@ namespace torvo::gdi {
 
 // Ternary raster-operation codes: the index byte (bits 16..23) is the truth table, bit number
 // (P << 2 | S << 1 | D) giving the result for brush bit P, source bit S and destination bit D.
-enum RasterOp : uint32_t {
-  SRCCOPY = 0x00CC0020,
-  SRCPAINT = 0x00EE0086,
-  SRCAND = 0x008800C6,
-  SRCINVERT = 0x00660046,
-  SRCERASE = 0x00440328,
-  NOTSRCCOPY = 0x00330008,
-  NOTSRCERASE = 0x001100A6,
-  MERGECOPY = 0x00C000CA,
-  MERGEPAINT = 0x00BB0226,
-  PATCOPY = 0x00F00021,
-  PATPAINT = 0x00FB0A09,
-  PATINVERT = 0x005A0049,
-  DSTINVERT = 0x00550009,
-  BLACKNESS = 0x00000042,
-  WHITENESS = 0x00FF0062,
-};
+// Scoped, and not in capitals: <windows.h> defines the capital names as macros.
+namespace Rop {
+inline constexpr uint32_t kSrcCopy = 0x00CC0020;
+inline constexpr uint32_t kSrcPaint = 0x00EE0086;
+inline constexpr uint32_t kSrcAnd = 0x008800C6;
+inline constexpr uint32_t kSrcInvert = 0x00660046;
+inline constexpr uint32_t kSrcErase = 0x00440328;
+inline constexpr uint32_t kNotSrcCopy = 0x00330008;
+inline constexpr uint32_t kNotSrcErase = 0x001100A6;
+inline constexpr uint32_t kMergeCopy = 0x00C000CA;
+inline constexpr uint32_t kMergePaint = 0x00BB0226;
+inline constexpr uint32_t kPatCopy = 0x00F00021;
+inline constexpr uint32_t kPatPaint = 0x00FB0A09;
+inline constexpr uint32_t kPatInvert = 0x005A0049;
+inline constexpr uint32_t kDstInvert = 0x00550009;
+inline constexpr uint32_t kBlackness = 0x00000042;
+inline constexpr uint32_t kWhiteness = 0x00FF0062;
+}  // namespace Rop
 
 // Whether a raster operation reads the source at all (its truth table depends on S).
 bool RopUsesSource(uint32_t rop);
@@ -80,7 +81,8 @@ class Bitmap {
   std::unique_ptr<uint8_t, FreeDeleter> bits_;
 };
 
-// The description a picture's bitmap gives of itself (the platform's BITMAP record).
+// The description a picture's bitmap gives of itself (the platform's BITMAP record, which its
+// GetObject fills; that name is a macro of <windows.h>).
 struct BitmapDescription {
   int32_t type = 0;
   int32_t width = 0;
@@ -90,7 +92,7 @@ struct BitmapDescription {
   int32_t bitsPerPixel = 0;
   uint8_t* bits = nullptr;
 };
-BitmapDescription GetObject(const Bitmap& bitmap);
+BitmapDescription DescribeBitmap(const Bitmap& bitmap);
 
 // A drawing context. A memory context draws into the bitmap selected into it; a context of a
 // window or canvas (desktop layer) selects the canvas's own bitmap and repaints on Changed().

@@ -24,6 +24,25 @@ TEST(Cp949, MissingCharactersAndBadBytes) {
   EXPECT_EQ(FromCp949("\xFF\xFF"), u"\uFFFD\uFFFD");
   EXPECT_FALSE(CharToCp949(u'\u0e01').has_value());
   EXPECT_EQ(CharToCp949(u'％').value(), "\xA3\xA5");
+  // One "?" per character: a character beyond 16 bits, and each half of a broken one.
+  EXPECT_EQ(ToCp949(u"\U0001F600\U00020000a"), "??a");
+  EXPECT_EQ(ToCp949(std::u16string(1, u'\xDE00') + std::u16string(1, u'\xD83D')), "??");
+}
+
+TEST(Cp949, PercentEncodingOfEveryByte) {
+  struct Case {
+    std::u16string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {u"", ""},
+      {u"a b", "%61%20%62"},
+      {u"가\r\n", "%B0%A1%0D%0A"},
+      {u"%", "%25"},
+      {u"\u0e01\U0001F600", "%3F%3F"},  // two characters the code page lacks
+      {std::u16string(1, u'\0'), "%00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PercentEncodeCp949(c.in), c.out) << ToUtf8(c.in);
 }
 
 TEST(Cp949, RoundTripsEveryMappedCharacter) {

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "platform/paths.h"
-#include "platform/picture_files.h"
+#include "platform/freeimage_io.h"
 #include "platform/tests/temp_folder.h"
 #include "platform/workfolder.h"
 

@@ -87,7 +87,7 @@ Syncfrm::~Syncfrm() { StopWorker(); }
 bool Syncfrm::Form_Load() {
   instance_ = std::make_unique<desktop::SingleInstance>("TorvoSync");
   if (!instance_->Acquire()) {
-    desktop::ShowMessage(u"이 프로그램은 두번 실행될 수 없슴니다.");
+    desktop::ShowMessage(kSecondCopyMessage);
     Form_Unload();
     return false;
   }
@@ -121,8 +121,10 @@ void Syncfrm::ShowFinishedItems(int finished, int n) {
 
 void Syncfrm::EndSync(const SyncOutcome& outcome) {
   if (worker_.joinable()) worker_.join();
-  if (unloaded_ || outcome.end == SyncEnd::Cancelled) return;
-  if (outcome.end == SyncEnd::SignedOut) {
+  if (unloaded_) return;
+  const OutcomeAnswer answer = AnswerTo(outcome);
+  if (answer == OutcomeAnswer::kNothing) return;
+  if (answer == OutcomeAnswer::kTellAndQuit) {
     desktop::ShowMessage(outcome.problem);
     Form_Unload();
     QCoreApplication::quit();
@@ -132,26 +134,10 @@ void Syncfrm::EndSync(const SyncOutcome& outcome) {
   // Taller when the outcome needs more lines than there are.
   const int needed = LabelResult->heightForWidth(LabelResult->width());
   if (needed > LabelResult->height()) resize(width(), height() + needed - LabelResult->height());
-  QString failures;
-  for (size_t k = 0; k < outcome.failures.size() && k < 20; ++k) {
-    const FailedItem& item = outcome.failures[k];
-    if (!failures.isEmpty()) failures += QLatin1Char('\n');
-    failures += QString::number(item.index) + QStringLiteral(": \"") + Q(item.name) + QStringLiteral(".png\" — ") +
-                Q(item.reason);
-  }
-  LabelResult->setToolTip(failures);
+  LabelResult->setToolTip(Q(DescribeFailures(outcome)));
   Cmd_Sync->setEnabled(true);
   emit SyncEnded(outcome);
-  switch (outcome.end) {
-    case SyncEnd::FolderFailed:
-    case SyncEnd::ListFailed:
-    case SyncEnd::TransferFailed:
-    case SyncEnd::WriteFailed:
-      desktop::ShowMessage(outcome.problem);
-      break;
-    default:
-      break;
-  }
+  if (answer == OutcomeAnswer::kShowAndTell) desktop::ShowMessage(outcome.problem);
 }
 
 void Syncfrm::StopWorker() {

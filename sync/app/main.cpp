@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/command_line.h"
 #include "platform/error.h"
 #include "platform/workfolder.h"
 #include "sync/app/Syncfrm.h"
@@ -28,11 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   // Taken before Qt sees the arguments: Qt removes the ones it knows, and the identity is all of them.
-  std::string commandLine;
-  for (int k = 1; k < argc; ++k) {
-    if (k > 1) commandLine += ' ';
-    commandLine += argv[k];
-  }
+  const std::string commandLine = torvo::JoinArguments(argc, argv);
   torvo::SetProgramName("TorvoSync");
   QApplication app(argc, argv);
 

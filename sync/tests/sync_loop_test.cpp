@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "temp_folder.h"
@@ -223,6 +224,34 @@ TEST_F(SyncLoop, CancelKeepsAWholeImageAndStopsBeforeTheNextItem) {
   EXPECT_EQ(outcome.end, SyncEnd::Cancelled);
   EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/a.png"}));
   EXPECT_EQ(Entries(album()), std::set<std::string>{"a.png"});
+}
+
+TEST(SyncOutcomeAnswer, WhichEndsShowABoxAndWhichEndTheProgram) {
+  const std::pair<SyncEnd, OutcomeAnswer> cases[] = {
+      {SyncEnd::Finished, OutcomeAnswer::kShow},
+      {SyncEnd::NoIdentity, OutcomeAnswer::kShow},
+      {SyncEnd::SignedOut, OutcomeAnswer::kTellAndQuit},
+      {SyncEnd::FolderFailed, OutcomeAnswer::kShowAndTell},
+      {SyncEnd::ListFailed, OutcomeAnswer::kShowAndTell},
+      {SyncEnd::TransferFailed, OutcomeAnswer::kShowAndTell},
+      {SyncEnd::WriteFailed, OutcomeAnswer::kShowAndTell},
+      {SyncEnd::Cancelled, OutcomeAnswer::kNothing},
+  };
+  for (const auto& [end, answer] : cases) {
+    SyncOutcome outcome;
+    outcome.end = end;
+    EXPECT_EQ(AnswerTo(outcome), answer) << static_cast<int>(end);
+  }
+}
+
+TEST(SyncOutcomeAnswer, TheFailuresOneALineTheFirstTwenty) {
+  SyncOutcome outcome;
+  EXPECT_EQ(DescribeFailures(outcome), u"");
+  for (int i = 1; i <= 23; ++i) outcome.failures.push_back({i * 2, u"사진" + std::u16string(1, u'0' + i % 10), u"HTTP 404"});
+  const std::u16string text = DescribeFailures(outcome);
+  EXPECT_EQ(text.substr(0, text.find(u'\n')), u"2: \"사진1.png\" — HTTP 404");
+  EXPECT_EQ(std::count(text.begin(), text.end(), u'\n'), 19);
+  EXPECT_EQ(text.substr(text.rfind(u'\n') + 1), u"40: \"사진0.png\" — HTTP 404");
 }
 
 }  // namespace

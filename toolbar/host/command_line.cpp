@@ -8,28 +8,11 @@
 namespace torvo::toolbar {
 
 std::string EncodeNote(std::string_view note) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::u16string text = FromUtf8(note);
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
+  for (char16_t& c : text) {
     if (c == u'%') c = u'％';
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ++i;  // one character beyond the 16-bit range, and one "?" for it
-      bytes.push_back('?');
-      continue;
-    }
-    bytes += CharToCp949(c).value_or("?");
   }
-  std::string escaped;
-  escaped.reserve(bytes.size() * 3);
-  for (unsigned char b : bytes) {
-    escaped.push_back('%');
-    escaped.push_back(kHex[b >> 4]);
-    escaped.push_back(kHex[b & 0x0F]);
-  }
-  return escaped;
+  return PercentEncodeCp949(text);
 }
 
 std::variant<std::string, Refusal> BuildCommandLine(const ToolbarRequest& request) {

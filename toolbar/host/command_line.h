@@ -6,11 +6,10 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/text.h"
 #include "toolbar/host/toolbar_request.h"
 
 namespace torvo::toolbar {
-
-inline constexpr std::string_view kFieldSeparator = ";^;";
 
 // The note as TorvoTool decodes it: every code page 949 byte as "%" and two uppercase
 // hexadecimal digits. TorvoTool reads a "%" followed by "25"s as a bare "%", so an ASCII percent

@@ -3,7 +3,7 @@
 #include "tools/torvo-image/operations.h"
 
 #if TORVO_IMAGE_DESKTOP
-#include "imaging/desktop_services.h"
+#include "platform/desktop_services.h"
 #include "platform/desktop/clipboard.h"
 #endif
 

@@ -18,6 +18,7 @@
 #include "platform/desktop/topmost.h"
 #include "platform/error.h"
 #include "platform/http.h"
+#include "upload/app/FormUpload_glue.h"
 #include "upload/folder_list.h"
 
 namespace torvo::upload {
@@ -101,13 +102,11 @@ FormUpload::FormUpload() : QWidget(nullptr) {
   desktop::MakeTopmostWithoutFocus(this);
 }
 
-FormUpload::~FormUpload() = default;
-
 void FormUpload::PlaceThumbnail() {
   const int left = kFormWidth + kThumbnailMargin / 2;
   const int top = Px(120);
-  const int width = picImageCanvas ? picImageCanvas->width() : 0;
-  const int height = picImageCanvas ? picImageCanvas->height() : 0;
+  const int width = picImageCanvas_ ? picImageCanvas_->width() : 0;
+  const int height = picImageCanvas_ ? picImageCanvas_->height() : 0;
   picImage->setGeometry(left + (kThumbnailColumn - width) / 2, top, width, height);
   setFixedSize(kFormWidth + kThumbnailColumn + kThumbnailMargin, std::max(kFormHeight, top + height + kThumbnailMargin));
 }
@@ -123,34 +122,29 @@ bool FormUpload::Form_Load(Preparation prepared) {
   // 1.-10.
   instance_ = std::move(prepared.instance);
   if (prepared.stopped) return Stop(prepared.message);
-  ToolbarID = std::move(prepared.ToolbarID);
-  txtURL = std::move(prepared.txtURL);
-  txtTitle = std::move(prepared.txtTitle);
-  txtNote = std::move(prepared.txtNote);
   Inet1 = std::move(prepared.Inet1);
-  strTargetUrl = prepared.folders.target;
   Combo_folder->clear();
   Combo_folder->addItem(QString::fromUtf16(kDefaultFolderName), 0);
   for (const FolderEntry& folder : prepared.folders.folders) Combo_folder->addItem(Q(folder.name), folder.id);
   Combo_folder->setCurrentIndex(0);
-  OutputDir = std::move(prepared.OutputDir);
-  thumbnail = std::move(prepared.thumbnail);
-  picImageCanvas = std::move(prepared.picImage);
-  picImage->SetCanvas(picImageCanvas.get());
+  thumbnail_ = std::move(prepared.thumbnail);
+  picImageCanvas_ = std::move(prepared.picImage);
+  picImage->SetCanvas(picImageCanvas_.get());
   Render();
+  StartSession(prepared);
 
   // 11.
-  Text_URL->setText(Q(txtURL));
-  Text_Title->setText(Q(txtTitle));
-  Text_Note->setPlainText(Q(txtNote));
+  Text_URL->setText(Q(prepared.txtURL));
+  Text_Title->setText(Q(prepared.txtTitle));
+  Text_Note->setPlainText(Q(prepared.txtNote));
   Text_URL->setCursorPosition(0);
   Text_Title->setCursorPosition(0);
   return true;
 }
 
 void FormUpload::Render() {
-  picImageCanvas->Resize(thumbnail->cDibImage.Width(), thumbnail->cDibImage.Height());
-  thumbnail->cDibImage.PaintPicture(picImageCanvas.get());
+  picImageCanvas_->Resize(thumbnail_->cDibImage.Width(), thumbnail_->cDibImage.Height());
+  thumbnail_->cDibImage.PaintPicture(picImageCanvas_.get());
   PlaceThumbnail();
   picImage->update();
 }
@@ -163,7 +157,7 @@ void FormUpload::closeEvent(QCloseEvent* event) {
 }
 
 void FormUpload::Form_Unload() {
-  unloading_ = true;
+  if (session_) session_->Unload();
   Text_URL->clear();
 }
 

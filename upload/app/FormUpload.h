@@ -12,7 +12,7 @@
 #include "upload/app/StartUp.h"
 #include "upload/canvas.h"
 #include "upload/thumbnail_pipeline.h"
-#include "upload/upload_reply.h"
+#include "upload/upload_session.h"
 
 class QCheckBox;
 class QComboBox;
@@ -20,13 +20,11 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 
 namespace torvo {
 class HttpClient;
 namespace desktop {
 class SingleInstance;
-class TcpClient;
 }  // namespace desktop
 }  // namespace torvo
 
@@ -46,6 +44,8 @@ class PictureBox : public QWidget {
   Canvas* canvas_ = nullptr;
 };
 
+// Glue between the widgets and the upload session: the widgets show the fields and take the
+// press; the session does the save.
 class FormUpload : public QWidget {
  public:
   FormUpload();
@@ -62,24 +62,33 @@ class FormUpload : public QWidget {
   // be loaded raises its error and leaves the thumbnail as it was.
   void ApplyPalette(const std::filesystem::path& sPalFile);
 
-  // The save button and the upload's connection (FormUpload_save.cpp).
+  // The save button.
   void Command1_Click();
-  void Winsock1_Connect();
-  void Winsock1_DataArrival(int64_t bytesTotal);
 
   // Called once the reply has been handled and the form unloaded: the program ends with this
   // status (0 when the image was stored and kept, 1 when a message was shown).
   std::function<void(int status)> Ended;
 
-  // Public variables of the form.
-  std::u16string txtURL;
-  std::u16string txtTitle;
-  std::u16string txtNote;
-  std::filesystem::path OutputDir;
-  std::u16string strTargetUrl;
-  std::u16string strFolderNTarget;
-  std::u16string ToolbarID;
-  std::unique_ptr<ThumbnailState> thumbnail;  // OutputWidth, OutputHeight, cDibImage, cDibBuffer, cProcessor
+  // The upload goes to this port (the build's unless told otherwise) and may take this long.
+  void SetUploadPort(uint16_t port);
+  void SetReplyTimeMs(int ms);
+
+  // What the picture box shows, and the thumbnail it was drawn from (loaded forms only).
+  const Canvas& ShownThumbnail() const { return *picImageCanvas_; }
+  const cDIBSection& Thumbnail() const { return thumbnail_->cDibImage; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;  // Form_Paint
+  void closeEvent(QCloseEvent* event) override;  // Form_Unload
+
+ private:
+  class SessionGlue;
+
+  bool Stop(const std::u16string& message);
+  void Form_Unload();
+  void PlaceThumbnail();
+  void WireUpload();
+  void StartSession(const Preparation& prepared);
 
   QLabel* Label2;
   QLineEdit* Text_URL;
@@ -91,41 +100,16 @@ class FormUpload : public QWidget {
   QComboBox* Combo_folder;
   QCheckBox* Check_secu;
   QPushButton* Command1;
-  std::unique_ptr<Canvas> picImageCanvas;
   PictureBox* picImage;
-  desktop::TcpClient* Winsock1;
-  uint16_t RemotePort;  // the build's upload port
-  // How long the connection and the reply may take before the user is told (or, when part of a
-  // reply has come, before it is decided on what has arrived).
-  int ReplyTimeMs = 30000;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;  // Form_Paint
-  void closeEvent(QCloseEvent* event) override;  // Form_Unload
-
- private:
-  bool Stop(const std::u16string& message);
-  void Form_Unload();
-  void PlaceThumbnail();
-
-  // The upload under way (FormUpload_save.cpp).
-  enum class UploadState { kIdle, kConnecting, kSending, kWaiting };
-  void WireUpload();
-  void Winsock1_Closed();
-  void Winsock1_Failed(const std::string& text);
-  void ReplyTimeUp();
-  void UploadFailed(const std::u16string& message);
-  void ReplyDecided(const UploadVerdict& verdict);
-  int32_t SelectedFolder() const;
 
   std::unique_ptr<desktop::SingleInstance> instance_;
   std::unique_ptr<HttpClient> Inet1;
-  UploadState uploadState_ = UploadState::kIdle;
-  uint64_t uploadAttempt_ = 0;  // a handler that let events run checks it did not change
-  bool unloading_ = false;      // the form is going: no handler goes on
-  std::string thumbnailBytes_;
-  UploadReplyReader reply_;
-  QTimer* replyTimer_;
+  std::unique_ptr<ThumbnailState> thumbnail_;  // OutputWidth, OutputHeight, cDibImage, cDibBuffer, cProcessor
+  std::unique_ptr<Canvas> picImageCanvas_;
+  std::unique_ptr<SessionGlue> glue_;
+  std::unique_ptr<UploadSession> session_;
+  uint16_t uploadPort_;
+  int replyTimeMs_ = 30000;
 };
 
 // The message shown to the user, also written to standard error for whoever started us.

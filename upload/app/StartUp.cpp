@@ -6,7 +6,7 @@
 #include "platform/error.h"
 #include "platform/http.h"
 #include "platform/workfolder.h"
-#include "upload/app/ScreenCapMain.h"
+#include "upload/ScreenCapMain.h"
 #include "upload/codecs.h"
 #include "upload/command_line.h"
 
@@ -21,7 +21,7 @@ Preparation::~Preparation() = default;
 Preparation::Preparation(Preparation&&) noexcept = default;
 Preparation& Preparation::operator=(Preparation&&) noexcept = default;
 
-Preparation PrepareStartUp(const std::u16string& commandLine) {
+Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& capture) {
   Preparation p;
   auto Stopped = [&p](std::u16string message) {
     p.stopped = true;
@@ -30,7 +30,7 @@ Preparation PrepareStartUp(const std::u16string& commandLine) {
   };
   // 1. One copy at a time.
   p.instance = std::make_unique<desktop::SingleInstance>(ProgramName());
-  if (!p.instance->Acquire()) return Stopped(u"이 프로그램은 두번 실행될 수 없슴니다.");
+  if (!p.instance->Acquire()) return Stopped(kSecondCopyMessage);
 
   // 2.-7. The toolbar's fields.
   CommandLineFields fields = SplitCommandLine(commandLine);
@@ -46,7 +46,7 @@ Preparation PrepareStartUp(const std::u16string& commandLine) {
   if (p.folders.kind != FolderReply::Kind::kFolders) return Stopped(p.folders.message);
 
   // 9. The window in front when the reply has come; ours is not shown yet.
-  ScreenCapMain::CaptureToWorkFolder();
+  ScreenCapMain::CaptureToWorkFolder(capture);
 
   // 10. The thumbnail and "img.png".
   p.OutputDir = WorkFolder();
@@ -56,9 +56,10 @@ Preparation PrepareStartUp(const std::u16string& commandLine) {
   return p;
 }
 
-std::future<Preparation> StartPreparation(std::u16string commandLine) {
+std::future<Preparation> StartPreparation(std::u16string commandLine, CaptureProvider& capture) {
   QThread::currentThread();  // Qt's main thread from now on
-  return std::async(std::launch::async, [line = std::move(commandLine)] { return PrepareStartUp(line); });
+  return std::async(std::launch::async,
+                    [line = std::move(commandLine), &capture] { return PrepareStartUp(line, capture); });
 }
 
 }  // namespace torvo::upload

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/capture_provider.h"
 #include "upload/canvas.h"
 #include "upload/folder_list.h"
 #include "upload/thumbnail_pipeline.h"
@@ -42,15 +43,16 @@ struct Preparation {
   std::unique_ptr<ThumbnailState> thumbnail;
 };
 
-// Steps 1 to 10 of the start-up. An early stop (second copy, not an HTTP page, signed out, no
-// usable folder list) comes back as stopped with its message; an undecodable note or a failed
-// capture or pipeline raises its TorvoError.
-Preparation PrepareStartUp(const std::u16string& commandLine);
+// Steps 1 to 10 of the start-up; step 9 asks capture for the picture in front. An early stop
+// (second copy, not an HTTP page, signed out, no usable folder list) comes back as stopped with
+// its message; an undecodable note or a failed capture or pipeline raises its TorvoError.
+Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& capture);
 
 // Runs PrepareStartUp on a thread of its own, while the toolkit starts on this one. The preparation
 // uses Qt (the lock file, and any warning Qt prints), and Qt takes the first thread that uses it for
 // its main thread, the one whose event loop the window's events wake: this thread is made that
 // thread before the other starts, or the window could stay unpainted and deaf to clicks.
-std::future<Preparation> StartPreparation(std::u16string commandLine);
+// capture must outlive the future.
+std::future<Preparation> StartPreparation(std::u16string commandLine, CaptureProvider& capture);
 
 }  // namespace torvo::upload

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/command_line.h"
+#include "platform/desktop/x11_capture_provider.h"
 #include "platform/error.h"
 #include "torvo_version.h"
 #include "upload/app/FormUpload.h"
@@ -37,11 +39,7 @@ int main(int argc, char** argv) {
   }
   // The command line is the arguments after the program's path, joined with single spaces. It
   // is the toolbar's text: none of it is an option for the toolkit.
-  std::string commandLine;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) commandLine += ' ';
-    commandLine += argv[i];
-  }
+  const std::string commandLine = torvo::JoinArguments(argc, argv);
   // Pictures of a few megabytes pass through one after the other (the capture, the files read
   // back): kept on the heap, each reuses the memory of the one before instead of fresh pages,
   // whose first touches cost more than the work on them.
@@ -50,7 +48,10 @@ int main(int argc, char** argv) {
 
   // The start-up's own work (folder list, capture, thumbnail) touches no widget: it runs while
   // the toolkit starts on this thread, and the window waits for it before it is first shown.
-  std::future<torvo::upload::Preparation> prepared = torvo::upload::StartPreparation(torvo::FromUtf8(commandLine));
+  // The picture comes from the screen: the window in front.
+  torvo::desktop::X11CaptureProvider capture;
+  std::future<torvo::upload::Preparation> prepared =
+      torvo::upload::StartPreparation(torvo::FromUtf8(commandLine), capture);
   // The labels are the first text shown, and the toolkit's font list starts with reading the
   // font configuration and its caches: read them meanwhile too.
   std::future<FcBool> fontConfiguration = std::async(std::launch::async, FcInit);

@@ -69,6 +69,8 @@ TEST(Coding, EscapesEveryCp949Byte) {
       {u"캚", u"%B0%41"},
       {u"갂", u"%81%41"},
       {u"\u00E9", u"%3F"},  // not in the code page: "?"
+      {u"\U0001F600!", u"%3F%21"},  // one "?" for a character beyond 16 bits
+      {std::u16string(1, u'\xD83D') + u"a", u"%3F%61"},  // and for half of one
       {u"~%+", u"%7E%25%2B"},
   };
   for (const auto& c : cases) EXPECT_EQ(Coding(c.in, 0), c.out);

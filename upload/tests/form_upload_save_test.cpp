@@ -132,6 +132,30 @@ class FormUploadSave : public ::testing::Test {
     return all;
   }
   std::string Message() const { return messages_.empty() ? "" : ToUtf8(messages_.back()); }
+  // The window's controls as a person finds them: the button by its caption, the two lines
+  // (address above title) and the other controls by their kind.
+  template <typename W>
+  W* Only() const {
+    const auto all = form_->findChildren<W*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(all.size(), 1);
+    return all.value(0);
+  }
+  QLineEdit* Line(int index) const {
+    const auto lines = form_->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(lines.size(), 2);
+    return lines.value(index);
+  }
+  QPushButton* Command1() const {
+    for (QPushButton* button : form_->findChildren<QPushButton*>())
+      if (button->text() == QString::fromUtf8("저장")) return button;
+    ADD_FAILURE() << "no save button";
+    return nullptr;
+  }
+  QLineEdit* Text_URL() const { return Line(0); }
+  QLineEdit* Text_Title() const { return Line(1); }
+  QPlainTextEdit* Text_Note() const { return Only<QPlainTextEdit>(); }
+  QCheckBox* Check_secu() const { return Only<QCheckBox>(); }
+  QComboBox* Combo_folder() const { return Only<QComboBox>(); }
 
   fs::path folder_;
   std::string png_;
@@ -146,14 +170,14 @@ TEST_F(FormUploadSave, TheEditedFieldsGoOutAndTheStoredNameIsKept) {
     if (WholeRequest(r)) s->write(QByteArray::fromStdString(Answer("20091201123456.png")));
   };
   listener.Start();
-  form_->RemotePort = listener.port();
-  form_->Text_Title->setText(QString::fromUtf8("가 b"));
-  form_->Text_Note->setPlainText("x\ny");
-  form_->Check_secu->setChecked(true);
-  form_->Combo_folder->setCurrentIndex(2);
+  form_->SetUploadPort(listener.port());
+  Text_Title()->setText(QString::fromUtf8("가 b"));
+  Text_Note()->setPlainText("x\ny");
+  Check_secu()->setChecked(true);
+  Combo_folder()->setCurrentIndex(2);
   WriteFile("20091201123456.png", "an older copy");  // replaced
-  form_->Command1->click();
-  EXPECT_FALSE(form_->Command1->isEnabled());  // one upload at a time
+  Command1()->click();
+  EXPECT_FALSE(Command1()->isEnabled());  // one upload at a time
   RunUntil([&] { return ended_.has_value(); });
 
   const std::string head =
@@ -180,7 +204,7 @@ TEST_F(FormUploadSave, TheEditedFieldsGoOutAndTheStoredNameIsKept) {
   std::ifstream kept(folder_ / "20091201123456.png", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), png_);
   EXPECT_FALSE(form_->isVisible());
-  EXPECT_EQ(form_->Text_URL->text(), "");  // unloaded
+  EXPECT_EQ(Text_URL()->text(), "");  // unloaded
 }
 
 TEST_F(FormUploadSave, RepliesThatShowAMessage) {
@@ -207,8 +231,8 @@ TEST_F(FormUploadSave, RepliesThatShowAMessage) {
       }
     };
     listener.Start();
-    form_->RemotePort = listener.port();
-    form_->Command1->click();
+    form_->SetUploadPort(listener.port());
+    Command1()->click();
     RunUntil([&] { return ended_.has_value(); });
     EXPECT_EQ(ended_, 1) << c.message;
     EXPECT_EQ(Message(), c.message);
@@ -229,8 +253,8 @@ TEST_F(FormUploadSave, AReplyWhileTheRequestIsStillGoingOut) {
     s->flush();
   };
   listener.Start();
-  form_->RemotePort = listener.port();
-  form_->Command1->click();
+  form_->SetUploadPort(listener.port());
+  Command1()->click();
   RunUntil([&] { return ended_.has_value(); });
   EXPECT_EQ(ended_, 0);
   EXPECT_EQ(Files(), "20091201123456.png ");
@@ -244,22 +268,22 @@ TEST_F(FormUploadSave, NoConnectionKeepsTheWindowAndASecondPressWorks) {
     RawListener probe;
     port = probe.port();
   }
-  form_->RemotePort = port;
+  form_->SetUploadPort(port);
   form_->show();
-  form_->Command1->click();
+  Command1()->click();
   RunUntil([&] { return !messages_.empty(); });
   EXPECT_NE(Message().find("업로드 서버(127.0.0.1:" + std::to_string(port) + ")에 연결할 수 없습니다"), std::string::npos)
       << Message();
   EXPECT_FALSE(ended_);
   EXPECT_TRUE(form_->isVisible());
-  EXPECT_TRUE(form_->Command1->isEnabled());
+  EXPECT_TRUE(Command1()->isEnabled());
 
   RawListener listener(port);
   listener.onBytes = [](QTcpSocket* s, const std::string& r) {
     if (WholeRequest(r)) s->write(QByteArray::fromStdString(Answer("20091201123456.png")));
   };
   listener.Start();
-  form_->Command1->click();
+  Command1()->click();
   RunUntil([&] { return ended_.has_value(); });
   EXPECT_EQ(ended_, 0);
   EXPECT_EQ(messages_.size(), 1u);
@@ -272,12 +296,12 @@ TEST_F(FormUploadSave, ABrokenOrSilentConnectionKeepsTheWindow) {
     if (WholeRequest(r)) s->disconnectFromHost();  // closes without a word
   };
   listener.Start();
-  form_->RemotePort = listener.port();
-  form_->Command1->click();
+  form_->SetUploadPort(listener.port());
+  Command1()->click();
   RunUntil([&] { return !messages_.empty(); });
   EXPECT_EQ(Message(), "업로드 서버가 응답 없이 연결을 끊었습니다. 잠시 후 다시 저장해 주세요.");
   EXPECT_FALSE(ended_);
-  EXPECT_TRUE(form_->Command1->isEnabled());
+  EXPECT_TRUE(Command1()->isEnabled());
   EXPECT_EQ(Files(), "img.png ");
 }
 
@@ -291,14 +315,14 @@ TEST_F(FormUploadSave, TheTimeLimit) {
     listener.received.clear();
   };
   listener.Start();
-  form_->RemotePort = listener.port();
-  form_->ReplyTimeMs = 400;
-  form_->Command1->click();
+  form_->SetUploadPort(listener.port());
+  form_->SetReplyTimeMs(400);
+  Command1()->click();
   RunUntil([&] { return !messages_.empty(); });
   EXPECT_EQ(Message(), "업로드 서버가 1초 안에 응답하지 않았습니다. 잠시 후 다시 저장해 주세요.");
   EXPECT_FALSE(ended_);
-  EXPECT_TRUE(form_->Command1->isEnabled());
-  form_->Command1->click();
+  EXPECT_TRUE(Command1()->isEnabled());
+  Command1()->click();
   RunUntil([&] { return ended_.has_value(); });
   EXPECT_EQ(ended_, 0);
   EXPECT_EQ(Files(), "20091201123456.png ");
@@ -311,9 +335,9 @@ TEST_F(FormUploadSave, APartReplyIsDecidedWhenTheTimeIsUp) {
     if (WholeRequest(r)) s->write("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n20091201123456.png");
   };
   listener.Start();
-  form_->RemotePort = listener.port();
-  form_->ReplyTimeMs = 400;
-  form_->Command1->click();
+  form_->SetUploadPort(listener.port());
+  form_->SetReplyTimeMs(400);
+  Command1()->click();
   RunUntil([&] { return ended_.has_value(); });
   EXPECT_EQ(ended_, 0);
   EXPECT_TRUE(messages_.empty()) << Message();
@@ -337,14 +361,14 @@ TEST_F(FormUploadSave, AMissingOrEmptyThumbnailSendsNothing) {
     SetUp();
     RawListener listener;
     listener.Start();
-    form_->RemotePort = listener.port();
+    form_->SetUploadPort(listener.port());
     c.make();
-    form_->Command1->click();
+    Command1()->click();
     RunUntil([] { return false; }, 200);
     EXPECT_EQ(Message(), c.message) << c.what;
     EXPECT_EQ(listener.connections, 0) << c.what;
     EXPECT_FALSE(ended_) << c.what;
-    EXPECT_TRUE(form_->Command1->isEnabled()) << c.what;
+    EXPECT_TRUE(Command1()->isEnabled()) << c.what;
     TearDown();
   }
 }
@@ -354,9 +378,9 @@ TEST_F(FormUploadSave, ClosingTheWindowWhileWaitingEndsQuietly) {
   QTcpSocket* peer = nullptr;
   listener.onBytes = [&](QTcpSocket* s, const std::string&) { peer = s; };
   listener.Start();
-  form_->RemotePort = listener.port();
+  form_->SetUploadPort(listener.port());
   form_->show();
-  form_->Command1->click();
+  Command1()->click();
   RunUntil([&] { return WholeRequest(listener.received); });
   form_->close();
   ASSERT_TRUE(peer);
@@ -369,7 +393,7 @@ TEST_F(FormUploadSave, ClosingTheWindowWhileWaitingEndsQuietly) {
 
 TEST_F(FormUploadSave, PalettePreview) {
   WriteFile("bw.pal", "JASC-PAL\r\n0100\r\n2\r\n0 0 0\r\n255 255 255\r\n");
-  cDIBSection& image = form_->thumbnail->cDibImage;
+  const cDIBSection& image = form_->Thumbnail();
   const std::string before(reinterpret_cast<const char*>(image.DIBSectionBitsPtr()), image.BytesPerScanLine() * 4);
   try {
     form_->ApplyPalette(folder_ / "missing.pal");
@@ -380,7 +404,7 @@ TEST_F(FormUploadSave, PalettePreview) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.DIBSectionBitsPtr()), before.size()), before);
 
   form_->ApplyPalette(folder_ / "bw.pal");
-  const Canvas& shown = *form_->picImageCanvas;
+  const Canvas& shown = form_->ShownThumbnail();
   ASSERT_EQ(shown.width(), 6);
   ASSERT_EQ(shown.height(), 4);
   int black = 0, white = 0;

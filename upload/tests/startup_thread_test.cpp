@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/fixed_capture_provider.h"
 #include "upload/app/StartUp.h"
 
 int main(int, char** argv) {
@@ -46,8 +47,10 @@ int main(int, char** argv) {
     return 1;
   }
 
+  auto picture = torvo::gdi::Bitmap::Create(4, 3, 24);
+  torvo::FixedCaptureProvider capture(*picture);
   std::future<torvo::upload::Preparation> preparing =
-      torvo::upload::StartPreparation(u"test;^;http://example.com/;^;Title;^;note");
+      torvo::upload::StartPreparation(u"test;^;http://example.com/;^;Title;^;note", capture);
   // The request arrives: the preparing thread has passed the lock and now waits for the reply.
   const int request = accept(listener, nullptr, nullptr);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));

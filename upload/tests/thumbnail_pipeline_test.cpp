@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/picture_files.h"
+#include "platform/freeimage_io.h"
 #include "platform/tests/temp_folder.h"
 #include "upload/picture_file.h"
 
@@ -193,6 +193,11 @@ TEST(ThumbnailPipeline, FailuresNameTheFileAndLeaveNoWorkFiles) {
   // A capture that is no bitmap.
   { std::ofstream(temp.path / "img1.bmp") << "not a picture"; }
   expectError(temp.path, 53, "작업 파일을 읽을 수 없습니다: " + (temp.path / "img1.bmp").string());
+  EXPECT_TRUE(Names(temp.path).empty());
+  // A capture shorter than its header says: refused, not read past its end.
+  SavePicture(*Pattern(300, 200), temp.path / "img1.bmp");
+  fs::resize_file(temp.path / "img1.bmp", 5000);
+  expectError(temp.path, 53, "작업 파일을 읽을 수 없습니다: " + (temp.path / "img1.bmp").string() + " (the file is cut short)");
   EXPECT_TRUE(Names(temp.path).empty());
   // A work file that cannot be written.
   SavePicture(*Pattern(300, 200), temp.path / "img1.bmp");

@@ -73,6 +73,9 @@ TEST(UploadRequest, QueryOfTheFields) {
       {"a character code page 949 lacks goes out as ?",
        {u"h", u"bob", u"", u"\u00E9", u"", false, 2147483647},
        "tid=bob&url=&title=%3F&note=&public=P&folder=2147483647"},
+      {"a character beyond 16 bits is one character, and one ?",
+       {u"h", u"bob\U0001F600", u"", u"\U0001F600!", u"a\U0001F600", false, 1},
+       "tid=bob?&url=&title=%3F%21&note=%61%3F&public=P&folder=1"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(UploadTarget(c.fields), std::string("http://h/imgUpload.php?") + c.query) << c.what;

@@ -50,21 +50,21 @@ TEST(BitBltTest, TruthTableOfEveryKindOfOperation) {
   struct Case { uint32_t rop; uint8_t expected; };
   const uint8_t P = 0x55, S = 0x33, D = 0x0F;
   const Case cases[] = {
-      {SRCCOPY, S},
-      {SRCPAINT, static_cast<uint8_t>(S | D)},
-      {SRCAND, static_cast<uint8_t>(S & D)},
-      {SRCINVERT, static_cast<uint8_t>(S ^ D)},
-      {SRCERASE, static_cast<uint8_t>(S & ~D)},
-      {NOTSRCCOPY, static_cast<uint8_t>(~S)},
-      {NOTSRCERASE, static_cast<uint8_t>(~(S | D))},
-      {MERGECOPY, static_cast<uint8_t>(P & S)},
-      {MERGEPAINT, static_cast<uint8_t>(~S | D)},
-      {PATCOPY, P},
-      {PATPAINT, static_cast<uint8_t>(P | ~S | D)},
-      {PATINVERT, static_cast<uint8_t>(P ^ D)},
-      {DSTINVERT, static_cast<uint8_t>(~D)},
-      {BLACKNESS, 0x00},
-      {WHITENESS, 0xFF},
+      {Rop::kSrcCopy, S},
+      {Rop::kSrcPaint, static_cast<uint8_t>(S | D)},
+      {Rop::kSrcAnd, static_cast<uint8_t>(S & D)},
+      {Rop::kSrcInvert, static_cast<uint8_t>(S ^ D)},
+      {Rop::kSrcErase, static_cast<uint8_t>(S & ~D)},
+      {Rop::kNotSrcCopy, static_cast<uint8_t>(~S)},
+      {Rop::kNotSrcErase, static_cast<uint8_t>(~(S | D))},
+      {Rop::kMergeCopy, static_cast<uint8_t>(P & S)},
+      {Rop::kMergePaint, static_cast<uint8_t>(~S | D)},
+      {Rop::kPatCopy, P},
+      {Rop::kPatPaint, static_cast<uint8_t>(P | ~S | D)},
+      {Rop::kPatInvert, static_cast<uint8_t>(P ^ D)},
+      {Rop::kDstInvert, static_cast<uint8_t>(~D)},
+      {Rop::kBlackness, 0x00},
+      {Rop::kWhiteness, 0xFF},
       {0x00E20746, static_cast<uint8_t>((S & P) | (D & ~S))},  // DSPDxax: S picks P, else D
       {0x00AA0029, D},                                         // no-op
   };
@@ -123,10 +123,10 @@ TEST(BitBltTest, AllTruthTablesBitByBit) {
 
 TEST(BitBltTest, BrushIsWhiteUnlessSetAndKeepsChannelOrder) {
   Canvas dst(1, 1, 24);
-  ASSERT_TRUE(BitBlt(dst.dc.get(), 0, 0, 1, 1, nullptr, 0, 0, PATCOPY));
+  ASSERT_TRUE(BitBlt(dst.dc.get(), 0, 0, 1, 1, nullptr, 0, 0, Rop::kPatCopy));
   EXPECT_EQ(dst.At(0, 0, 0), 255);
   dst.dc->SetBrushColor(Rgb(10, 20, 30));
-  ASSERT_TRUE(BitBlt(dst.dc.get(), 0, 0, 1, 1, nullptr, 0, 0, PATCOPY));
+  ASSERT_TRUE(BitBlt(dst.dc.get(), 0, 0, 1, 1, nullptr, 0, 0, Rop::kPatCopy));
   EXPECT_EQ(dst.At(0, 0, 0), 30);  // blue
   EXPECT_EQ(dst.At(0, 0, 1), 20);
   EXPECT_EQ(dst.At(0, 0, 2), 10);  // red
@@ -134,10 +134,10 @@ TEST(BitBltTest, BrushIsWhiteUnlessSetAndKeepsChannelOrder) {
 
 TEST(BitBltTest, SourceOperationWithoutSourceFails) {
   Canvas dst(1, 1, 24);
-  EXPECT_FALSE(BitBlt(dst.dc.get(), 0, 0, 1, 1, nullptr, 0, 0, SRCCOPY));
+  EXPECT_FALSE(BitBlt(dst.dc.get(), 0, 0, 1, 1, nullptr, 0, 0, Rop::kSrcCopy));
   auto empty = CreateCompatibleDC(nullptr);
-  EXPECT_FALSE(BitBlt(empty.get(), 0, 0, 1, 1, dst.dc.get(), 0, 0, SRCCOPY));
-  EXPECT_FALSE(BitBlt(dst.dc.get(), 0, 0, 1, 1, empty.get(), 0, 0, SRCCOPY));
+  EXPECT_FALSE(BitBlt(empty.get(), 0, 0, 1, 1, dst.dc.get(), 0, 0, Rop::kSrcCopy));
+  EXPECT_FALSE(BitBlt(dst.dc.get(), 0, 0, 1, 1, empty.get(), 0, 0, Rop::kSrcCopy));
 }
 
 // Source pixels numbered 1..12 in a 4 x 3 picture; a copy of the given rectangle onto a blank
@@ -164,7 +164,7 @@ TEST(BitBltTest, ClipsToBothBitmaps) {
         Canvas src(4, 3, srcBpp), dst(3, 3, dstBpp);
         for (int y = 0; y < 3; ++y)
           for (int x = 0; x < 4; ++x) src.At(x, y, 0) = static_cast<uint8_t>(1 + y * 4 + x);
-        ASSERT_TRUE(BitBlt(dst.dc.get(), c.dx, c.dy, c.w, c.h, src.dc.get(), c.sx, c.sy, SRCCOPY));
+        ASSERT_TRUE(BitBlt(dst.dc.get(), c.dx, c.dy, c.w, c.h, src.dc.get(), c.sx, c.sy, Rop::kSrcCopy));
         std::vector<uint8_t> got;
         for (int y = 0; y < 3; ++y)
           for (int x = 0; x < 3; ++x) got.push_back(dst.At(x, y, 0));
@@ -178,17 +178,17 @@ TEST(BitBltTest, ConvertsBetween24And32Bits) {
   Canvas c24(2, 1, 24), c32(2, 1, 32);
   const uint8_t pixels32[8] = {1, 2, 3, 99, 4, 5, 6, 98};
   std::copy_n(pixels32, 8, c32.bitmap->ScanLine(0));
-  ASSERT_TRUE(BitBlt(c24.dc.get(), 0, 0, 2, 1, c32.dc.get(), 0, 0, SRCCOPY));
+  ASSERT_TRUE(BitBlt(c24.dc.get(), 0, 0, 2, 1, c32.dc.get(), 0, 0, Rop::kSrcCopy));
   EXPECT_EQ(std::vector<uint8_t>(c24.bitmap->ScanLine(0), c24.bitmap->ScanLine(0) + 8),
             (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 0, 0}));
   std::fill_n(c32.bitmap->ScanLine(0), 8, 0xEE);
-  ASSERT_TRUE(BitBlt(c32.dc.get(), 0, 0, 2, 1, c24.dc.get(), 0, 0, SRCCOPY));
+  ASSERT_TRUE(BitBlt(c32.dc.get(), 0, 0, 2, 1, c24.dc.get(), 0, 0, Rop::kSrcCopy));
   EXPECT_EQ(std::vector<uint8_t>(c32.bitmap->ScanLine(0), c32.bitmap->ScanLine(0) + 8),
             (std::vector<uint8_t>{1, 2, 3, 0, 4, 5, 6, 0}));
 }
 
 TEST(BitBltTest, OverlappingTransferWithinOneBitmapReadsTheOldPixels) {
-  for (uint32_t rop : {static_cast<uint32_t>(SRCCOPY), static_cast<uint32_t>(SRCINVERT)}) {
+  for (uint32_t rop : {static_cast<uint32_t>(Rop::kSrcCopy), static_cast<uint32_t>(Rop::kSrcInvert)}) {
     for (int32_t shift : {1, -1}) {
       Canvas c(1, 5, 24);
       for (int y = 0; y < 5; ++y) c.At(0, y, 0) = static_cast<uint8_t>(y + 1);
@@ -197,7 +197,7 @@ TEST(BitBltTest, OverlappingTransferWithinOneBitmapReadsTheOldPixels) {
       for (int y = 0; y < 5; ++y) got.push_back(c.At(0, y, 0));
       std::vector<uint8_t> expected =
           shift > 0 ? std::vector<uint8_t>{1, 1, 2, 3, 4} : std::vector<uint8_t>{2, 3, 4, 5, 5};
-      if (rop == SRCINVERT) {
+      if (rop == Rop::kSrcInvert) {
         expected = shift > 0 ? std::vector<uint8_t>{1, 2 ^ 1, 3 ^ 2, 4 ^ 3, 5 ^ 4}
                              : std::vector<uint8_t>{1 ^ 2, 2 ^ 3, 3 ^ 4, 4 ^ 5, 5};
       }
@@ -214,7 +214,7 @@ TEST(GdiTest, CompatibleObjectsAndDescriptions) {
   auto dib = CreateDIBSection(screenDc.get(), 300, 200, 24);
   screenDc->SelectObject(dib.get());
   EXPECT_EQ(CreateCompatibleBitmap(screenDc.get(), 1, 1)->bitsPerPixel(), 24);
-  BitmapDescription d = GetObject(*dib);
+  BitmapDescription d = DescribeBitmap(*dib);
   EXPECT_EQ(d.width, 300);
   EXPECT_EQ(d.height, 200);
   EXPECT_EQ(d.widthBytes, 900);

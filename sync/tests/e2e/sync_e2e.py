@@ -134,7 +134,10 @@ class Run:
     def requests(self, since_last_list=False):
         """Names (without .png) of the image downloads and the number of list requests so far.
         since_last_list: only the downloads of the last sync: answered after the last list, on
-        its connection (a download the program gave up on is noted later, without a peer)."""
+        its connection (a download the program gave up on is noted later, without a peer). A
+        download the service dropped on purpose is on that connection too, but its peer is known
+        only when the program has not closed its end before the line is written: it counts
+        either way."""
         downloads, lists, list_peer = [], 0, None
         with open(self.service_log, "rb") as f:
             for line in f.read().decode("latin-1").splitlines():
@@ -146,7 +149,8 @@ class Run:
                     lists += 1
                     if since_last_list:
                         downloads, list_peer = [], peer
-                elif target.startswith("/img/") and (list_peer is None or peer == list_peer):
+                elif target.startswith("/img/") and (list_peer is None or peer == list_peer or
+                                                     (peer == ":0" and line.endswith(" dropped"))):
                     name = target.rsplit("/", 1)[1][:-4]
                     downloads.append(urllib.parse.unquote_to_bytes(name).decode("cp949"))
         return downloads, lists

@@ -60,7 +60,7 @@ class CheckingSink final : public ByteSink {
 class CheckingStarter final : public ToolStarter {
  public:
   std::optional<Refusal> Start(const std::string& commandLine) override {
-    if (torvo::SplitFields(std::string_view(commandLine), kFieldSeparator).size() != 4) __builtin_trap();
+    if (torvo::SplitFields(std::string_view(commandLine), torvo::kFieldSeparator).size() != 4) __builtin_trap();
     return std::nullopt;
   }
 };

@@ -61,6 +61,11 @@ TEST(EncodeNote, KoreanSentencesComeBackOutOfTorvoToolsDecoding) {
   }
   // The ASCII percent sign arrives as the full-width one, and nothing else changes.
   EXPECT_EQ(DecodeLikeTorvoTool(EncodeNote("100% 확실")), u"100％ 확실");
+  // A character beyond 16 bits arrives as one "?", and TorvoTool sends that one "?" on.
+  EXPECT_EQ(DecodeLikeTorvoTool(EncodeNote("😀 메모")), u"? 메모");
+#if TORVO_TOOLBAR_WITH_UPLOAD_DECODING
+  EXPECT_EQ(upload::Coding(u"\U0001F600 메모", 0), FromUtf8(EncodeNote("😀 메모")));
+#endif
 }
 
 ToolbarRequest Request(std::string id, std::string url, std::string title, std::string note) {

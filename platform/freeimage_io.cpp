@@ -1,4 +1,4 @@
-#include "platform/picture_files.h"
+#include "platform/freeimage_io.h"
 
 #include <fstream>
 

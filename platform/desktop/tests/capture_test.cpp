@@ -1,6 +1,7 @@
 // Runs on an X server of its own (xvfb-run, no window manager): the test plays the window
 // manager where it needs one by setting _NET_ACTIVE_WINDOW itself.
 #include "platform/desktop/capture.h"
+#include "platform/desktop/x11_capture_provider.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -108,6 +109,31 @@ TEST_F(CaptureTest, ActiveWindowNamedByTheWindowManager) {
   EXPECT_EQ(Rgb(*bitmap, 99, 59), 0x123456u);
   x.Destroy(front);
   x.Destroy(active);
+}
+
+TEST_F(CaptureTest, TheProviderGivesTheClientAreaOfTheWindowInFront) {
+  uint32_t below = x.Window(0, 0, 200, 100, 0x654321);
+  uint32_t active = x.Window(40, 10, 70, 30, 0x0A0B0C);
+  x.SetActive(&active);
+  X11CaptureProvider provider;
+  auto bitmap = provider.CaptureFront();
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(provider.lastSource(), CaptureSource::kActiveWindow);
+  EXPECT_EQ(bitmap->width(), 70);
+  EXPECT_EQ(bitmap->height(), 30);
+  EXPECT_EQ(bitmap->bitsPerPixel(), 24);
+  EXPECT_EQ(Rgb(*bitmap, 0, 0), 0x0A0B0Cu);
+  EXPECT_EQ(Rgb(*bitmap, 69, 29), 0x0A0B0Cu);
+
+  // Asked again it looks again: now nothing is in front.
+  uint32_t none = 0;
+  x.SetActive(&none);
+  auto screen = provider.CaptureFront();
+  EXPECT_EQ(provider.lastSource(), CaptureSource::kWholeScreen);
+  EXPECT_EQ(Rgb(*screen, 0, 0), 0x654321u);
+  EXPECT_EQ(Rgb(*screen, 45, 15), 0x0A0B0Cu);
+  x.Destroy(active);
+  x.Destroy(below);
 }
 
 TEST_F(CaptureTest, NoWindowInFrontOrOffScreenGivesTheWholeScreen) {

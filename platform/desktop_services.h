@@ -1,6 +1,7 @@
 #pragma once
-// What the imaging library needs of the desktop, kept behind an interface so the library itself
-// stays free of any toolkit. The desktop layer of a program installs its implementation at
+// What the imaging library needs of the desktop (the screen's drawing context, the clipboard,
+// message boxes), kept behind an interface so the library itself stays free of any toolkit. Each
+// desktop implements it (platform/desktop/ with Qt) and a program installs its implementation at
 // start-up; without one there is no screen, and operations that need it report failure.
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "imaging/desktop_services.h"
+#include "platform/desktop_services.h"
 
 namespace torvo {
 

@@ -1,0 +1,33 @@
+#pragma once
+// An event-driven TCP connection (the upload's): connect to a host and port, an event when the
+// connection stands, data sent in order, an event when reply data has arrived. The events come
+// from the program's event loop, one at a time; a desktop implements this over its own sockets.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace torvo {
+
+class TcpConnection {
+ public:
+  virtual ~TcpConnection() = default;
+
+  // Ends any earlier connection at once; no event of it is delivered afterwards.
+  virtual void Close() = 0;
+  // Starts a connection; Connected or Failed follows.
+  virtual void Connect(const std::string& host, uint16_t port) = 0;
+  // Queues bytes on the connection, in order; the event loop writes them.
+  virtual void SendData(std::string_view bytes) = 0;
+  // Takes all bytes that have arrived and are waiting.
+  virtual std::string GetData() = 0;
+
+  std::function<void()> Connected;
+  std::function<void(int64_t bytesTotal)> DataArrival;
+  // The peer closed the connection (the normal end of a reply).
+  std::function<void()> Closed;
+  // The connection could not be made or broke; text says why, in the platform's words.
+  std::function<void(const std::string& text)> Failed;
+};
+
+}  // namespace torvo
