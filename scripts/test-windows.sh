@@ -4,6 +4,10 @@
 # and the tests under Wine in a Wine prefix made fresh for this run. Prints how long each part took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Wine's desktop belongs to the run's whole Wine session: the run gets one display of its own.
+if [ -z "${TORVO_WINDOWS_DISPLAY:-}" ]; then
+  exec env TORVO_WINDOWS_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
+fi
 jobs="$(nproc)"
 started=$(date +%s)
 seconds() { echo $(( $(date +%s) - $1 )); }

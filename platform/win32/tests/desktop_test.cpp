@@ -1,0 +1,108 @@
+// The Win32 desktop services against a real display (Xvfb under Wine): the picture in front is
+// the foreground window's client area, pixel for pixel, and a second copy is refused.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/gdi_capture_provider.h"
+#include "platform/win32/single_instance.h"
+
+namespace torvo::win32 {
+namespace {
+
+constexpr COLORREF kFill = RGB(10, 200, 30);
+
+void Pump(int ms) {
+  const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+  while (GetTickCount() < end) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+}
+
+// A window whose client area is one colour, brought to the front.
+HWND FrontWindow(DWORD style, int clientWidth, int clientHeight) {
+  static HBRUSH brush = CreateSolidBrush(kFill);
+  static ATOM cls = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = brush;
+    wc.lpszClassName = L"TorvoCaptureTest";
+    return RegisterClassW(&wc);
+  }();
+  RECT r{0, 0, clientWidth, clientHeight};
+  AdjustWindowRect(&r, style, FALSE);
+  HWND w = CreateWindowExW(0, MAKEINTATOM(cls), L"페이지", style | WS_VISIBLE, 60, 50, r.right - r.left,
+                           r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetForegroundWindow(w);
+  UpdateWindow(w);
+  Pump(300);
+  return w;
+}
+
+// Wine draws on the X display it was started with; without one there is nothing to capture.
+bool HasDisplay() { return GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0; }
+
+TEST(GdiCaptureProvider, TheForegroundWindowsClientAreaPixelForPixel) {
+  if (!HasDisplay()) GTEST_SKIP() << "needs a display (scripts/test-windows.sh gives the run one)";
+  struct Case {
+    const char* what;
+    DWORD style;
+    int width, height;
+  };
+  const Case cases[] = {
+      {"frameless", WS_POPUP, 120, 80},
+      {"framed: the frame and caption are left out", WS_OVERLAPPEDWINDOW, 151, 97},
+  };
+  for (const Case& c : cases) {
+    HWND w = FrontWindow(c.style, c.width, c.height);
+    ASSERT_NE(w, nullptr) << c.what;
+    ASSERT_EQ(GetForegroundWindow(), w) << c.what;
+    GdiCaptureProvider provider;
+    std::unique_ptr<gdi::Bitmap> picture = provider.CaptureFront();
+    ASSERT_TRUE(picture) << c.what;
+    EXPECT_EQ(picture->width(), c.width) << c.what;
+    EXPECT_EQ(picture->height(), c.height) << c.what;
+    EXPECT_EQ(picture->bitsPerPixel(), 24) << c.what;
+    int wrong = 0;
+    for (int32_t y = 0; y < picture->height(); ++y) {
+      const uint8_t* row = picture->TopDownRow(y);
+      for (int32_t x = 0; x < picture->width(); ++x) {
+        wrong += row[3 * x] != GetBValue(kFill) || row[3 * x + 1] != GetGValue(kFill) || row[3 * x + 2] != GetRValue(kFill);
+      }
+    }
+    EXPECT_EQ(wrong, 0) << c.what;
+    DestroyWindow(w);
+    Pump(100);
+  }
+}
+
+TEST(GdiCaptureProvider, NoWindowInFrontGivesTheWholeScreen) {
+  if (!HasDisplay()) GTEST_SKIP() << "needs a display (scripts/test-windows.sh gives the run one)";
+  HWND w = FrontWindow(WS_POPUP, 50, 50);
+  ShowWindow(w, SW_MINIMIZE);
+  Pump(200);
+  GdiCaptureProvider provider;
+  std::unique_ptr<gdi::Bitmap> picture = provider.CaptureFront();
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->width(), GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(picture->height(), GetSystemMetrics(SM_CYSCREEN));
+  DestroyWindow(w);
+}
+
+TEST(SingleInstance, ASecondCopyIsRefusedUntilTheFirstEnds) {
+  auto first = std::make_unique<SingleInstance>("TorvoTool-test");
+  EXPECT_TRUE(first->Acquire());
+  EXPECT_TRUE(first->Acquire());  // asking again is no second copy
+  SingleInstance second("TorvoTool-test");
+  EXPECT_FALSE(second.Acquire());
+  SingleInstance other("TorvoSync-test");
+  EXPECT_TRUE(other.Acquire());  // each program has its own
+  first.reset();
+  EXPECT_TRUE(second.Acquire());
+}
+
+}  // namespace
+}  // namespace torvo::win32
