@@ -3,16 +3,18 @@
 // lets go of when the copy ends however it ends.
 #include <string>
 
+#include "platform/single_instance.h"
+
 namespace torvo::win32 {
 
-class SingleInstance {
+class SingleInstance final : public SingleInstanceLock {
  public:
   explicit SingleInstance(const std::string& programName);
   ~SingleInstance();
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
   // True when no other copy runs; this copy then holds the mutex until it ends.
-  bool Acquire();
+  bool Acquire() override;
 
  private:
   std::wstring name_;

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "platform/error.h"
+
+#include "platform/win32/desktop_services.h"
 #include "platform/win32/gdi_capture_provider.h"
 #include "platform/win32/single_instance.h"
 
@@ -102,6 +109,57 @@ TEST(SingleInstance, ASecondCopyIsRefusedUntilTheFirstEnds) {
   EXPECT_TRUE(other.Acquire());  // each program has its own
   first.reset();
   EXPECT_TRUE(second.Acquire());
+}
+
+TEST(Win32DesktopServices, TheClipboardGetsA24BitDeviceIndependentBitmap) {
+  if (!HasDisplay()) GTEST_SKIP() << "needs a display (scripts/test-windows.sh gives the run one)";
+  for (int32_t bits : {24, 32}) {
+    auto bitmap = gdi::Bitmap::Create(3, 2, bits);
+    for (int32_t r = 0; r < 2; ++r)
+      for (int32_t x = 0; x < 3; ++x)
+        for (int c = 0; c < 3; ++c) bitmap->ScanLine(r)[x * bitmap->bytesPerPixel() + c] = static_cast<uint8_t>(40 * r + 10 * x + c);
+    Win32DesktopServices services;
+    ASSERT_NE(services.ScreenContext(), nullptr);
+    ASSERT_TRUE(services.PutBitmapOnClipboard(*bitmap)) << bits;
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE data = GetClipboardData(CF_DIB);
+    ASSERT_NE(data, nullptr) << bits;
+    const auto* dib = static_cast<const uint8_t*>(GlobalLock(data));
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, dib, sizeof header);
+    EXPECT_EQ(header.biWidth, 3);
+    EXPECT_EQ(header.biHeight, 2);
+    EXPECT_EQ(header.biBitCount, 24);
+    for (int32_t r = 0; r < 2; ++r)
+      for (int32_t x = 0; x < 3; ++x)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(dib[header.biSize + r * 12 + x * 3 + c], 40 * r + 10 * x + c) << bits;
+    GlobalUnlock(data);
+    CloseClipboard();
+  }
+}
+
+TEST(Win32DesktopServices, AMessageBoxWithTheProgramsNameAndAnOkButton) {
+  if (!HasDisplay()) GTEST_SKIP() << "needs a display (scripts/test-windows.sh gives the run one)";
+  SetProgramName("TorvoTool");
+  std::wstring shown;
+  std::atomic<bool> pressed{false};
+  // A person reads the box and presses OK.
+  std::thread person([&] {
+    for (int i = 0; i < 500 && !pressed; ++i) {
+      if (HWND box = FindWindowW(L"#32770", L"TorvoTool")) {
+        wchar_t text[256] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 256);
+        shown = text;
+        SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        pressed = true;
+      }
+      Sleep(20);
+    }
+  });
+  Win32DesktopServices().ShowMessage(u"업로드할 수 없는 페이지입니다.");
+  person.join();
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(shown, L"업로드할 수 없는 페이지입니다.");
 }
 
 }  // namespace
