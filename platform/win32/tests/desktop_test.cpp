@@ -13,6 +13,7 @@
 #include "platform/win32/desktop_services.h"
 #include "platform/win32/gdi_capture_provider.h"
 #include "platform/win32/single_instance.h"
+#include "platform/win32/topmost.h"
 
 namespace torvo::win32 {
 namespace {
@@ -97,6 +98,29 @@ TEST(GdiCaptureProvider, NoWindowInFrontGivesTheWholeScreen) {
   EXPECT_EQ(picture->width(), GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(picture->height(), GetSystemMetrics(SM_CYSCREEN));
   DestroyWindow(w);
+}
+
+TEST(KeepOnTopWithoutFocus, AboveThePageAndThePageKeepsTheFocus) {
+  if (!HasDisplay()) GTEST_SKIP() << "needs a display (scripts/test-windows.sh gives the run one)";
+  HWND page = FrontWindow(WS_OVERLAPPEDWINDOW, 300, 200);
+  ASSERT_EQ(GetForegroundWindow(), page);
+  HWND tool = CreateWindowExW(0, L"TorvoCaptureTest", L"TorvoTool", WS_OVERLAPPEDWINDOW, 100, 80, 200, 150, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(tool, nullptr);
+  KeepOnTopWithoutFocus(tool);
+  Pump(300);
+  EXPECT_TRUE(IsWindowVisible(tool));
+  EXPECT_TRUE(GetWindowLongW(tool, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_EQ(GetForegroundWindow(), page) << "the page keeps the focus";
+  // Clicking the page later brings it forward, but not above the tool.
+  SetForegroundWindow(page);
+  SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  Pump(200);
+  POINT inBoth{150, 120};
+  EXPECT_EQ(GetAncestor(WindowFromPoint(inBoth), GA_ROOT), tool);
+  DestroyWindow(tool);
+  DestroyWindow(page);
+  Pump(100);
 }
 
 TEST(SingleInstance, ASecondCopyIsRefusedUntilTheFirstEnds) {
