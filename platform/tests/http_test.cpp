@@ -3,58 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
-#include "platform/tests/loopback_socket.h"
+#include "platform/tests/one_shot_server.h"
 
 namespace torvo {
 namespace {
 
-// A one-shot loopback server: accepts one connection, reads the request head, writes reply.
-class OneShotServer {
- public:
-  explicit OneShotServer(std::string reply) : reply_(std::move(reply)) {
-    listener_ = testing::ListenOnLoopback(&port_);
-    thread_ = std::thread([this] {
-      const testing::SocketHandle c = testing::AcceptOne(listener_);
-      if (c == testing::kNoSocket) return;
-      std::string head;
-      char buf[4096];
-      while (head.find("\r\n\r\n") == std::string::npos) {
-        const long n = testing::ReceiveSome(c, buf, sizeof buf);
-        if (n <= 0) break;
-        head.append(buf, static_cast<size_t>(n));
-      }
-      request_ = head;
-      size_t sent = 0;
-      while (sent < reply_.size()) {
-        const long n = testing::SendSome(c, reply_.data() + sent, reply_.size() - sent);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-      }
-      testing::CloseSocket(c);
-    });
-  }
-  ~OneShotServer() {
-    testing::ShutDownAndClose(listener_);
-    thread_.join();
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  const std::string& request() const { return request_; }
-
- private:
-  std::string reply_;
-  testing::SocketHandle listener_ = testing::kNoSocket;
-  int port_ = 0;
-  std::thread thread_;
-  std::string request_;
-};
-
-std::string Reply(const std::string& status, const std::string& body, bool announceLength = true) {
-  std::string head = "HTTP/1.1 " + status + "\r\nConnection: close\r\n";
-  if (announceLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  return head + "\r\n" + body;
-}
+using testing::OneShotServer;
+using testing::Reply;
 
 TEST(HttpClient, StatusBodyAndLimits) {
   struct Case {
