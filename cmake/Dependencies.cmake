@@ -3,15 +3,25 @@ find_package(Threads REQUIRED)
 
 # FreeImage ships neither a CMake config nor a pkg-config file.
 find_path(FREEIMAGE_INCLUDE_DIR FreeImage.h REQUIRED)
-find_library(FREEIMAGE_LIBRARY NAMES freeimage REQUIRED)
+find_library(FREEIMAGE_LIBRARY NAMES freeimage FreeImage REQUIRED)
+if(WIN32)
+  # The import library links; the DLL itself sits beside the programs.
+  find_file(FREEIMAGE_DLL FreeImage.dll PATH_SUFFIXES bin REQUIRED)
+endif()
 if(NOT TARGET FreeImage::FreeImage)
   add_library(FreeImage::FreeImage SHARED IMPORTED)
-  set_target_properties(FreeImage::FreeImage PROPERTIES
-    IMPORTED_LOCATION ${FREEIMAGE_LIBRARY}
-    INTERFACE_INCLUDE_DIRECTORIES ${FREEIMAGE_INCLUDE_DIR})
+  if(WIN32)
+    set_target_properties(FreeImage::FreeImage PROPERTIES
+      IMPORTED_IMPLIB ${FREEIMAGE_LIBRARY} IMPORTED_LOCATION ${FREEIMAGE_DLL})
+  else()
+    set_target_properties(FreeImage::FreeImage PROPERTIES IMPORTED_LOCATION ${FREEIMAGE_LIBRARY})
+  endif()
+  set_target_properties(FreeImage::FreeImage PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${FREEIMAGE_INCLUDE_DIR})
 endif()
 
-find_package(CURL REQUIRED)
+if(NOT WIN32)  # Windows has WinINet
+  find_package(CURL REQUIRED)
+endif()
 
 if(TORVO_BUILD_APPS)
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network DBus)

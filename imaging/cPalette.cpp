@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "platform/arithmetic.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -76,26 +78,23 @@ std::string ReadWholeFile(const std::filesystem::path& name) {
   const auto status = std::filesystem::status(name, ec);
   if (!std::filesystem::exists(status)) RaisePaletteError(kErrFileNotFound);
   if (std::filesystem::is_directory(status)) RaisePaletteError(kErrFileAccess, "Path/File access error");
-  FILE* file = std::fopen(name.c_str(), "rb");
-  if (!file) {
-    if (errno == ENOENT) RaisePaletteError(kErrFileNotFound);
+  std::ifstream file(name, std::ios::binary);
+  if (!file.is_open()) {
+    if (!std::filesystem::exists(name, ec)) RaisePaletteError(kErrFileNotFound);
     RaisePaletteError(kErrFileAccess, "Path/File access error");
   }
   std::string bytes;
   char chunk[65536];
-  size_t got;
   // Read in pieces and stop past the limit, so a file that grows or lies about its size cannot
   // make us hold more than the limit.
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    const size_t got = static_cast<size_t>(file.gcount());
     if (bytes.size() + got > cPalette::kMaxFileBytes) {
-      std::fclose(file);
-      RaisePaletteError(kErrOutOfMemory, "Palette file is larger than 16 MiB: " + name.string());
+      RaisePaletteError(kErrOutOfMemory, "Palette file is larger than 16 MiB: " + Utf8Path(name));
     }
     bytes.append(chunk, got);
   }
-  const bool failed = std::ferror(file);
-  std::fclose(file);
-  if (failed) RaisePaletteError(kErrFileAccess, "Path/File access error");
+  if (file.bad()) RaisePaletteError(kErrFileAccess, "Path/File access error");
   return bytes;
 }
 

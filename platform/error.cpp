@@ -1,9 +1,7 @@
 #include "platform/error.h"
 
-#include <unistd.h>
-
-#include <climits>
-#include <filesystem>
+#include "platform/executable.h"
+#include "platform/paths.h"
 
 namespace torvo {
 
@@ -20,11 +18,8 @@ TorvoError TorvoError::WithSource(std::string source) const {
 namespace {
 std::string& ProgramNameStorage() {
   static std::string name = [] {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return std::string("Torvo");
-    path[n] = '\0';
-    return std::filesystem::path(path).stem().string();
+    const std::filesystem::path path = ExecutablePath();
+    return path.empty() ? std::string("Torvo") : Utf8Path(path.stem());
   }();
   return name;
 }

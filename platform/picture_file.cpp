@@ -1,15 +1,19 @@
 #include "platform/picture_file.h"
 
 #include <FreeImage.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
 #include <string>
+
+#include "platform/file_system.h"
+#include "platform/freeimage_io.h"
+#include "platform/paths.h"
 
 namespace torvo {
 
@@ -38,13 +42,14 @@ std::string Reason(const char* fallback) {
 // FreeImage reads an uncompressed BMP that stops short as if the missing pixels were there;
 // a file shorter than its header promises is corrupt, and is refused here.
 bool BmpIsShort(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
+  std::ifstream file(path, std::ios::binary);
+  if (!file.is_open()) return false;
   uint8_t header[54] = {};
-  const size_t got = std::fread(header, 1, sizeof header, file);
-  std::fseek(file, 0, SEEK_END);
-  const long fileSize = std::ftell(file);
-  std::fclose(file);
+  file.read(reinterpret_cast<char*>(header), sizeof header);
+  const size_t got = static_cast<size_t>(file.gcount());
+  file.clear();
+  file.seekg(0, std::ios::end);
+  const int64_t fileSize = static_cast<int64_t>(file.tellg());
   auto u16 = [&](int at) { return static_cast<uint32_t>(header[at] | header[at + 1] << 8); };
   auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
   if (got < 26) return true;
@@ -79,14 +84,17 @@ FreeImageBitmap ReadFreeImageBitmap(const std::filesystem::path& path) {
   if (!std::filesystem::exists(path, error)) throw PictureFileError("no such file");
   if (std::filesystem::is_directory(path, error)) throw PictureFileError("it is a folder");
   // Only the two formats the system uses; FreeImage's other readers are not exposed to input.
-  const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
+  const FREE_IMAGE_FORMAT format = PictureFileType(path);
   if (format != FIF_BMP && format != FIF_PNG) {
-    if (access(path.c_str(), R_OK) != 0) throw PictureFileError(std::strerror(errno));
+    errno = 0;
+    if (!std::ifstream(path, std::ios::binary).is_open()) {
+      throw PictureFileError(errno ? std::strerror(errno) : "it cannot be opened");
+    }
     throw PictureFileError("not a BMP or PNG picture");
   }
   if (format == FIF_BMP && BmpIsShort(path)) throw PictureFileError("the file is cut short");
   // The size first, from the header alone, so an absurd size is refused before any allocation.
-  FreeImageBitmap header(FreeImage_Load(format, path.c_str(), FIF_LOAD_NOPIXELS));
+  FreeImageBitmap header(LoadPictureFile(format, path, FIF_LOAD_NOPIXELS));
   if (!header) throw PictureFileError(Reason("corrupt picture"));
   const int64_t width = FreeImage_GetWidth(header.get()), height = FreeImage_GetHeight(header.get());
   header.reset();
@@ -96,7 +104,7 @@ FreeImageBitmap ReadFreeImageBitmap(const std::filesystem::path& path) {
   if (width > INT32_MAX || height > INT32_MAX || gdi::Bitmap::StrideFor(width, 24) > INT32_MAX / height) {
     throw PictureFileError("the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")");
   }
-  FreeImageBitmap full(FreeImage_Load(format, path.c_str(), 0));
+  FreeImageBitmap full(LoadPictureFile(format, path));
   if (!full || !FreeImage_HasPixels(full.get())) throw PictureFileError(Reason("corrupt picture"));
   return full;
 }
@@ -161,32 +169,33 @@ void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, Pict
                           Replacing replacing) {
   ListenToFreeImage();
   if (replacing == Replacing::kInPlace) {
-    if (!FreeImage_Save(FreeImageFormat(format), dib, path.c_str(), 0))
+    if (!SavePictureFile(FreeImageFormat(format), dib, path))
       throw PictureFileError(Reason("the file could not be written"));
     return;
   }
   // A temporary name beside the target, renamed over it once the whole file is written.
   std::filesystem::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
-  std::string name = ".";
-  name.append(path.filename().string()).append(".XXXXXX");
-  std::string temporary = (folder / name).string();
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) throw PictureFileError(std::strerror(errno));
-  // mkstemp makes the file private; the picture gets the permissions any new file would.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
-  if (!FreeImage_Save(FreeImageFormat(format), dib, temporary.c_str(), 0)) {
-    std::remove(temporary.c_str());
+  // Created new (never someone else's file), with the permissions any new file gets.
+  std::filesystem::path temporary;
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string name = ".";
+    name.append(Utf8Path(path.filename())).append(".").append(std::to_string(CurrentProcessId()));
+    name.append("-").append(std::to_string(attempt));
+    temporary = folder / PathFromUtf8(name);
+    bool existed = false;
+    std::optional<std::string> problem = CreateNewFile(temporary, {}, &existed);
+    if (!problem) break;
+    if (!existed || attempt >= 100) throw PictureFileError(*problem);
+  }
+  std::error_code ignored;
+  if (!SavePictureFile(FreeImageFormat(format), dib, temporary)) {
+    std::filesystem::remove(temporary, ignored);
     throw PictureFileError(Reason("the file could not be written"));
   }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::remove(temporary.c_str());
-    throw PictureFileError(error.message());
+  if (std::optional<std::string> problem = RenameReplacing(temporary, path)) {
+    std::filesystem::remove(temporary, ignored);
+    throw PictureFileError(*problem);
   }
 }
 

@@ -1,18 +1,13 @@
 #include "platform/workfolder.h"
 
-#include <cstdlib>
 #include <cwctype>
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
 
 namespace torvo {
-
-std::filesystem::path WorkFolder() {
-  const char* home = std::getenv("HOME");
-  std::filesystem::path base = (home && *home) ? home : "/tmp";
-  return base / "Torvo";
-}
 
 std::u16string FoldedName(const std::string& utf8) {
   std::u16string text = FromUtf8(utf8);
@@ -22,10 +17,11 @@ std::u16string FoldedName(const std::string& utf8) {
 
 std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& folder, const std::string& name) {
   std::error_code ec;
-  if (std::filesystem::exists(folder / name, ec) && !ec) return folder / name;
+  const std::filesystem::path exact = folder / PathFromUtf8(name);
+  if (std::filesystem::exists(exact, ec) && !ec) return StoredSpelling(exact);
   const std::u16string wanted = FoldedName(name);
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string entry = it->path().filename().string();
+    std::string entry = Utf8Path(it->path().filename());
     if (FoldedName(entry) == wanted) return it->path();
   }
   return std::nullopt;

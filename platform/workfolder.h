@@ -7,7 +7,7 @@
 
 namespace torvo {
 
-// $HOME/Torvo (tests point HOME at a temporary folder).
+// $HOME/Torvo on Linux (tests point HOME at a temporary folder); C:\Torvo\ on Windows.
 std::filesystem::path WorkFolder();
 
 // The existing entry of folder whose name equals name without regard to (ASCII and Unicode

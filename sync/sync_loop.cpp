@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "platform/paths.h"
 #include "sync/album_folder.h"
 #include "sync/image_list.h"
 #include "sync/image_name.h"
@@ -15,7 +16,7 @@ namespace {
 
 std::u16string Text(std::string_view utf8) { return FromUtf8(utf8); }
 std::u16string Number(long n) { return Text(std::to_string(n)); }
-std::u16string PathText(const std::filesystem::path& p) { return Text(p.string()); }
+std::u16string PathText(const std::filesystem::path& p) { return Text(Utf8Path(p)); }
 
 // A name from the service may be as long as it likes; the window shows its start.
 std::u16string Shortened(const std::u16string& name) {

@@ -1,11 +1,12 @@
 #include "upload/picture_file.h"
 
 #include "platform/error.h"
+#include "platform/paths.h"
 
 namespace torvo::upload {
 
 std::string FileProblem(const char* what, const std::filesystem::path& file, const PictureFileError& why) {
-  return std::string(what) + ": " + file.string() + " (" + why.what() + ")";
+  return std::string(what) + ": " + Utf8Path(file) + " (" + why.what() + ")";
 }
 
 gdi::Picture LoadPicture(const std::filesystem::path& file) {

@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <system_error>
 
 #include "platform/arithmetic.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "platform/workfolder.h"
 #include "upload/picture_file.h"
 #include "upload/thumbnail_size.h"
@@ -27,7 +29,7 @@ void EnsureWorkFolder(const fs::path& folder) {
   fs::create_directory(folder, ec);
   if (ec || !DirExists(folder))
     throw TorvoError(kErrPathFileAccess, ProgramName(),
-                     "작업 폴더를 만들 수 없습니다: " + folder.string() + (ec ? " (" + ec.message() + ")" : ""));
+                     "작업 폴더를 만들 수 없습니다: " + Utf8Path(folder) + (ec ? " (" + ec.message() + ")" : ""));
 }
 
 namespace {
@@ -60,7 +62,7 @@ void Delete(const fs::path& file) {
   std::error_code ec;
   if (!fs::remove(file, ec) || ec)
     throw TorvoError(kErrPathFileAccess, ProgramName(),
-                     "작업 파일을 지울 수 없습니다: " + file.string() + (ec ? " (" + ec.message() + ")" : ""));
+                     "작업 파일을 지울 수 없습니다: " + Utf8Path(file) + (ec ? " (" + ec.message() + ")" : ""));
 }
 
 void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state) {
@@ -88,7 +90,7 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
     state.cDibImage.CreateFromPicture(picture);
   }
   if (!state.cDibImage.hdc() || !state.cDibBuffer.Create(size.width, size.height))
-    throw TorvoError(kErrPathFileAccess, ProgramName(), "썸네일을 만들 메모리가 부족합니다: " + scaledFile.string());
+    throw TorvoError(kErrPathFileAccess, ProgramName(), "썸네일을 만들 메모리가 부족합니다: " + Utf8Path(scaledFile));
 
   state.cProcessor = std::make_unique<cImageProcessDIB>();
   state.cProcessor->FilterType(cImageProcessDIB::FilterSharpen);
@@ -130,37 +132,40 @@ std::string ReadThumbnail(const fs::path& OutputDir) {
   const fs::path file = WorkFile(OutputDir, kThumbnailFile);
   std::error_code ec;
   if (!fs::exists(file, ec))
-    throw TorvoError(kErrFileNotFound, ProgramName(), "업로드할 썸네일 파일이 없습니다: " + file.string());
-  std::FILE* in = std::fopen(file.c_str(), "rb");
-  std::string bytes;
-  bool ok = in != nullptr;
+    throw TorvoError(kErrFileNotFound, ProgramName(), "업로드할 썸네일 파일이 없습니다: " + Utf8Path(file));
+  errno = 0;
+  std::ifstream in(file, std::ios::binary);
+  const bool opened = in.is_open();
   const int openError = errno;
+  std::string bytes;
+  bool ok = opened;
   if (ok) {
     char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
-    ok = !std::ferror(in);
-    std::fclose(in);
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) bytes.append(buffer, static_cast<size_t>(in.gcount()));
+    ok = !in.bad();
   }
-  if (!ok || fs::is_directory(file, ec))
+  // A folder of that name is told as such on every system (Linux opens it and fails to read,
+  // Windows refuses to open it).
+  const bool folder = fs::is_directory(file, ec);
+  if (!ok || folder)
     throw TorvoError(kErrPathFileAccess, ProgramName(),
-                     "업로드할 썸네일 파일을 읽을 수 없습니다: " + file.string() +
-                         (in ? "" : " (" + std::generic_category().message(openError) + ")"));
+                     "업로드할 썸네일 파일을 읽을 수 없습니다: " + Utf8Path(file) +
+                         (opened || folder || openError == 0 ? "" : " (" + std::generic_category().message(openError) + ")"));
   if (bytes.empty())
-    throw TorvoError(kErrPathFileAccess, ProgramName(), "업로드할 썸네일 파일이 비어 있습니다: " + file.string());
+    throw TorvoError(kErrPathFileAccess, ProgramName(), "업로드할 썸네일 파일이 비어 있습니다: " + Utf8Path(file));
   return bytes;
 }
 
 void KeepThumbnail(const fs::path& OutputDir, const std::u16string& name) {
   const fs::path source = WorkFile(OutputDir, kThumbnailFile);
-  const fs::path target = OutputDir / fs::path(ToUtf8(name));
+  const fs::path target = OutputDir / PathFromUtf8(ToUtf8(name));
   std::error_code ec;
   // The same name in another case is the same file to the user: it gives way too.
   if (auto other = FindNoCase(OutputDir, ToUtf8(name)); other && *other != target) fs::remove(*other, ec);
   fs::rename(source, target, ec);
   if (ec)
     throw TorvoError(kErrPathFileAccess, ProgramName(),
-                     "썸네일을 " + target.string() + "(으)로 옮길 수 없습니다: " + source.string() + " (" +
+                     "썸네일을 " + Utf8Path(target) + "(으)로 옮길 수 없습니다: " + Utf8Path(source) + " (" +
                          ec.message() + ")");
 }
 

@@ -1,71 +1,16 @@
 #include "platform/http.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
-#include <thread>
+
+#include "platform/tests/one_shot_server.h"
 
 namespace torvo {
 namespace {
 
-// A one-shot loopback server: accepts one connection, reads the request head, writes reply.
-class OneShotServer {
- public:
-  explicit OneShotServer(std::string reply) : reply_(std::move(reply)) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 1);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] {
-      int c = accept(fd_, nullptr, nullptr);
-      if (c < 0) return;
-      std::string head;
-      char buf[4096];
-      while (head.find("\r\n\r\n") == std::string::npos) {
-        ssize_t n = recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        head.append(buf, static_cast<size_t>(n));
-      }
-      request_ = head;
-      size_t sent = 0;
-      while (sent < reply_.size()) {
-        ssize_t n = send(c, reply_.data() + sent, reply_.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-      }
-      close(c);
-    });
-  }
-  ~OneShotServer() {
-    shutdown(fd_, SHUT_RDWR);
-    close(fd_);
-    thread_.join();
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  const std::string& request() const { return request_; }
-
- private:
-  std::string reply_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  std::string request_;
-};
-
-std::string Reply(const std::string& status, const std::string& body, bool announceLength = true) {
-  std::string head = "HTTP/1.1 " + status + "\r\nConnection: close\r\n";
-  if (announceLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  return head + "\r\n" + body;
-}
+using testing::OneShotServer;
+using testing::Reply;
 
 TEST(HttpClient, StatusBodyAndLimits) {
   struct Case {
@@ -101,15 +46,7 @@ TEST(HttpClient, StatusBodyAndLimits) {
 }
 
 TEST(HttpClient, NoServerIsATransportFailure) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  const int port = ntohs(addr.sin_port);
-  close(fd);  // nothing listens there now
+  const int port = testing::UnusedLoopbackPort();  // nothing listens there now
   HttpClient client;
   HttpResult r = client.Get("http://127.0.0.1:" + std::to_string(port) + "/");
   EXPECT_FALSE(r.transportOk);

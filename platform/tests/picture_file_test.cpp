@@ -12,6 +12,8 @@
 #include <iterator>
 #include <string>
 
+#include "platform/tests/temp_folder.h"
+
 namespace torvo {
 namespace {
 
@@ -19,10 +21,7 @@ namespace fs = std::filesystem;
 
 class PictureFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/torvo-picture-XXXXXX";
-    folder_ = mkdtemp(pattern);
-  }
+  void SetUp() override { folder_ = testing::MakeTempFolder("torvo-picture-"); }
   void TearDown() override { fs::remove_all(folder_); }
   std::string Bytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);

@@ -1,21 +1,18 @@
 #pragma once
 // A fresh folder under the system's temporary folder, removed with everything in it afterwards.
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
 
+#include "platform/tests/temp_folder.h"
+
 namespace torvo::sync::testing {
 
 class TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "torvo-sync-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
+  TempFolder() : path_(torvo::testing::MakeTempFolder("torvo-sync-test-")) {}
   ~TempFolder() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);

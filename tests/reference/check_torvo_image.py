@@ -14,6 +14,7 @@ import random
 import re
 import shutil
 import struct
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -226,8 +227,9 @@ class Run:
 
 
 class Workspace:
-    def __init__(self, tool, folder):
+    def __init__(self, tool, folder, runner=()):
         self.tool = tool
+        self.runner = list(runner)
         self.folder = folder
         self.serial = 0
 
@@ -244,7 +246,7 @@ class Workspace:
     def run(self, arguments, output_ext=".bmp"):
         self.serial += 1
         output = os.path.join(self.folder, f"out{self.serial}{output_ext}")
-        command = [self.tool, "--events"] + arguments + [output]
+        command = self.runner + [self.tool, "--events"] + arguments + [output]
         done = subprocess.run(command, capture_output=True, timeout=120)
         picture = read_picture(output) if os.path.exists(output) else None
         return Run(done.returncode, done.stdout.decode("utf-8", "replace"),
@@ -825,6 +827,8 @@ def main():
     parser.add_argument("--match", help="run only the cases whose name contains this text")
     parser.add_argument("--case", help="run only the case with this id (GROUP#NUMBER)")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("--runner", default="",
+                        help="command that runs the tool, with its arguments (Wine for a Windows build)")
     options = parser.parse_args()
 
     tool = os.path.abspath(options.tool)
@@ -832,7 +836,7 @@ def main():
         print(f"check_torvo_image: no program at {tool}", file=sys.stderr)
         return 2
     folder = tempfile.mkdtemp(prefix="torvo-image-check-")
-    ws = Workspace(tool, folder)
+    ws = Workspace(tool, folder, shlex.split(options.runner))
     passed = failed = 0
     try:
         for group in options.only or sorted(GROUPS):

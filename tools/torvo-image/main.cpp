@@ -8,6 +8,8 @@
 
 #include "imaging/cImageProcessDIB.h"
 #include "platform/error.h"
+#include "platform/executable.h"
+#include "platform/paths.h"
 #include "torvo_version.h"
 #include "tools/torvo-image/operations.h"
 #include "tools/torvo-image/picture_io.h"
@@ -74,14 +76,14 @@ int Run(const std::vector<std::string>& args) {
   const std::string& input = args[args.size() - 2];
   const std::string& output = args[args.size() - 1];
   const bool noOutput = operation->outputOptional && output == "-";
-  if (!noOutput && !IsWritablePictureName(output)) {
+  if (!noOutput && !IsWritablePictureName(PathFromUtf8(output))) {
     throw UsageError("OUTPUT \"" + output + "\" must end in .bmp or .png");
   }
 
   cImageProcessDIB processor;
   Invocation invocation({args.begin() + static_cast<std::ptrdiff_t>(first) + 1, args.end() - 2}, processor);
   if (operation->check) operation->check(invocation);
-  invocation.SetImage(LoadPicture(input));
+  invocation.SetImage(LoadPicture(PathFromUtf8(input)));
   if (printEvents) {
     processor.events.InitProgress = [](int32_t lMax) { std::printf("InitProgress %d\n", lMax); };
     processor.events.Progress = [](int32_t lPosition) { std::printf("Progress %d\n", lPosition); };
@@ -93,7 +95,7 @@ int Run(const std::vector<std::string>& args) {
     operation->run(invocation);
   }
   std::fflush(stdout);
-  if (!noOutput) SavePicture(invocation.output(), output);
+  if (!noOutput) SavePicture(invocation.output(), PathFromUtf8(output));
   return 0;
 }
 
@@ -102,7 +104,7 @@ int Run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   using namespace torvo::image_tool;
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = torvo::ProgramArguments(argc, argv);
   try {
     return Run(args);
   } catch (const UsageError& e) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/gdi/gdi.h"
+#include "platform/paths.h"
 #include "platform/picture_file.h"
 #include "tools/torvo-image/operations.h"
 
@@ -15,13 +16,13 @@ namespace {
 
 std::string Quoted(const std::filesystem::path& path) {
   std::string quoted(1, '"');
-  quoted.append(path.string()).push_back('"');
+  quoted.append(Utf8Path(path)).push_back('"');
   return quoted;
 }
 
 // The format by the name's extension, if it is one the tool writes.
 std::optional<PictureFormat> WritableFormat(const std::filesystem::path& path) {
-  std::string extension = path.extension().string();
+  std::string extension = Utf8Path(path.extension());
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (extension == ".bmp") return PictureFormat::kBmp;

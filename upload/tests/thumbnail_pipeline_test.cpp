@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/freeimage_io.h"
+#include "platform/tests/temp_folder.h"
 #include "upload/picture_file.h"
 
 namespace torvo::upload {
@@ -21,10 +23,7 @@ namespace fs = std::filesystem;
 
 class TempFolder {
  public:
-  TempFolder() {
-    char pattern[] = "/tmp/torvo-pipeline-XXXXXX";
-    path = mkdtemp(pattern);
-  }
+  TempFolder() : path(torvo::testing::MakeTempFolder("torvo-pipeline-")) {}
   ~TempFolder() { fs::remove_all(path); }
   fs::path path;
 };
@@ -71,7 +70,7 @@ Rgb24 FromDib(FIBITMAP* dib) {
 }
 
 Rgb24 LoadImage(const fs::path& file, FREE_IMAGE_FORMAT format) {
-  FIBITMAP* dib = FreeImage_Load(format, file.c_str(), 0);
+  FIBITMAP* dib = LoadPictureFile(format, file, 0);
   EXPECT_NE(dib, nullptr) << file;
   if (!dib) return {};
   Rgb24 image = FromDib(dib);
@@ -82,7 +81,7 @@ Rgb24 LoadImage(const fs::path& file, FREE_IMAGE_FORMAT format) {
 // What the upload should look like: the box-filtered scale of the capture, then every interior
 // pixel sharpened with centre 15, neighbours -1, divided by 7 toward zero and clamped.
 Rgb24 Expected(const fs::path& capture, int width, int height) {
-  FIBITMAP* loaded = FreeImage_Load(FIF_BMP, capture.c_str(), 0);
+  FIBITMAP* loaded = LoadPictureFile(FIF_BMP, capture, 0);
   FIBITMAP* scaled = FreeImage_Rescale(loaded, width, height, FILTER_BOX);
   Rgb24 in = FromDib(scaled);
   FreeImage_Unload(scaled);
@@ -139,7 +138,7 @@ TEST(ThumbnailPipeline, MakesTheSharpenedPngAndRemovesTheWorkFiles) {
 TEST(ThumbnailPipeline, SharpeningChangesTheScaledPicture) {
   TempFolder temp;
   SavePicture(*Pattern(640, 480), temp.path / "img1.bmp");
-  FIBITMAP* loaded = FreeImage_Load(FIF_BMP, (temp.path / "img1.bmp").c_str(), 0);
+  FIBITMAP* loaded = LoadPictureFile(FIF_BMP, (temp.path / "img1.bmp"), 0);
   FIBITMAP* scaled = FreeImage_Rescale(loaded, 200, 150, FILTER_BOX);
   const Rgb24 merelyScaled = FromDib(scaled);
   FreeImage_Unload(scaled);
@@ -230,7 +229,7 @@ TEST(PictureFile, SavesTwentyFourBitsAndLoadsThemBack) {
   TempFolder temp;
   auto source = Pattern(37, 11, 32);
   SavePicture(*source, temp.path / "p.bmp");
-  FIBITMAP* raw = FreeImage_Load(FIF_BMP, (temp.path / "p.bmp").c_str(), 0);
+  FIBITMAP* raw = LoadPictureFile(FIF_BMP, (temp.path / "p.bmp"), 0);
   ASSERT_NE(raw, nullptr);
   EXPECT_EQ(FreeImage_GetBPP(raw), 24u);
   FreeImage_Unload(raw);

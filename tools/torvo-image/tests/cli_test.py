@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks torvo-image as a user and a script meet it: arguments, exit status, messages, events,
-and that the pictures it writes hold exactly the expected pixels. Usage: cli_test.py TOOL"""
+and that the pictures it writes hold exactly the expected pixels. Usage: cli_test.py TOOL [RUNNER...],
+where RUNNER is the command that runs a cross-built tool (Wine for a Windows build)."""
 import os
 import struct
 import subprocess
@@ -8,6 +9,7 @@ import sys
 import tempfile
 
 TOOL = os.path.abspath(sys.argv[1])
+RUNNER = sys.argv[2:]
 failures = []
 
 
@@ -49,7 +51,7 @@ def read_bmp(path):
 
 
 def run(*args):
-    p = subprocess.run([TOOL, *args], capture_output=True, text=True)
+    p = subprocess.run([*RUNNER, TOOL, *args], capture_output=True, text=True)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -139,9 +141,12 @@ with tempfile.TemporaryDirectory() as work:
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     env["QT_QPA_PLATFORM"] = "offscreen"
-    p = subprocess.run([TOOL, "clipboard", path("in.bmp"), "-"], capture_output=True, text=True, cwd=work, env=env,
-                       timeout=60)
-    check(p.returncode in (0, 1) and not os.path.exists(path("-")), f"clipboard to '-': status {p.returncode} {p.stderr!r}")
+    p = subprocess.run([*RUNNER, TOOL, "clipboard", path("in.bmp"), "-"], capture_output=True, text=True, cwd=work,
+                       env=env, timeout=60)
+    # A build without a desktop (Windows, for now) has no clipboard operation and says so.
+    no_clipboard = p.returncode == 2 and 'unknown operation "clipboard"' in p.stderr
+    check((p.returncode in (0, 1) or no_clipboard) and not os.path.exists(path("-")),
+          f"clipboard to '-': status {p.returncode} {p.stderr!r}")
     code, out, _ = run("--help")
     check(code == 0 and out.startswith("usage: torvo-image"), "--help")
 

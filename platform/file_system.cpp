@@ -1,0 +1,42 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace torvo {
+
+std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std::string_view bytes, bool* existed) {
+  *existed = false;
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *existed = errno == EEXIST;
+    return std::strerror(errno);
+  }
+  for (size_t written = 0; written < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      return std::strerror(error);
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) return std::strerror(errno);
+  return std::nullopt;
+}
+
+std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) return std::strerror(errno);
+  return std::nullopt;
+}
+
+std::filesystem::path StoredSpelling(const std::filesystem::path& existing) { return existing; }
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+}  // namespace torvo

@@ -1,0 +1,29 @@
+#pragma once
+// The few file calls std::filesystem does not offer: creating a file that must be new, and
+// renaming over an existing one in one step.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace torvo {
+
+// Creates file, which must not exist yet, with bytes as its whole content, and closes it (a full
+// disk may only show then). Nothing on success; otherwise the system's words for the failure,
+// with *existed telling whether the name was taken (then nothing was created). A file created
+// before a later failure is left for the caller to remove.
+std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std::string_view bytes, bool* existed);
+
+// Renames from to to, replacing a file of that name in one step. Nothing on success, otherwise
+// the system's words for the failure.
+std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The existing file's path with its name spelt as the folder stores it: the same path where
+// names are told apart by case, the entry's own spelling where they are not (Windows).
+std::filesystem::path StoredSpelling(const std::filesystem::path& existing);
+
+// This process's number, for names that no other running copy chooses.
+uint32_t CurrentProcessId();
+
+}  // namespace torvo

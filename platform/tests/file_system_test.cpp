@@ -1,0 +1,117 @@
+// File calls with Korean names, on whichever system the tests run: the names must reach the
+// disk whole (wide on Windows), new files must be new, and a rename must replace.
+#include "platform/file_system.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "platform/paths.h"
+#include "platform/freeimage_io.h"
+#include "platform/tests/temp_folder.h"
+#include "platform/workfolder.h"
+
+namespace torvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Folder {
+  fs::path path = testing::MakeTempFolder("torvo-platform-");
+  ~Folder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
+std::string Read(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(Utf8Path(entry.path().filename()));
+  return names;
+}
+
+TEST(FileNames, KoreanNamesReachTheDiskWhole) {
+  Folder folder;
+  const std::string name = "기본 폴더의 그림 ☃.png";
+  const fs::path file = folder.path / PathFromUtf8(name);
+  EXPECT_EQ(Utf8Path(file.filename()), name);
+  std::ofstream(file, std::ios::binary) << "bytes";
+  EXPECT_EQ(Names(folder.path), std::set<std::string>{name});
+  ASSERT_TRUE(FindNoCase(folder.path, name));
+  EXPECT_EQ(Utf8Path(FindNoCase(folder.path, name)->filename()), name);
+}
+
+TEST(FileNames, FindNoCaseGivesTheNameAsStored) {
+  Folder folder;
+  std::ofstream(folder.path / "IMG.PNG") << "x";
+  const auto found = FindNoCase(folder.path, "img.png");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(Utf8Path(found->filename()), "IMG.PNG");
+  EXPECT_FALSE(FindNoCase(folder.path, "img.bmp"));
+}
+
+TEST(CreateNewFile, WritesANewFileAndNeverAnExistingOne) {
+  Folder folder;
+  const fs::path file = folder.path / PathFromUtf8("새 파일.part");
+  bool existed = true;
+  EXPECT_EQ(CreateNewFile(file, std::string("one\0two", 7), &existed), std::nullopt);
+  EXPECT_FALSE(existed);
+  EXPECT_EQ(Read(file), std::string("one\0two", 7));
+
+  const std::optional<std::string> again = CreateNewFile(file, "other", &existed);
+  ASSERT_TRUE(again);
+  EXPECT_FALSE(again->empty());
+  EXPECT_TRUE(existed);
+  EXPECT_EQ(Read(file), std::string("one\0two", 7));
+
+  const std::optional<std::string> noFolder = CreateNewFile(folder.path / "none" / "x", "x", &existed);
+  ASSERT_TRUE(noFolder);
+  EXPECT_FALSE(existed);
+}
+
+TEST(RenameReplacing, ReplacesTheTargetAndSaysWhyItCannot) {
+  Folder folder;
+  const fs::path from = folder.path / "a.part", to = folder.path / PathFromUtf8("그림.png");
+  std::ofstream(from, std::ios::binary) << "new";
+  std::ofstream(to, std::ios::binary) << "old";
+  EXPECT_EQ(RenameReplacing(from, to), std::nullopt);
+  EXPECT_EQ(Read(to), "new");
+  EXPECT_FALSE(fs::exists(from));
+  const std::optional<std::string> missing = RenameReplacing(folder.path / "gone", to);
+  ASSERT_TRUE(missing);
+  EXPECT_FALSE(missing->empty());
+  EXPECT_EQ(Read(to), "new");
+}
+
+TEST(PictureFiles, SaveAndLoadUnderAKoreanName) {
+  Folder folder;
+  FIBITMAP* dib = FreeImage_Allocate(3, 2, 24);
+  ASSERT_NE(dib, nullptr);
+  FreeImage_GetScanLine(dib, 1)[2] = 0xAB;
+  for (FREE_IMAGE_FORMAT format : {FIF_BMP, FIF_PNG}) {
+    const fs::path file = folder.path / PathFromUtf8(format == FIF_BMP ? "썸네일.bmp" : "썸네일.png");
+    ASSERT_TRUE(SavePictureFile(format, dib, file)) << format;
+    EXPECT_EQ(PictureFileType(file), format);
+    FIBITMAP* back = LoadPictureFile(format, file);
+    ASSERT_NE(back, nullptr) << format;
+    EXPECT_EQ(FreeImage_GetWidth(back), 3u);
+    EXPECT_EQ(FreeImage_GetHeight(back), 2u);
+    EXPECT_EQ(FreeImage_GetScanLine(back, 1)[2], 0xAB);
+    FreeImage_Unload(back);
+  }
+  EXPECT_EQ(LoadPictureFile(FIF_BMP, folder.path / "none.bmp"), nullptr);
+  EXPECT_EQ(PictureFileType(folder.path / "none.bmp"), FIF_UNKNOWN);
+  EXPECT_FALSE(SavePictureFile(FIF_BMP, dib, folder.path / "none" / "x.bmp"));
+  FreeImage_Unload(dib);
+}
+
+}  // namespace
+}  // namespace torvo
