@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: packages, build, unit and end-to-end tests,
-# then the core suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# then the core suite again under AddressSanitizer and UndefinedBehaviorSanitizer; beside them the
+# Windows build and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +38,11 @@ run_tests() {
 scripts/setup.sh
 cmake --preset local >/dev/null
 cmake --build --preset local -j "$(nproc)"
+# The Windows part (own build folder, display and Wine prefix) builds and runs beside the Linux
+# tests, many of which wait on windows and services more than they compute.
+mkdir -p build
+scripts/test-windows.sh >build/test-windows.log 2>&1 &
+windows_pid=$!
 run_tests local -j "$(nproc)" --timeout 600
 
 # The sanitizer build has no loopback service, so it runs the unit, window, service and fuzz-seed
@@ -49,6 +55,13 @@ run_tests asan -j "$(nproc)" --timeout 600
 
 # The Debian package: built from the local build, installed on this machine, tried and removed.
 TORVO_INSTALL_TEST=1 run_tests local -L install --timeout 600
+
+if wait "$windows_pid"; then
+  tail -n 3 build/test-windows.log
+else
+  tail -n 60 build/test-windows.log
+  failing+=("windows (scripts/test-windows.sh; build/test-windows.log)")
+fi
 
 for name in "${flaky[@]}"; do echo "flaky: $name"; done
 for name in "${failing[@]}"; do echo "FAILED: $name"; done
