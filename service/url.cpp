@@ -1,5 +1,6 @@
 #include "service/url.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 
@@ -67,7 +68,13 @@ TargetParts SplitTarget(std::string_view target) {
   return {path, query};
 }
 
-QueryFields ParseQuery(std::string_view query) {
+QueryFields ParseQuery(std::string_view query, PlusMeans plus) {
+  auto decode = [plus](std::string_view part) {
+    if (plus == PlusMeans::kPlus) return PercentDecode(part);
+    std::string spaced(part);
+    std::replace(spaced.begin(), spaced.end(), '+', ' ');
+    return PercentDecode(spaced);
+  };
   QueryFields fields;
   while (!query.empty()) {
     size_t amp = query.find('&');
@@ -76,9 +83,9 @@ QueryFields ParseQuery(std::string_view query) {
     if (field.empty()) continue;
     size_t equals = field.find('=');
     if (equals == std::string_view::npos) {
-      fields.emplace_back(PercentDecode(field), std::string{});
+      fields.emplace_back(decode(field), std::string{});
     } else {
-      fields.emplace_back(PercentDecode(field.substr(0, equals)), PercentDecode(field.substr(equals + 1)));
+      fields.emplace_back(decode(field.substr(0, equals)), decode(field.substr(equals + 1)));
     }
   }
   return fields;

@@ -28,9 +28,13 @@ TargetParts SplitTarget(std::string_view target);
 
 using QueryFields = std::vector<std::pair<std::string, std::string>>;
 
+// What a "+" in a query stands for: itself, as the programs escape every byte they mean, or a
+// space, as browsers encode their forms.
+enum class PlusMeans { kPlus, kSpace };
+
 // The "&"-separated fields of a query, names and values decoded, in order. A field without "="
 // has an empty value; empty fields are skipped.
-QueryFields ParseQuery(std::string_view query);
+QueryFields ParseQuery(std::string_view query, PlusMeans plus = PlusMeans::kPlus);
 
 // The value of the first field with this name.
 std::optional<std::string> FindField(const QueryFields& fields, std::string_view name);

@@ -41,23 +41,12 @@ std::string RawQuery(const httplib::Request& request) {
   return std::string(SplitTarget(request.target).query);
 }
 
-// Fields of a query or of a form body as browsers encode them ("+" is a space).
+// Fields of a query or of a form body as browsers encode them ("+" is a space); the first of a
+// name counts.
 std::map<std::string, std::string> FormFields(std::string_view text) {
   std::map<std::string, std::string> fields;
-  while (!text.empty()) {
-    size_t amp = text.find('&');
-    std::string_view item = text.substr(0, amp);
-    text = amp == std::string_view::npos ? std::string_view{} : text.substr(amp + 1);
-    size_t equals = item.find('=');
-    std::string name(item.substr(0, equals));
-    std::string value(equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1));
-    for (auto* part : {&name, &value}) {
-      for (char& c : *part) {
-        if (c == '+') c = ' ';
-      }
-      *part = PercentDecode(*part);
-    }
-    if (!name.empty() && !fields.count(name)) fields.emplace(std::move(name), std::move(value));
+  for (auto& [name, value] : ParseQuery(text, PlusMeans::kSpace)) {
+    if (!name.empty()) fields.emplace(std::move(name), std::move(value));
   }
   return fields;
 }

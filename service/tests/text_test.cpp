@@ -81,6 +81,12 @@ TEST(Url, ParseQueryDecodesAndKeepsOrder) {
   EXPECT_EQ(FindField(fields, "public"), std::nullopt);
 }
 
+TEST(Url, APlusIsItselfForTheProgramsAndASpaceInBrowsersForms) {
+  const std::string_view query = "q=a+b%2B&c+d=%2b+";
+  EXPECT_EQ(ParseQuery(query), (QueryFields{{"q", "a+b+"}, {"c+d", "++"}}));
+  EXPECT_EQ(ParseQuery(query, PlusMeans::kSpace), (QueryFields{{"q", "a b+"}, {"c d", "+ "}}));
+}
+
 TEST(Url, ParseInt32) {
   EXPECT_EQ(ParseInt32("0"), 0);
   EXPECT_EQ(ParseInt32("12"), 12);
