@@ -52,4 +52,9 @@ std::vector<FolderEntry> FolderChoices(const FolderReply& reply) {
   return choices;
 }
 
+void DrawThumbnail(ThumbnailState& thumbnail, Canvas& picImage) {
+  picImage.Resize(thumbnail.cDibImage.Width(), thumbnail.cDibImage.Height());
+  thumbnail.cDibImage.PaintPicture(&picImage);
+}
+
 }  // namespace torvo::upload

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "upload/canvas.h"
 #include "upload/folder_list.h"
+#include "upload/thumbnail_pipeline.h"
 
 namespace torvo::upload {
 
@@ -33,5 +35,8 @@ ThumbnailPlace PlaceThumbnail(int thumbnailWidth, int thumbnailHeight);
 // What the folder box lists, in order: "기본" (id 0) first, then the reply's folders. The first
 // is the one chosen when the window opens.
 std::vector<FolderEntry> FolderChoices(const FolderReply& reply);
+
+// The picture box's canvas shows the thumbnail, sized to it.
+void DrawThumbnail(ThumbnailState& thumbnail, Canvas& picImage);
 
 }  // namespace torvo::upload

@@ -132,8 +132,7 @@ bool FormUpload::Form_Load(Preparation prepared) {
 }
 
 void FormUpload::Render() {
-  picImageCanvas_->Resize(thumbnail_->cDibImage.Width(), thumbnail_->cDibImage.Height());
-  thumbnail_->cDibImage.PaintPicture(picImageCanvas_.get());
+  DrawThumbnail(*thumbnail_, *picImageCanvas_);
   PlaceThumbnail();
   picImage->update();
 }
