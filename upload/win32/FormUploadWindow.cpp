@@ -19,6 +19,9 @@ enum ControlId { kCommand1 = 1, kText_URL, kText_Title, kText_Note, kCheck_secu,
 
 constexpr wchar_t kFormClass[] = L"TorvoFormUpload";
 constexpr wchar_t kPictureClass[] = L"TorvoPictureBox";
+// How long the shown window tells the window manager it takes no focus.
+constexpr UINT_PTR kShownTimer = 1;
+constexpr UINT kShownMs = 500;
 constexpr COLORREF kAddressGrey = RGB(0xEF, 0xEF, 0xEF);
 
 win32::Bounds At(const FormRect& r) { return {r.left, r.top, r.width, r.height}; }
@@ -85,8 +88,6 @@ FormUploadWindow::FormUploadWindow() {
   Label_folder = win32::MakeLabel(hwnd(), kLabel, u"폴더", At(at.Label_folder));
   Combo_folder = win32::MakeDropDownList(hwnd(), kCombo_folder, At(at.Combo_folder), 200);
   PlaceThumbnail();
-  win32::KeepOnTopWithoutFocus(hwnd());
-  ShowWindow(hwnd(), SW_HIDE);
 }
 
 FormUploadWindow::~FormUploadWindow() {
@@ -130,10 +131,13 @@ bool FormUploadWindow::Form_Load(Preparation prepared) {
 }
 
 void FormUploadWindow::Show() {
+  // A window manager gives a new window the focus unless the window says it takes none: it says
+  // so while it is mapped, and takes the focus as any window once the user clicks it.
+  SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) | WS_EX_NOACTIVATE);
   win32::KeepOnTopWithoutFocus(hwnd());
   ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
   UpdateWindow(hwnd());
-  SetFocus(Command1);
+  SetTimer(hwnd(), kShownTimer, kShownMs, nullptr);
 }
 
 void FormUploadWindow::Render() {
@@ -169,7 +173,11 @@ int32_t FormUploadWindow::Folder() {
 }
 
 void FormUploadWindow::SetSaveEnabled(bool enabled) { EnableWindow(Command1, enabled ? TRUE : FALSE); }
-void FormUploadWindow::FocusSave() { SetFocus(Command1); }
+// Focusing a control of an inactive window would activate it: the window's activation gives the
+// save button the focus anyway.
+void FormUploadWindow::FocusSave() {
+  if (GetActiveWindow() == hwnd()) SetFocus(Command1);
+}
 
 void FormUploadWindow::Finished(int status) {
   ShowWindow(hwnd(), SW_HIDE);
@@ -188,6 +196,11 @@ LRESULT FormUploadWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       if (LOWORD(wParam) == kCommand1 && HIWORD(wParam) == BN_CLICKED) Command1_Click();
+      return 0;
+    case WM_TIMER:
+      if (wParam != kShownTimer) break;
+      KillTimer(hwnd(), kShownTimer);
+      SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_NOACTIVATE);
       return 0;
     case WM_ACTIVATE:
       // The save button holds the focus whenever the window becomes active.
