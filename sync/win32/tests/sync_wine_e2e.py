@@ -155,7 +155,8 @@ def scenario(run, images):
     # Read-only: root ignores permission bits, so the folder is made immutable for the case.
     if subprocess.run(["chattr", "+i", run.album], capture_output=True).returncode == 0:
         try:
-            fault_case("read-only folder", [], "Could not save ")
+            fault_case("read-only folder", [], "Could not save C:\\Torvo\\%s: Permission denied. The sync stopped; "
+                       "the images downloaded so far are kept." % missing)
         finally:
             subprocess.run(["chattr", "-i", run.album])
     else:
