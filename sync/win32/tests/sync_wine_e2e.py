@@ -35,12 +35,27 @@ class WineRun(sync_e2e.Run):
         shutil.rmtree(self.album, ignore_errors=True)
         self.env.pop("LD_PRELOAD", None)
 
+    def window_manager_runs(self):
+        """A live window manager: the root names its check window, and that window exists (one
+        that was killed may leave the name behind)."""
+        out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env, capture_output=True,
+                             text=True).stdout
+        words = out.split()
+        if "#" not in words:
+            return False
+        return subprocess.run(["xprop", "-id", words[-1], "_NET_WM_NAME"], env=self.env,
+                              capture_output=True).returncode == 0
+
     def start_display(self):
-        # Wine's desktop is the run's display: the window manager joins it.
+        # Wine's desktop is the run's display: the window manager joins it, unless one runs. It
+        # stays for the rest of the run (it ends with the display), so the tests after this one
+        # find it as they left it.
         if not self.env.get("DISPLAY"):
             raise Failure("no DISPLAY: run under scripts/test-windows.sh or xvfb-run")
-        self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1)
+        if not self.window_manager_runs():
+            subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             start_new_session=True)
+            wait_for(self.window_manager_runs, 10, "openbox")
 
     def wine(self, program, *words, **kwargs):
         return [WINE_RUN, self.args.prefix, program, *words]
