@@ -33,6 +33,11 @@ class PostingObserver final : public SyncObserver {
 
 }  // namespace
 
+std::u16string ItemCaption(int i, int n) {
+  const std::string text = std::to_string(i) + " / " + std::to_string(n);
+  return std::u16string(text.begin(), text.end());
+}
+
 SyncSession::SyncSession(SyncSessionSetup setup, SyncFormView& view, WindowThread& windowThread,
                          MessageSink& messages, SingleInstanceLock& instance)
     : setup_(std::move(setup)),

@@ -17,6 +17,9 @@
 
 namespace torvo::sync {
 
+// The "i / n" label's text for item i of n.
+std::u16string ItemCaption(int i, int n);
+
 // What the session asks of the window; called on the window's thread only.
 class SyncFormView {
  public:

@@ -63,7 +63,7 @@ Syncfrm::~Syncfrm() { session_.reset(); }
 void Syncfrm::SetSyncEnabled(bool enabled) { Cmd_Sync->setEnabled(enabled); }
 
 void Syncfrm::ShowItem(int i, int n) {
-  LabelState->setText(QString::number(i) + QStringLiteral(" / ") + QString::number(n));
+  LabelState->setText(Q(ItemCaption(i, n)));
   ProgressSync->setRange(0, n);
 }
 

@@ -69,7 +69,7 @@ class FakeWindowThread final : public WindowThread {
 class FakeView final : public SyncFormView, public MessageSink {
  public:
   void SetSyncEnabled(bool enabled) override { Note(enabled ? "enabled" : "disabled"); }
-  void ShowItem(int i, int n) override { Note("item " + std::to_string(i) + "/" + std::to_string(n)); }
+  void ShowItem(int i, int n) override { Note("item " + U8(ItemCaption(i, n))); }
   void ShowFinishedItems(int finished, int n) override {
     Note("done " + std::to_string(finished) + "/" + std::to_string(n));
   }
@@ -173,7 +173,7 @@ TEST_F(SyncSessionTest, EachWayASyncEndsIsAnsweredAsTheUserExpects) {
        u"u 1",
        {{kList, {true, 200, kListed, ""}}, {"http://img/a.png", {true, 200, "A", ""}}},
        false,
-       {"item 1/2", "done 1/2", "item 2/2", "done 2/2",
+       {"item 1 / 2", "done 1/2", "item 2 / 2", "done 2/2",
         "result [1 downloaded, 0 already present, 1 failed.\nFailed: b.png (HTTP 404)] tip [2: \"b.png\" — HTTP 404]",
         "enabled", "ended"}},
       {"signed out: told, then the program ends",
@@ -191,7 +191,7 @@ TEST_F(SyncSessionTest, EachWayASyncEndsIsAnsweredAsTheUserExpects) {
        u"u 1",
        {{kList, {true, 200, kListed, ""}}, {"http://img/a.png", {false, 0, "", "Transferred a partial file"}}},
        false,
-       {"item 1/2",
+       {"item 1 / 2",
         "done 1/2",
         "result [0 downloaded, 0 already present, 1 failed, 1 not reached. The download of image 1 of 2 (a.png) "
         "failed: Transferred a partial file. The sync stopped; the images downloaded so far are kept.\nFailed: a.png "
@@ -248,7 +248,7 @@ TEST_F(SyncSessionTest, TheSyncRunsOffTheWindowsThreadAndAPressMeanwhileIsIgnore
   ASSERT_TRUE(service.WaitHeld());
   EXPECT_TRUE(session->Syncing());
   session->Sync();  // a second press while the first runs
-  thread.PumpUntil([&] { return view.Has("item 1/2"); });
+  thread.PumpUntil([&] { return view.Has("item 1 / 2"); });
   service.Release();
   ASSERT_TRUE(PumpToEnd());
   EXPECT_EQ(std::count(view.log.begin(), view.log.end(), "disabled"), 1);

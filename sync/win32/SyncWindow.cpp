@@ -59,7 +59,7 @@ void SyncWindow::Show() {
 void SyncWindow::SetSyncEnabled(bool enabled) { EnableWindow(Cmd_Sync, enabled ? TRUE : FALSE); }
 
 void SyncWindow::ShowItem(int i, int n) {
-  win32::SetText(LabelState, FromUtf8(std::to_string(i) + " / " + std::to_string(n)));
+  win32::SetText(LabelState, ItemCaption(i, n));
   SendMessageW(ProgressSync, PBM_SETRANGE32, 0, std::max(n, 1));
 }
 
