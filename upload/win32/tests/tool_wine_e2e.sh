@@ -141,10 +141,12 @@ line='alice;^;http://example.com/a page?q=1;^;한국어 제목;^;%C7%D1%B1%DB+%B
 for run in "ko_KR.UTF-8 949 ko" "en_US.UTF-8 1252 en"; do
   read -r locale acp name <<<"$run"
   rm -rf "$work"
-  python3 "$e2e/raw_listener.py" --port "$port" --record "$tmp/request-$name.bin" >"$tmp/raw.out" &
+  for _ in $(seq 600); do port_free && break; sleep 0.1; done
+  python3 "$e2e/raw_listener.py" --port "$port" --record "$tmp/request-$name.bin" >"$tmp/raw.out" 2>&1 &
   raw=$!
   pids+=("$raw")
   for _ in $(seq 50); do grep -q listening "$tmp/raw.out" && break; sleep 0.1; done
+  grep -q listening "$tmp/raw.out" || { bad "$name: the bare listener could not listen on $port"; cat "$tmp/raw.out"; continue; }
   LC_ALL="$locale" "$wine_run" "$prefix" "$page" >"$tmp/page.out" 2>/dev/null &
   page_pid=$!
   pids+=("$page_pid")
@@ -210,9 +212,24 @@ if [ -f "$tmp/request-ko.bin" ] && [ -f "$tmp/request-en.bin" ]; then
 fi
 
 # --- 2. the early stops, against the service
-"$service" --port "$port" --data "$tmp/data" >"$tmp/service.out" 2>"$tmp/service.log" &
-pids+=($!)
-for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" 2>/dev/null && break; sleep 0.1; done
+# Another test run on the same machine may hold the build's port a while: wait for it, and start
+# again when it took the port between the look and the start.
+started=""
+for _ in 1 2 3 4 5; do
+  for _ in $(seq 600); do port_free && break; sleep 0.1; done
+  "$service" --port "$port" --data "$tmp/data" >"$tmp/service.out" 2>"$tmp/service.log" &
+  service_pid=$!
+  pids+=("$service_pid")
+  for _ in $(seq 100); do
+    grep -q "listening on" "$tmp/service.out" 2>/dev/null && { started=1; break; }
+    kill -0 "$service_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$started" ] && break
+  kill "$service_pid" 2>/dev/null
+  wait "$service_pid" 2>/dev/null
+done
+[ -n "$started" ] || { echo "FAIL: torvo-service did not start on port $port"; cat "$tmp/service.log"; exit 1; }
 "$service" user add --data "$tmp/data" alice --toolbar-id alice >/dev/null
 "$service" user add --data "$tmp/data" bob --toolbar-id bob >/dev/null
 "$service" user signout --data "$tmp/data" bob >/dev/null
