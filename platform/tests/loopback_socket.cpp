@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,11 @@ long ReceiveSome(SocketHandle socket, char* data, size_t size) { return recv(sta
 
 long SendSome(SocketHandle socket, const char* data, size_t size) {
   return send(static_cast<int>(socket), data, size, MSG_NOSIGNAL);
+}
+
+bool WaitForInput(SocketHandle socket, int ms) {
+  pollfd p{static_cast<int>(socket), POLLIN, 0};
+  return ::poll(&p, 1, ms) > 0;
 }
 
 void ShutDownAndClose(SocketHandle socket) {

@@ -17,6 +17,8 @@ SocketHandle AcceptOne(SocketHandle listener);
 // Bytes received or sent, 0 at the end of the stream, negative on failure.
 long ReceiveSome(SocketHandle socket, char* data, size_t size);
 long SendSome(SocketHandle socket, const char* data, size_t size);
+// True when bytes or the end of the stream (a listener: a connection) wait on the socket, within ms.
+bool WaitForInput(SocketHandle socket, int ms);
 // Ends both directions (a blocked accept or receive returns) and closes.
 void ShutDownAndClose(SocketHandle socket);
 void CloseSocket(SocketHandle socket);

@@ -14,7 +14,7 @@ std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std:
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     *existed = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-    return win32::SystemMessage(error);
+    return win32::FileErrorText(error);
   }
   for (size_t written = 0; written < bytes.size();) {
     const DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size() - written, 1u << 30));
@@ -22,17 +22,17 @@ std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std:
     if (!WriteFile(h, bytes.data() + written, piece, &n, nullptr)) {
       const DWORD error = GetLastError();
       CloseHandle(h);
-      return win32::SystemMessage(error);
+      return win32::FileErrorText(error);
     }
     written += n;
   }
   // The data reaches the disk's cache here; a full disk shows on the write or the close.
-  if (!CloseHandle(h)) return win32::SystemMessage(GetLastError());
+  if (!CloseHandle(h)) return win32::FileErrorText(GetLastError());
   return std::nullopt;
 }
 
 std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return win32::SystemMessage(GetLastError());
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return win32::FileErrorText(GetLastError());
   return std::nullopt;
 }
 

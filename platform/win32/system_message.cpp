@@ -18,4 +18,26 @@ std::string SystemMessage(DWORD error) {
   return ToUtf8(words);
 }
 
+std::string FileErrorText(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "Permission denied";
+    case ERROR_WRITE_PROTECT: return "Read-only file system";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "No space left on device";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "No such file or directory";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return "File exists";
+    case ERROR_FILENAME_EXCED_RANGE: return "File name too long";
+    case ERROR_INVALID_NAME: return "Invalid argument";
+    default: return SystemMessage(error);
+  }
+}
+
 }  // namespace torvo::win32

@@ -1,17 +1,15 @@
 #pragma once
 // The one window of TorvoSync: the "Sync" button, the "i / n" caption with a progress bar beside
-// it, and a line that says how the last sync ended. The sync itself runs on a worker thread so the
-// window keeps painting and answering while images download.
+// it, and a line that says how the last sync ended. A thin Qt view over the sync session, which
+// runs each sync on a worker thread so the window keeps painting and answering meanwhile.
 #include <QWidget>
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "platform/desktop/single_instance.h"
-#include "platform/http.h"
-#include "sync/sync_loop.h"
+#include "platform/desktop/window_thread.h"
+#include "sync/sync_session.h"
 
 class QLabel;
 class QProgressBar;
@@ -19,27 +17,22 @@ class QPushButton;
 
 namespace torvo::sync {
 
-class Syncfrm : public QWidget {
+class Syncfrm : public QWidget, private SyncFormView, private MessageSink {
   Q_OBJECT
 
  public:
-  struct Setup {
-    std::string serviceHost;
-    std::u16string commandLine;
-    std::filesystem::path folder;
-    Fetch fetch;  // empty: HTTP over one kept-open connection
-  };
+  using Setup = SyncSessionSetup;
 
   explicit Syncfrm(Setup setup, QWidget* parent = nullptr);
   ~Syncfrm() override;
 
   // The previous-instance test. False: another copy runs; the message was shown and the window
   // is gone, so the program ends.
-  bool Form_Load();
-  void Cmd_Sync_Click();
+  bool Form_Load() { return session_->Load(); }
+  void Cmd_Sync_Click() { session_->Sync(); }
   void Form_Unload();
 
-  bool Syncing() const { return worker_.joinable(); }
+  bool Syncing() const { return session_->Syncing(); }
 
   QPushButton* Cmd_Sync = nullptr;
   QLabel* LabelState = nullptr;
@@ -55,17 +48,18 @@ class Syncfrm : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void ShowItem(int i, int n);
-  void ShowFinishedItems(int finished, int n);
-  void EndSync(const SyncOutcome& outcome);
-  void StopWorker();
+  // What the session asks of the widgets.
+  void SetSyncEnabled(bool enabled) override;
+  void ShowItem(int i, int n) override;
+  void ShowFinishedItems(int finished, int n) override;
+  void ShowResult(const std::u16string& outcome, const std::u16string& failures) override;
+  void Finish() override;
+  void OutcomeShown(const SyncOutcome& outcome) override { emit SyncEnded(outcome); }
+  void Tell(const std::u16string& message) override;
 
-  Setup setup_;
-  std::unique_ptr<HttpClient> client_;
-  std::unique_ptr<desktop::SingleInstance> instance_;
-  std::thread worker_;
-  std::atomic<bool> cancel_{false};
-  bool unloaded_ = false;
+  desktop::SingleInstance instance_{"TorvoSync"};
+  desktop::QtWindowThread windowThread_{this};
+  std::unique_ptr<SyncSession> session_;
 };
 
 }  // namespace torvo::sync

@@ -10,22 +10,17 @@
 #include "platform/error.h"
 #include "platform/workfolder.h"
 #include "sync/app/Syncfrm.h"
+#include "sync/help_text.h"
 #include "torvo_version.h"
 
 int main(int argc, char** argv) {
   // The command line is the identity, so only a lone --help or --version is an option.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("TorvoSync (Torvo) %s\n", TORVO_VERSION);
+    std::fputs(torvo::sync::VersionText(TORVO_VERSION).c_str(), stdout);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::printf(
-        "Usage: TorvoSync IDENTITY\n"
-        "Shows one window; its Sync button fetches the list of the images in the Torvo album of\n"
-        "IDENTITY (the whole command line) and downloads each one missing from ~/Torvo.\n"
-        "\n"
-        "      --help     display this help and exit (as the only argument)\n"
-        "      --version  output version information and exit (as the only argument)\n");
+    std::fputs(torvo::sync::HelpText("~/Torvo").c_str(), stdout);
     return 0;
   }
   // Taken before Qt sees the arguments: Qt removes the ones it knows, and the identity is all of them.

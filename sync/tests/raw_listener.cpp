@@ -1,34 +1,20 @@
 #include "raw_listener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <stdexcept>
+#include <vector>
 
 namespace torvo::sync::testing {
 
+namespace net = torvo::testing;
+
 RawListener::RawListener(Handler handler) : handler_(std::move(handler)) {
-  listenSocket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listenSocket_, 16) != 0 ||
-      ::getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("raw listener: no loopback port");
-  port_ = ntohs(address.sin_port);
+  listenSocket_ = net::ListenOnLoopback(&port_);
+  if (listenSocket_ == net::kNoSocket || port_ == 0) throw std::runtime_error("raw listener: no loopback port");
   acceptor_ = std::thread([this] {
-    for (;;) {
-      pollfd p{listenSocket_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) {
-        if (stopping_) return;
-        continue;
-      }
-      int s = ::accept4(listenSocket_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (s < 0) continue;
+    while (!stopping_) {
+      if (!net::WaitForInput(listenSocket_, 50)) continue;
+      const SocketHandle s = net::AcceptOne(listenSocket_);
+      if (s == net::kNoSocket) continue;
       ++connections_;
       std::lock_guard lock(mutex_);
       openSockets_.push_back(s);
@@ -42,11 +28,10 @@ RawListener::~RawListener() {
   acceptor_.join();
   {
     std::lock_guard lock(mutex_);
-    for (int s : openSockets_) ::shutdown(s, SHUT_RDWR);
+    for (SocketHandle s : openSockets_) net::ShutDownAndClose(s);
   }
   for (auto& t : threads_) t.join();
-  for (int s : openSockets_) ::close(s);
-  ::close(listenSocket_);
+  net::CloseSocket(listenSocket_);
 }
 
 std::vector<std::string> RawListener::targets() {
@@ -54,14 +39,19 @@ std::vector<std::string> RawListener::targets() {
   return targets_;
 }
 
-void RawListener::Serve(int socket) {
+void RawListener::Serve(SocketHandle socket) {
   std::string pending;
   char buffer[4096];
   for (;;) {
     size_t end;
     while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-      ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
-      if (n <= 0) return;
+      const long n = net::ReceiveSome(socket, buffer, sizeof buffer);
+      if (n <= 0) {
+        std::lock_guard lock(mutex_);
+        std::erase(openSockets_, socket);
+        net::ShutDownAndClose(socket);
+        return;
+      }
       pending.append(buffer, static_cast<size_t>(n));
     }
     std::string head = pending.substr(0, end);
@@ -73,16 +63,17 @@ void RawListener::Serve(int socket) {
       std::lock_guard lock(mutex_);
       targets_.push_back(target);
     }
-    if (!handler_(target, socket, *this)) {
-      ::shutdown(socket, SHUT_RDWR);
-      return;
-    }
+    if (!handler_(target, socket, *this)) break;
   }
+  // Hung up: the client sees the end of the stream now, not when the listener goes.
+  std::lock_guard lock(mutex_);
+  std::erase(openSockets_, socket);
+  net::ShutDownAndClose(socket);
 }
 
-void RawListener::Send(int socket, const std::string& bytes) {
+void RawListener::Send(SocketHandle socket, const std::string& bytes) {
   for (size_t sent = 0; sent < bytes.size();) {
-    ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    const long n = net::SendSome(socket, bytes.data() + sent, bytes.size() - sent);
     if (n <= 0) return;
     sent += static_cast<size_t>(n);
   }

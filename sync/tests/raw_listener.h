@@ -8,12 +8,16 @@
 #include <thread>
 #include <vector>
 
+#include "platform/tests/loopback_socket.h"
+
 namespace torvo::sync::testing {
+
+using torvo::testing::SocketHandle;
 
 class RawListener {
  public:
   // Writes the reply for target on the socket. Returns false to close the connection.
-  using Handler = std::function<bool(const std::string& target, int socket, RawListener& listener)>;
+  using Handler = std::function<bool(const std::string& target, SocketHandle socket, RawListener& listener)>;
 
   explicit RawListener(Handler handler);
   ~RawListener();
@@ -25,21 +29,21 @@ class RawListener {
   // For handlers that hang: true once the listener is being torn down.
   bool stopping() const { return stopping_; }
 
-  static void Send(int socket, const std::string& bytes);
+  static void Send(SocketHandle socket, const std::string& bytes);
   static std::string Ok(const std::string& body, const std::string& extraHeaders = "");
   static std::string Status(int status, const std::string& reason, const std::string& body);
 
  private:
-  void Serve(int socket);
+  void Serve(SocketHandle socket);
 
   Handler handler_;
-  int listenSocket_ = -1;
+  SocketHandle listenSocket_ = torvo::testing::kNoSocket;
   int port_ = 0;
   std::atomic<int> connections_{0};
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::vector<std::string> targets_;
-  std::vector<int> openSockets_;
+  std::vector<SocketHandle> openSockets_;
   std::vector<std::thread> threads_;
   std::thread acceptor_;
 };

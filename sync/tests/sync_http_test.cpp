@@ -1,6 +1,5 @@
 // The sync loop over real HTTP against a listener that misbehaves on purpose.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <chrono>
 
@@ -17,16 +16,15 @@ using testing::ReadFile;
 using testing::TempFolder;
 
 // Holds a connection open without a word until the listener goes away.
-void Hang(int socket, RawListener& listener) {
+void Hang(testing::SocketHandle socket, RawListener& listener) {
   while (!listener.stopping()) {
-    pollfd p{socket, POLLRDHUP, 0};
-    if (::poll(&p, 1, 50) > 0) return;
+    if (torvo::testing::WaitForInput(socket, 50)) return;  // the client hung up
   }
 }
 
 std::string ImageBytes(char tag) { return std::string("\x89PNG\r\n\x1A\n", 8) + std::string(3000, tag); }
 
-bool Album(const std::string& target, int s, RawListener& l, const std::string& names) {
+bool Album(const std::string& target, testing::SocketHandle s, RawListener& l, const std::string& names) {
   if (target.starts_with("/imgList.php?tid=")) {
     RawListener::Send(s, RawListener::Ok(l.origin() + "/img" + names));
   } else if (target == "/img/a.png" || target == "/img/b.png" || target == "/img/c.png") {
@@ -66,7 +64,7 @@ Timed SyncAgainst(RawListener& listener, const std::filesystem::path& folder, Ht
 
 TEST(SyncOverHttp, OneConnectionForEveryTransferAndOnlyGoodImagesWritten) {
   TempFolder home;
-  RawListener listener([](const std::string& t, int s, RawListener& l) {
+  RawListener listener([](const std::string& t, testing::SocketHandle s, RawListener& l) {
     return Album(t, s, l, "|a|../../escape|%2e%2e|missing|b|..\\x|c");
   });
   Timed run = SyncAgainst(listener, home.path() / "Torvo");
@@ -93,7 +91,7 @@ TEST(SyncOverHttp, BrokenTransfersStopTheSyncAndLeaveNoPartialFile) {
     SCOPED_TRACE(c.name);
     TempFolder home;
     std::string names = std::string("|a|") + c.name + "|b";
-    RawListener listener([&](const std::string& t, int s, RawListener& l) { return Album(t, s, l, names); });
+    RawListener listener([&](const std::string& t, testing::SocketHandle s, RawListener& l) { return Album(t, s, l, names); });
     Timed run = SyncAgainst(listener, home.path() / "Torvo", {2000, 4000, 1000});
     EXPECT_EQ(run.outcome.end, SyncEnd::TransferFailed);
     EXPECT_EQ(run.outcome.problem.substr(0, run.outcome.problem.find(u". The sync")) + u".",
@@ -121,7 +119,7 @@ TEST(SyncOverHttp, NoServiceIsAClearListFailure) {
 
 TEST(SyncOverHttp, AbortEndsAHangingTransferSoon) {
   TempFolder home;
-  RawListener listener([](const std::string& t, int s, RawListener& l) { return Album(t, s, l, "|a|stall-head|b"); });
+  RawListener listener([](const std::string& t, testing::SocketHandle s, RawListener& l) { return Album(t, s, l, "|a|stall-head|b"); });
   std::atomic<bool> abort{false};
   std::thread closer([&] {
     while (listener.targets().size() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(10));

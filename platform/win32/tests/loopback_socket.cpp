@@ -25,7 +25,7 @@ SocketHandle ListenOnLoopback(int* port) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(s, 1);
+  listen(s, 16);
   int len = sizeof addr;
   getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
   *port = ntohs(addr.sin_port);
@@ -50,6 +50,11 @@ long ReceiveSome(SocketHandle socket, char* data, size_t size) {
 
 long SendSome(SocketHandle socket, const char* data, size_t size) {
   return send(static_cast<SOCKET>(socket), data, Piece(size), 0);
+}
+
+bool WaitForInput(SocketHandle socket, int ms) {
+  WSAPOLLFD p{static_cast<SOCKET>(socket), POLLRDNORM, 0};
+  return WSAPoll(&p, 1, ms) > 0;
 }
 
 void ShutDownAndClose(SocketHandle socket) {

@@ -1,0 +1,106 @@
+#include "sync/sync_session.h"
+
+#include <utility>
+
+namespace torvo::sync {
+
+namespace {
+
+// Reports the loop's progress from the worker thread, each report run on the window's thread.
+class PostingObserver final : public SyncObserver {
+ public:
+  PostingObserver(WindowThread& windowThread, std::weak_ptr<SyncSession*> session, SyncFormView& view)
+      : windowThread_(windowThread), session_(std::move(session)), view_(view) {}
+  void ItemStarted(int i, int n) override {
+    Post([i, n](SyncFormView& view) { view.ShowItem(i, n); });
+  }
+  void ItemFinished(int i, int n, ItemResult) override {
+    Post([i, n](SyncFormView& view) { view.ShowFinishedItems(i, n); });
+  }
+
+ private:
+  template <typename F>
+  void Post(F show) {
+    windowThread_.Post([session = session_, &view = view_, show] {
+      auto alive = session.lock();
+      if (alive && !(*alive)->Unloaded()) show(view);
+    });
+  }
+  WindowThread& windowThread_;
+  std::weak_ptr<SyncSession*> session_;
+  SyncFormView& view_;
+};
+
+}  // namespace
+
+SyncSession::SyncSession(SyncSessionSetup setup, SyncFormView& view, WindowThread& windowThread,
+                         MessageSink& messages, SingleInstanceLock& instance)
+    : setup_(std::move(setup)),
+      view_(view),
+      windowThread_(windowThread),
+      messages_(messages),
+      instance_(instance),
+      alive_(std::make_shared<SyncSession*>(this)) {
+  if (!setup_.fetch) {
+    client_ = std::make_unique<HttpClient>();
+    client_->SetAbortFlag(&cancel_);
+    setup_.fetch = [client = client_.get()](const std::string& url) { return client->Get(url); };
+  }
+}
+
+SyncSession::~SyncSession() {
+  StopWorker();
+  alive_.reset();
+}
+
+bool SyncSession::Load() {
+  if (instance_.Acquire()) return true;
+  messages_.Tell(kSecondCopyMessage);
+  Unload();
+  view_.Finish();
+  return false;
+}
+
+void SyncSession::Sync() {
+  if (Syncing() || unloaded_) return;
+  view_.SetSyncEnabled(false);
+  view_.ShowResult(u"", u"");
+  cancel_ = false;
+  worker_ = std::thread([this, session = std::weak_ptr<SyncSession*>(alive_)] {
+    PostingObserver observer(windowThread_, session, view_);
+    const SyncRequest request{setup_.serviceHost, setup_.commandLine, setup_.folder};
+    const SyncOutcome outcome = RunSync(request, setup_.fetch, observer, &cancel_);
+    windowThread_.Post([session, outcome] {
+      if (auto alive = session.lock()) (*alive)->EndSync(outcome);
+    });
+  });
+}
+
+void SyncSession::EndSync(const SyncOutcome& outcome) {
+  if (worker_.joinable()) worker_.join();
+  if (unloaded_) return;
+  const OutcomeAnswer answer = AnswerTo(outcome);
+  if (answer == OutcomeAnswer::kNothing) return;
+  if (answer == OutcomeAnswer::kTellAndQuit) {
+    messages_.Tell(outcome.problem);
+    Unload();
+    view_.Finish();
+    return;
+  }
+  view_.ShowResult(DescribeOutcome(outcome), DescribeFailures(outcome));
+  view_.SetSyncEnabled(true);
+  view_.OutcomeShown(outcome);
+  if (answer == OutcomeAnswer::kShowAndTell) messages_.Tell(outcome.problem);
+}
+
+void SyncSession::StopWorker() {
+  cancel_ = true;
+  if (worker_.joinable()) worker_.join();
+}
+
+void SyncSession::Unload() {
+  unloaded_ = true;
+  StopWorker();
+}
+
+}  // namespace torvo::sync

@@ -1,0 +1,82 @@
+#pragma once
+// One TorvoSync window's life: the previous-instance test when it opens, a sync per press of
+// "Sync" on a worker thread (the window keeps painting meanwhile), its progress handed to the
+// window's thread, and the window's answer to how each sync ended. Plain C++ over small
+// interfaces, so every desktop's window is a thin view over the same session.
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/http.h"
+#include "platform/message_sink.h"
+#include "platform/single_instance.h"
+#include "platform/window_thread.h"
+#include "sync/sync_loop.h"
+
+namespace torvo::sync {
+
+// What the session asks of the window; called on the window's thread only.
+class SyncFormView {
+ public:
+  virtual ~SyncFormView() = default;
+  // The "Sync" button: disabled while a sync runs.
+  virtual void SetSyncEnabled(bool enabled) = 0;
+  // Item i of n is looked at: the "i / n" label, and the progress bar's range.
+  virtual void ShowItem(int i, int n) = 0;
+  // finished of n items are done: the progress bar's value.
+  virtual void ShowFinishedItems(int finished, int n) = 0;
+  // How the last sync ended, and its failed items for a closer look ("" for none, or to clear).
+  virtual void ShowResult(const std::u16string& outcome, const std::u16string& failures) = 0;
+  // The window goes and the program ends.
+  virtual void Finish() = 0;
+  // A sync has ended and the window shows its outcome (before a message about it is shown).
+  virtual void OutcomeShown(const SyncOutcome& /*outcome*/) {}
+};
+
+struct SyncSessionSetup {
+  std::string serviceHost;
+  std::u16string commandLine;  // the identity
+  std::filesystem::path folder;
+  Fetch fetch;  // empty: HTTP over one kept-open connection, aborted when the window goes
+};
+
+class SyncSession {
+ public:
+  // view, windowThread, messages and instance outlive the session.
+  SyncSession(SyncSessionSetup setup, SyncFormView& view, WindowThread& windowThread, MessageSink& messages,
+              SingleInstanceLock& instance);
+  ~SyncSession();
+  SyncSession(const SyncSession&) = delete;
+  SyncSession& operator=(const SyncSession&) = delete;
+
+  // The previous-instance test. False: another copy runs; the user was told, the window asked to
+  // finish, and the program ends.
+  bool Load();
+  // "Sync" was pressed. Ignored while a sync runs or once the window is going.
+  void Sync();
+  // The window is going: a running sync is cancelled and waited for; nothing is shown after.
+  void Unload();
+
+  bool Syncing() const { return worker_.joinable(); }
+  bool Unloaded() const { return unloaded_; }
+
+ private:
+  void EndSync(const SyncOutcome& outcome);
+  void StopWorker();
+
+  SyncSessionSetup setup_;
+  SyncFormView& view_;
+  WindowThread& windowThread_;
+  MessageSink& messages_;
+  SingleInstanceLock& instance_;
+  std::unique_ptr<HttpClient> client_;
+  std::thread worker_;
+  std::atomic<bool> cancel_{false};
+  bool unloaded_ = false;
+  // What the worker posted finds the session through this; gone with the session.
+  std::shared_ptr<SyncSession*> alive_;
+};
+
+}  // namespace torvo::sync

@@ -1,0 +1,55 @@
+// TorvoSync on Windows: downloads the images of the user's album that are missing from
+// C:\Torvo\. The whole command line is the user's identity on the service.
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/command_line.h"
+#include "platform/error.h"
+#include "platform/win32/window.h"
+#include "platform/workfolder.h"
+#include "sync/help_text.h"
+#include "sync/win32/SyncWindow.h"
+#include "torvo_version.h"
+
+#ifndef TORVO_SERVICE_HOST
+#error "TORVO_SERVICE_HOST must name the service's host[:port]"
+#endif
+
+namespace {
+
+void Show(const std::string& text) {
+  const std::wstring title = torvo::win32::Wide(torvo::FromUtf8(torvo::ProgramName()));
+  MessageBoxW(nullptr, torvo::win32::Wide(torvo::FromUtf8(text)).c_str(), title.c_str(), MB_OK | MB_SETFOREGROUND);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  torvo::SetProgramName("TorvoSync");
+  // The identity is the text after the program's own token, kept as it was written: quotes in it
+  // stay quotes (they are part of the identity, not grouping), and the spaces between words stay
+  // as many as there were. For words written with single spaces and no quotes it is exactly the
+  // text the Linux build joins from its arguments.
+  const std::u16string commandLine = torvo::AfterProgramToken(torvo::win32::Narrow(GetCommandLineW()));
+  // Only a lone --help or --version is an option; a window program shows them in a box.
+  if (commandLine == u"--version") {
+    Show(torvo::sync::VersionText(TORVO_VERSION));
+    return 0;
+  }
+  if (commandLine == u"--help") {
+    Show(torvo::sync::HelpText("C:\\Torvo\\"));
+    return 0;
+  }
+  try {
+    torvo::sync::SyncWindow form({TORVO_SERVICE_HOST, commandLine, torvo::WorkFolder(), {}});
+    if (!form.Form_Load()) return 0;
+    form.Show();
+    return torvo::win32::RunMessageLoop(form.hwnd());
+  } catch (const std::exception& e) {
+    Show(e.what());
+    return 1;
+  }
+}
