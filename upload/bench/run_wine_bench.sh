@@ -41,10 +41,10 @@ startup() {  # startup NAME COMMAND...: the median time to the window shown
   local times=() start end pid
   for _ in $(seq 10); do
     start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 &
+    "$@" >/dev/null 2>"$tmp/startup.err" &
     pid=$!
     for _ in $(seq 1000); do xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 && break; sleep 0.01; done
-    xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 || { echo "$1: no window within 10 s" >&2; kill "$pid"; return 1; }
+    xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 || { echo "$1: no window within 10 s:" >&2; cat "$tmp/startup.err" >&2; kill "$pid" 2>/dev/null; return 1; }
     end=$(date +%s%N)
     times+=($(((end - start) / 1000000)))
     kill "$pid" 2>/dev/null || true

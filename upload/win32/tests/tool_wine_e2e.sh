@@ -6,7 +6,7 @@
 # "보안", a folder and "저장" give the upload bytes the Linux build sends (the same check), and the
 # thumbnail is kept as C:\Torvo\<name>.png. Then the early stops against a real torvo-service.
 #
-#   tool_wine_e2e.sh --tool TorvoTool.exe --page torvo_test_page.exe --service torvo-service
+#   tool_wine_e2e.sh --tool TorvoTool.exe --page torvo_test_page.exe --spy message_spy.exe --service torvo-service
 #                    --port 8766 --prefix WINEPREFIX --shots DIR
 set -uo pipefail
 set -f  # the command line's words hold "?" and must not be globbed
@@ -15,11 +15,12 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
 fi
 
-tool="" page="" service="" port="" prefix="" shots=""
+tool="" page="" spy="" service="" port="" prefix="" shots=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --tool) tool="$2"; shift 2 ;;
     --page) page="$2"; shift 2 ;;
+    --spy) spy="$2"; shift 2 ;;
     --service) service="$2"; shift 2 ;;
     --port) port="$2"; shift 2 ;;
     --prefix) prefix="$2"; shift 2 ;;
@@ -31,8 +32,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(cd "$here/../../.." && pwd)"
 e2e="$source_dir/upload/tests/e2e"
 wine_run="$source_dir/scripts/wine-run.sh"
-[ -f "$tool" ] && [ -f "$page" ] && [ -n "$port" ] && [ -n "$prefix" ] && [ -n "$shots" ] || {
-  echo "usage: $0 --tool T --page P --service S --port N --prefix WINEPREFIX --shots DIR" >&2; exit 2; }
+[ -f "$tool" ] && [ -f "$page" ] && [ -f "$spy" ] && [ -n "$port" ] && [ -n "$prefix" ] && [ -n "$shots" ] || {
+  echo "usage: $0 --tool T --page P --spy M --service S --port N --prefix WINEPREFIX --shots DIR" >&2; exit 2; }
 [ -x "$service" ] || { echo "FAIL: no Linux torvo-service at $service (build it in the local preset)"; exit 1; }
 
 tmp=$(mktemp -d)
@@ -110,20 +111,17 @@ for y in range(sh - h + 1):
 PY
 }
 
-# A message box of TorvoTool is up: screenshot, its message, OK; the program ends with status 1.
+# The program ends on a message box: message_spy reads it as Windows shows it and presses OK; the
+# same message is on standard error; the program ends with status 1.
 expect_stop() {  # expect_stop NAME LOCALE LINE MESSAGE
   local box
   start_tool "$2" "$3"
-  if box=$(find_window TorvoTool); then
-    sleep 0.3
-    shot "$1"
-    xdotool windowactivate --sync "$box" key Return 2>/dev/null
-  else
-    bad "$1: no message box"
-  fi
+  find_window TorvoTool >/dev/null && { sleep 0.3; shot "$1"; }
+  box=$("$wine_run" "$prefix" "$spy" box TorvoTool 20 2>/dev/null | tr -d '\r')
+  expect "$1: the message box" "$box" "$4"
   wait_exit "$tool_pid"
   expect "$1: exit status" "$status" "1"
-  expect "$1: message" "$(tr -d '\r' <"$tmp/tool.err" | grep '^TorvoTool: ' | tail -1)" "TorvoTool: $4"
+  expect "$1: message on standard error" "$(tr -d '\r' <"$tmp/tool.err" | grep '^TorvoTool: ' | tail -1)" "TorvoTool: $4"
 }
 
 # --- the desktop: a window manager (topmost means nothing without one), unless one runs
@@ -166,6 +164,9 @@ for run in "ko_KR.UTF-8 949 ko" "en_US.UTF-8 1252 en"; do
   top=$(xprop -root _NET_CLIENT_LIST_STACKING | awk '{print $NF}')
   expect "$name: TorvoTool's window is on top" "$((top))" "$torvo"
   expect "$name: the page kept the focus" "$(xdotool getwindowname "$(xdotool getactivewindow)")" "page"
+  # The controls as Windows holds them, in the tab order: the labels, the fields, 기본 chosen.
+  expect "$name: the controls" "$("$wine_run" "$prefix" "$spy" controls Torvo 5 2>/dev/null | tr -d '\r' | paste -sd '|')" \
+    "저장|주소|http://example.com/a page?q=1|제목|한국어 제목|내용|한글 메모||보안|폴더|기본"
   expect "$name: work folder holds img.png only" "$(ls "$work")" "img.png"
   expect "$name: img.png by the size rule (400 x 300 gives 200 x 150)" \
     "$(identify -format '%w %h' "$work/img.png")" "200 150"
