@@ -38,20 +38,21 @@ echo "pipeline, Wine:   $(scripts/wine-run.sh "$prefix" "$windows/bin/upload_pip
 
 line='alice;^;http://example.com/;^;제목;^;%C7%D1%B1%DB'
 startup() {  # startup NAME COMMAND...: the median time to the window shown
-  local times=() start end pid
+  local times=() start end pid name="$1"
+  shift
   for _ in $(seq 10); do
     start=$(date +%s%N)
     "$@" >/dev/null 2>"$tmp/startup.err" &
     pid=$!
     for _ in $(seq 1000); do xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 && break; sleep 0.01; done
-    xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 || { echo "$1: no window within 10 s:" >&2; cat "$tmp/startup.err" >&2; kill "$pid" 2>/dev/null; return 1; }
+    xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 || { echo "$name: no window within 10 s:" >&2; cat "$tmp/startup.err" >&2; kill "$pid" 2>/dev/null; return 1; }
     end=$(date +%s%N)
     times+=($(((end - start) / 1000000)))
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     for _ in $(seq 100); do xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 || break; sleep 0.05; done
   done
-  printf '%s\n' "${times[@]}" | sort -n | awk -v name="$1" '{t[NR] = $1} END {printf "start-up to window shown, %s: %d ms (median of %d, fastest %d ms)\n", name, t[int((NR + 1) / 2)], NR, t[1]}'
+  printf '%s\n' "${times[@]}" | sort -n | awk -v name="$name" '{t[NR] = $1} END {printf "start-up to window shown, %s: %d ms (median of %d, fastest %d ms)\n", name, t[int((NR + 1) / 2)], NR, t[1]}'
 }
 mkdir -p "$tmp/home"
 HOME="$tmp/home" startup "Linux" "$linux/upload/app/TorvoTool" "$line"
