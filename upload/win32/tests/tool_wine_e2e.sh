@@ -232,6 +232,7 @@ for _ in 1 2 3 4 5; do
 done
 [ -n "$started" ] || { echo "FAIL: torvo-service did not start on port $port"; cat "$tmp/service.log"; exit 1; }
 "$service" user add --data "$tmp/data" alice --toolbar-id alice >/dev/null
+"$service" folder add --data "$tmp/data" alice 여행 --number 3 >/dev/null
 "$service" user add --data "$tmp/data" bob --toolbar-id bob >/dev/null
 "$service" user signout --data "$tmp/data" bob >/dev/null
 LC_ALL=ko_KR.UTF-8 "$wine_run" "$prefix" "$page" >/dev/null 2>&1 &
@@ -242,8 +243,21 @@ find_window page >/dev/null || bad "stops: no page window"
 rm -rf "$work"
 start_tool ko_KR.UTF-8 "$line"
 first=$tool_pid
-if find_window Torvo >/dev/null; then
+if torvo=$(find_window Torvo); then
   expect_stop 11-second-copy ko_KR.UTF-8 "$line" "이 프로그램은 두번 실행될 수 없슴니다."
+  # The first copy runs on. Its tab order from the save button: the address, the title, the note
+  # (typing replaces it; Tab leaves it), the picture, 보안, the folder list.
+  sleep 1
+  xdotool windowactivate --sync "$torvo" 2>/dev/null
+  sleep 0.5
+  xdotool key Tab Tab Tab
+  xdotool type --delay 30 'typed'
+  xdotool key Tab Tab space Tab Down
+  sleep 0.3
+  shot 15-tab-order
+  expect "tab order: the note typed over, then the folder list" \
+    "$("$wine_run" "$prefix" "$spy" controls Torvo 5 2>/dev/null | tr -d '\r' | paste -sd '|')" \
+    "저장|주소|http://example.com/a page?q=1|제목|한국어 제목|내용|typed||보안|폴더|여행"
 else
   bad "second copy: the first copy shows no window"
 fi
