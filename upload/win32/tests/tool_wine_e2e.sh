@@ -248,7 +248,12 @@ if torvo=$(find_window Torvo); then
   # The first copy runs on. Its tab order from the save button: the address, the title, the note
   # (typing replaces it; Tab leaves it), the picture, 보안, the folder list.
   sleep 1
-  xdotool windowactivate --sync "$torvo" 2>/dev/null
+  # Under load the window manager may take a while to hand over the focus: wait for it.
+  for _ in $(seq 50); do
+    xdotool windowactivate "$torvo" 2>/dev/null
+    [ "$(xdotool getactivewindow 2>/dev/null)" == "$torvo" ] && break
+    sleep 0.1
+  done
   sleep 0.5
   xdotool key Tab Tab Tab
   xdotool type --delay 30 'typed'
@@ -263,6 +268,9 @@ else
 fi
 kill "$first" 2>/dev/null
 wait "$first" 2>/dev/null
+# Its lock goes with its window: wait for both before the next start.
+for _ in $(seq 100); do xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 || break; sleep 0.1; done
+sleep 0.5
 expect_stop 12-not-http ko_KR.UTF-8 'alice;^;ftp://example.com/x;^;t;^;n' "Http web page만 등록 됩니다."
 expect_stop 13-signed-out ko_KR.UTF-8 'bob;^;http://example.com/x;^;t;^;n' "로그아웃 상태입니다."
 expect_stop 14-signed-out-en en_US.UTF-8 'bob;^;http://example.com/x;^;t;^;n' "로그아웃 상태입니다."
