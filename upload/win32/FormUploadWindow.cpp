@@ -197,6 +197,14 @@ LRESULT FormUploadWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (LOWORD(wParam) == kCommand1 && HIWORD(wParam) == BN_CLICKED) Command1_Click();
       return 0;
+    case WM_NEXTDLGCTL:
+      // The note box asks its parent to move on when Tab is pressed in it, as in a dialog.
+      if (LOWORD(lParam) == 0) {
+        if (HWND next = GetNextDlgTabItem(hwnd(), GetFocus(), wParam != 0 ? TRUE : FALSE)) SetFocus(next);
+      } else {
+        SetFocus(reinterpret_cast<HWND>(wParam));
+      }
+      return 0;
     case WM_TIMER:
       if (wParam != kShownTimer) break;
       KillTimer(hwnd(), kShownTimer);
