@@ -115,6 +115,12 @@ std::optional<std::filesystem::path> FindTorvoTool() {
 }
 
 std::optional<Refusal> CheckLineFits(const std::filesystem::path& program, const std::string& line) {
+  // Programs skip the spaces after their own token, as the C runtime does for WinMain: leading
+  // spaces of the identity would not arrive.
+  if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+    return Refusal{"separator", "The identity begins with a space, which would not reach TorvoTool on Windows; "
+                                "enter it without one on the options page of the Torvo extension."};
+  }
   size_t length = CommandLineFor(program, line).size();
   if (length < kMaxCommandLine) return std::nullopt;
   return Refusal{"too_long", "The page's fields make a command line of " + std::to_string(length) +

@@ -273,7 +273,7 @@ TEST_F(HostBinary, FindsTorvoToolBesideItselfThenOnPath) {
   }
 }
 
-TEST_F(HostBinary, SaysWhenTorvoToolIsMissingOrTheLineTooLong) {
+TEST_F(HostBinary, SaysWhenTorvoToolIsMissingOrTheLineWouldNotArrive) {
   auto alone = folder_ / "alone";
   std::filesystem::create_directories(alone);
   std::filesystem::copy_file(BuiltProgram(TORVO_TOOLBAR_HOST_NAME), alone / "torvo-toolbar-host.exe");
@@ -296,6 +296,14 @@ TEST_F(HostBinary, SaysWhenTorvoToolIsMissingOrTheLineTooLong) {
     EXPECT_NE(answer.find(R"({"code":"start_failed","message":"TorvoTool could not be started: )" + escaped + ": "),
               std::string::npos)
         << answer;
+    EXPECT_EQ(host.Wait(), 0);
+  }
+  {
+    HostProcess host(BuiltProgram(TORVO_TOOLBAR_HOST_NAME), StandIn());
+    host.Send(EncodeFrame(R"({"toolbarId":" u","url":"http://a/"})"));
+    host.CloseInput();
+    EXPECT_EQ(host.ReadAll(),
+              EncodeFrame(R"({"code":"separator","message":"The identity begins with a space, which would not reach TorvoTool on Windows; enter it without one on the options page of the Torvo extension.","ok":false})"));
     EXPECT_EQ(host.Wait(), 0);
   }
   // A note the Linux host passes whole is over Windows' 32767 characters of command line.
