@@ -25,15 +25,23 @@ struct HttpTimeouts {
   int64_t maxBodyBytes = int64_t{64} << 20;
 };
 
-class HttpClient {
+// A blocking GET, as the callers that only read a page see it; HttpClient is the real one, and
+// another desktop's client or a test's stand-in may take its place.
+class HttpGetter {
+ public:
+  virtual ~HttpGetter() = default;
+  // url must already be a valid request target (see EscapeRequestTarget).
+  virtual HttpResult Get(const std::string& url) = 0;
+};
+
+class HttpClient final : public HttpGetter {
  public:
   explicit HttpClient(HttpTimeouts timeouts = {});
-  ~HttpClient();
+  ~HttpClient() override;
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
 
-  // url must already be a valid request target (see EscapeRequestTarget).
-  HttpResult Get(const std::string& url);
+  HttpResult Get(const std::string& url) override;
 
   // While *abort is true, a running or later Get ends soon as a transport failure ("aborted"),
   // so a window can close without waiting for a slow server. nullptr: never aborts.

@@ -32,4 +32,12 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# TorvoTool's Wine test starts it under a Korean and an English UTF-8 locale: Wine reads the
+# command line's bytes in the locale's character set, and without the locale they are garbled.
+for l in ko_KR en_US; do
+  locale -a 2>/dev/null | grep -qix "$l.utf-\?8" && continue
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO localedef -i "$l" -f UTF-8 "$l.UTF-8"
+done
 echo "setup: all packages present"

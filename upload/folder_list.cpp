@@ -75,7 +75,7 @@ FolderReply ParseFolderReply(std::u16string_view reply) {
   return r;
 }
 
-FolderReply QueryFolders(HttpClient& http, std::string_view serviceHost, std::u16string_view toolbarId) {
+FolderReply QueryFolders(HttpGetter& http, std::string_view serviceHost, std::u16string_view toolbarId) {
   HttpResult result = http.Get(FolderListAddress(serviceHost, toolbarId));
   if (!result.transportOk) {
     FolderReply r;

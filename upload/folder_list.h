@@ -11,7 +11,7 @@
 #include <vector>
 
 namespace torvo {
-class HttpClient;
+class HttpGetter;
 }
 
 namespace torvo::upload {
@@ -42,6 +42,6 @@ FolderReply ParseFolderReply(std::u16string_view reply);
 
 // The whole exchange: one GET, then the reply read as code page 949 text. A failed request (no
 // connection, time-out, HTTP error status) is kFailed with a message saying so.
-FolderReply QueryFolders(HttpClient& http, std::string_view serviceHost, std::u16string_view toolbarId);
+FolderReply QueryFolders(HttpGetter& http, std::string_view serviceHost, std::u16string_view toolbarId);
 
 }  // namespace torvo::upload

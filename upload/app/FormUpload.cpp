@@ -20,28 +20,19 @@
 #include "platform/http.h"
 #include "upload/app/FormUpload_glue.h"
 #include "upload/folder_list.h"
+#include "upload/form_layout.h"
 
 namespace torvo::upload {
 
 namespace {
 
-// The form was laid out in twips; 15 twips are one pixel on a 96-dpi screen.
-constexpr int kTwipsPerPixel = 15;
-int Px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
-
 QString Q(const std::u16string& text) { return QString::fromStdU16String(text); }
 
 template <typename W>
-W* Place(W* widget, int left, int top, int width, int height) {
-  widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
+W* Place(W* widget, const FormRect& at) {
+  widget->setGeometry(at.left, at.top, at.width, at.height);
   return widget;
 }
-
-// Client area of the original layout, and the column that shows the thumbnail beside it.
-const int kFormWidth = Px(4680);
-const int kFormHeight = Px(2790);
-constexpr int kThumbnailMargin = 8;
-constexpr int kThumbnailColumn = 200;
 
 }  // namespace
 
@@ -68,16 +59,17 @@ void PictureBox::paintEvent(QPaintEvent*) {
 
 FormUpload::FormUpload() : QWidget(nullptr) {
   setWindowTitle("Torvo");
-  Label2 = Place(new QLabel(QString::fromUtf8("주소"), this), 120, 150, 495, 255);
-  Text_URL = Place(new QLineEdit(this), 600, 120, 3975, 270);
-  Label1 = Place(new QLabel(QString::fromUtf8("제목"), this), 120, 510, 495, 255);
-  Text_Title = Place(new QLineEdit(this), 600, 480, 3975, 270);
-  Label3 = Place(new QLabel(QString::fromUtf8("내용"), this), 120, 870, 495, 255);
-  Text_Note = Place(new QPlainTextEdit(this), 600, 840, 3975, 1335);
-  Check_secu = Place(new QCheckBox(QString::fromUtf8("보안"), this), 120, 2230, 735, 375);
-  Label_folder = Place(new QLabel(QString::fromUtf8("폴더"), this), 960, 2330, 375, 255);
-  Combo_folder = Place(new QComboBox(this), 1440, 2280, 1695, 300);
-  Command1 = Place(new QPushButton(QString::fromUtf8("저장"), this), 3360, 2280, 1215, 375);
+  const FormControls& at = FormControlPlaces();
+  Label2 = Place(new QLabel(QString::fromUtf8("주소"), this), at.Label2);
+  Text_URL = Place(new QLineEdit(this), at.Text_URL);
+  Label1 = Place(new QLabel(QString::fromUtf8("제목"), this), at.Label1);
+  Text_Title = Place(new QLineEdit(this), at.Text_Title);
+  Label3 = Place(new QLabel(QString::fromUtf8("내용"), this), at.Label3);
+  Text_Note = Place(new QPlainTextEdit(this), at.Text_Note);
+  Check_secu = Place(new QCheckBox(QString::fromUtf8("보안"), this), at.Check_secu);
+  Label_folder = Place(new QLabel(QString::fromUtf8("폴더"), this), at.Label_folder);
+  Combo_folder = Place(new QComboBox(this), at.Combo_folder);
+  Command1 = Place(new QPushButton(QString::fromUtf8("저장"), this), at.Command1);
   picImage = new PictureBox(this);
   picImage->setObjectName("picImage");
 
@@ -103,12 +95,10 @@ FormUpload::FormUpload() : QWidget(nullptr) {
 }
 
 void FormUpload::PlaceThumbnail() {
-  const int left = kFormWidth + kThumbnailMargin / 2;
-  const int top = Px(120);
-  const int width = picImageCanvas_ ? picImageCanvas_->width() : 0;
-  const int height = picImageCanvas_ ? picImageCanvas_->height() : 0;
-  picImage->setGeometry(left + (kThumbnailColumn - width) / 2, top, width, height);
-  setFixedSize(kFormWidth + kThumbnailColumn + kThumbnailMargin, std::max(kFormHeight, top + height + kThumbnailMargin));
+  const ThumbnailPlace place = upload::PlaceThumbnail(picImageCanvas_ ? picImageCanvas_->width() : 0,
+                                                      picImageCanvas_ ? picImageCanvas_->height() : 0);
+  Place(picImage, place.picImage);
+  setFixedSize(place.clientWidth, place.clientHeight);
 }
 
 bool FormUpload::Stop(const std::u16string& message) {
@@ -124,8 +114,7 @@ bool FormUpload::Form_Load(Preparation prepared) {
   if (prepared.stopped) return Stop(prepared.message);
   Inet1 = std::move(prepared.Inet1);
   Combo_folder->clear();
-  Combo_folder->addItem(QString::fromUtf16(kDefaultFolderName), 0);
-  for (const FolderEntry& folder : prepared.folders.folders) Combo_folder->addItem(Q(folder.name), folder.id);
+  for (const FolderEntry& folder : FolderChoices(prepared.folders)) Combo_folder->addItem(Q(folder.name), folder.id);
   Combo_folder->setCurrentIndex(0);
   thumbnail_ = std::move(prepared.thumbnail);
   picImageCanvas_ = std::move(prepared.picImage);
@@ -143,8 +132,7 @@ bool FormUpload::Form_Load(Preparation prepared) {
 }
 
 void FormUpload::Render() {
-  picImageCanvas_->Resize(thumbnail_->cDibImage.Width(), thumbnail_->cDibImage.Height());
-  thumbnail_->cDibImage.PaintPicture(picImageCanvas_.get());
+  DrawThumbnail(*thumbnail_, *picImageCanvas_);
   PlaceThumbnail();
   picImage->update();
 }

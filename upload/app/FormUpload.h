@@ -21,12 +21,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace torvo {
-class HttpClient;
-namespace desktop {
-class SingleInstance;
-}  // namespace desktop
-}  // namespace torvo
 
 namespace torvo::upload {
 
@@ -102,8 +96,8 @@ class FormUpload : public QWidget {
   QPushButton* Command1;
   PictureBox* picImage;
 
-  std::unique_ptr<desktop::SingleInstance> instance_;
-  std::unique_ptr<HttpClient> Inet1;
+  std::unique_ptr<SingleInstanceLock> instance_;
+  std::unique_ptr<HttpGetter> Inet1;
   std::unique_ptr<ThumbnailState> thumbnail_;  // OutputWidth, OutputHeight, cDibImage, cDibBuffer, cProcessor
   std::unique_ptr<Canvas> picImageCanvas_;
   std::unique_ptr<SessionGlue> glue_;

@@ -5,10 +5,6 @@
 #include "platform/desktop/single_instance.h"
 #include "platform/error.h"
 #include "platform/http.h"
-#include "platform/workfolder.h"
-#include "upload/ScreenCapMain.h"
-#include "upload/codecs.h"
-#include "upload/command_line.h"
 
 #ifndef TORVO_SERVICE_HOST
 #error "TORVO_SERVICE_HOST must name the service's host[:port]"
@@ -16,50 +12,19 @@
 
 namespace torvo::upload {
 
-Preparation::Preparation() = default;
-Preparation::~Preparation() = default;
-Preparation::Preparation(Preparation&&) noexcept = default;
-Preparation& Preparation::operator=(Preparation&&) noexcept = default;
-
-Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& capture) {
-  Preparation p;
-  auto Stopped = [&p](std::u16string message) {
-    p.stopped = true;
-    p.message = std::move(message);
-    return std::move(p);
-  };
-  // 1. One copy at a time.
-  p.instance = std::make_unique<desktop::SingleInstance>(ProgramName());
-  if (!p.instance->Acquire()) return Stopped(kSecondCopyMessage);
-
-  // 2.-7. The toolbar's fields.
-  CommandLineFields fields = SplitCommandLine(commandLine);
-  p.ToolbarID = fields.toolbarId;
-  p.txtURL = fields.url;
-  if (!IsHttpAddress(p.txtURL)) return Stopped(u"Http web page만 등록 됩니다.");
-  p.txtTitle = fields.title;
-  if (fields.encodedNote) p.txtNote = DecodeNote(*fields.encodedNote);
-
-  // 8. Signed in? Which host takes the upload, which folders are there?
-  p.Inet1 = std::make_unique<HttpClient>(HttpTimeouts{5000, 15000, 10000});
-  p.folders = QueryFolders(*p.Inet1, TORVO_SERVICE_HOST, p.ToolbarID);
-  if (p.folders.kind != FolderReply::Kind::kFolders) return Stopped(p.folders.message);
-
-  // 9. The window in front when the reply has come; ours is not shown yet.
-  ScreenCapMain::CaptureToWorkFolder(capture);
-
-  // 10. The thumbnail and "img.png".
-  p.OutputDir = WorkFolder();
-  p.picImage = std::make_unique<Canvas>();
-  p.thumbnail = std::make_unique<ThumbnailState>();
-  MakeThumbnail(p.OutputDir, *p.picImage, *p.thumbnail);
-  return p;
+StartUpServices QtStartUpServices() {
+  StartUpServices services;
+  services.MakeSingleInstanceLock = [] { return std::make_unique<desktop::SingleInstance>(ProgramName()); };
+  services.MakeHttpGetter = [](const HttpTimeouts& timeouts) { return std::make_unique<HttpClient>(timeouts); };
+  services.serviceHost = TORVO_SERVICE_HOST;
+  return services;
 }
 
 std::future<Preparation> StartPreparation(std::u16string commandLine, CaptureProvider& capture) {
   QThread::currentThread();  // Qt's main thread from now on
-  return std::async(std::launch::async,
-                    [line = std::move(commandLine), &capture] { return PrepareStartUp(line, capture); });
+  return std::async(std::launch::async, [line = std::move(commandLine), &capture] {
+    return PrepareStartUp(line, capture, QtStartUpServices());
+  });
 }
 
 }  // namespace torvo::upload

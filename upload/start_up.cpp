@@ -1,0 +1,51 @@
+#include "upload/start_up.h"
+
+#include "platform/workfolder.h"
+#include "upload/ScreenCapMain.h"
+#include "upload/codecs.h"
+#include "upload/command_line.h"
+
+namespace torvo::upload {
+
+Preparation::Preparation() = default;
+Preparation::~Preparation() = default;
+Preparation::Preparation(Preparation&&) noexcept = default;
+Preparation& Preparation::operator=(Preparation&&) noexcept = default;
+
+Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& capture,
+                           const StartUpServices& services) {
+  Preparation p;
+  auto Stopped = [&p](std::u16string message) {
+    p.stopped = true;
+    p.message = std::move(message);
+    return std::move(p);
+  };
+  // 1. One copy at a time.
+  p.instance = services.MakeSingleInstanceLock();
+  if (!p.instance->Acquire()) return Stopped(kSecondCopyMessage);
+
+  // 2.-7. The toolbar's fields.
+  CommandLineFields fields = SplitCommandLine(commandLine);
+  p.ToolbarID = fields.toolbarId;
+  p.txtURL = fields.url;
+  if (!IsHttpAddress(p.txtURL)) return Stopped(kNotHttpMessage);
+  p.txtTitle = fields.title;
+  if (fields.encodedNote) p.txtNote = DecodeNote(*fields.encodedNote);
+
+  // 8. Signed in? Which host takes the upload, which folders are there?
+  p.Inet1 = services.MakeHttpGetter(kFolderListTimeouts);
+  p.folders = QueryFolders(*p.Inet1, services.serviceHost, p.ToolbarID);
+  if (p.folders.kind != FolderReply::Kind::kFolders) return Stopped(p.folders.message);
+
+  // 9. The window in front when the reply has come; ours is not shown yet.
+  ScreenCapMain::CaptureToWorkFolder(capture);
+
+  // 10. The thumbnail and "img.png".
+  p.OutputDir = WorkFolder();
+  p.picImage = std::make_unique<Canvas>();
+  p.thumbnail = std::make_unique<ThumbnailState>();
+  MakeThumbnail(p.OutputDir, *p.picImage, *p.thumbnail);
+  return p;
+}
+
+}  // namespace torvo::upload

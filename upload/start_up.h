@@ -1,0 +1,60 @@
+#pragma once
+// The start-up's work up to the thumbnail, in the order the window's load relies on: one copy
+// at a time, the toolbar's fields, the folder list, the capture of the window in front and the
+// thumbnail pipeline. It touches no widget, so it may run while the desktop's toolkit starts;
+// the window then fills its controls from the result (or shows the message of an early stop).
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/capture_provider.h"
+#include "platform/http.h"
+#include "platform/single_instance.h"
+#include "upload/canvas.h"
+#include "upload/folder_list.h"
+#include "upload/thumbnail_pipeline.h"
+
+namespace torvo::upload {
+
+// The folder list may take this long: the window waits for it before it is first shown.
+inline constexpr HttpTimeouts kFolderListTimeouts{5000, 15000, 10000};
+
+// What the start-up asks of the desktop it runs on. Both are made when the preparation runs (on
+// its thread), so a desktop whose lock or client has thread rules keeps them there.
+struct StartUpServices {
+  std::function<std::unique_ptr<SingleInstanceLock>()> MakeSingleInstanceLock;
+  std::function<std::unique_ptr<HttpGetter>(const HttpTimeouts&)> MakeHttpGetter;
+  std::string serviceHost;  // host[:port] that answers the folder list
+};
+
+struct Preparation {
+  Preparation();
+  ~Preparation();
+  Preparation(Preparation&&) noexcept;
+  Preparation& operator=(Preparation&&) noexcept;
+
+  bool stopped = false;       // an early stop: message says why; nothing later ran
+  std::u16string message;
+
+  std::unique_ptr<SingleInstanceLock> instance;  // held for the program's life
+  std::u16string ToolbarID;
+  std::u16string txtURL;
+  std::u16string txtTitle;
+  std::u16string txtNote;
+  std::unique_ptr<HttpGetter> Inet1;
+  FolderReply folders;  // target and folders of the reply
+  std::filesystem::path OutputDir;
+  std::unique_ptr<Canvas> picImage;  // the canvas the pipeline drew and saved the thumbnail on
+  std::unique_ptr<ThumbnailState> thumbnail;
+};
+
+inline constexpr char16_t kNotHttpMessage[] = u"Http web page만 등록 됩니다.";
+
+// Steps 1 to 10 of the start-up; step 9 asks capture for the picture in front. An early stop
+// (second copy, not an HTTP page, signed out, no usable folder list) comes back as stopped with
+// its message; an undecodable note or a failed capture or pipeline raises its TorvoError.
+Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& capture,
+                           const StartUpServices& services);
+
+}  // namespace torvo::upload

@@ -1,0 +1,64 @@
+// TorvoTool on Windows: started by the browser toolbar once per page to keep, with the command
+// line identity ";^;" address ";^;" title ";^;" percent-encoded note.
+#include <windows.h>
+
+#include <future>
+#include <memory>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/command_line.h"
+#include "platform/error.h"
+#include "platform/http.h"
+#include "platform/win32/gdi_capture_provider.h"
+#include "platform/win32/single_instance.h"
+#include "platform/win32/window.h"
+#include "upload/start_up.h"
+#include "upload/win32/FormUploadWindow.h"
+
+#ifndef TORVO_SERVICE_HOST
+#error "TORVO_SERVICE_HOST must name the service's host[:port]"
+#endif
+
+namespace {
+
+torvo::upload::StartUpServices Win32StartUpServices() {
+  torvo::upload::StartUpServices services;
+  services.MakeSingleInstanceLock = [] { return std::make_unique<torvo::win32::SingleInstance>(torvo::ProgramName()); };
+  services.MakeHttpGetter = [](const torvo::HttpTimeouts& timeouts) {
+    return std::make_unique<torvo::HttpClient>(timeouts);
+  };
+  services.serviceHost = TORVO_SERVICE_HOST;
+  return services;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The command line is what follows the program's own token, as the toolbar wrote it.
+  const std::u16string commandLine = torvo::AfterProgramToken(torvo::win32::Narrow(GetCommandLineW()));
+
+  // The picture the thumbnail is made from: the window in front, through GDI.
+  // (A picture the toolbar's host handed over would choose its own source here, before the
+  // start-up asks for it.)
+  std::unique_ptr<torvo::CaptureProvider> capture = std::make_unique<torvo::win32::GdiCaptureProvider>();
+
+  // The start-up's own work (folder list, capture, thumbnail) touches no window: it runs while
+  // the window and its controls are made here, and the window waits for it before it is shown.
+  std::future<torvo::upload::Preparation> preparing = std::async(std::launch::async, [&] {
+    return torvo::upload::PrepareStartUp(commandLine, *capture, Win32StartUpServices());
+  });
+  torvo::upload::FormUploadWindow form;
+  try {
+    if (!form.Form_Load(preparing.get())) return 1;
+  } catch (const torvo::TorvoError& e) {
+    torvo::upload::Tell(torvo::FromUtf8(e.description()));
+    return 1;
+  } catch (const std::exception& e) {
+    torvo::upload::Tell(torvo::FromUtf8(e.what()));
+    return 1;
+  }
+  form.Show();
+  // The upload's reply unloads the form and ends the program with its status.
+  return torvo::win32::RunMessageLoop(form.hwnd());
+}

@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# TorvoTool.exe as a user meets it under Wine: a page window of known colour blocks in front, the
+# tool started with the toolbar's four-field command line (Korean title and note) once with the
+# Korean ANSI code page (949) and once with the English one (1252). The window on top with its
+# Korean labels, the thumbnail of the page, C:\Torvo\img.png of the size rule; the edited fields,
+# "보안", a folder and "저장" give the upload bytes the Linux build sends (the same check), and the
+# thumbnail is kept as C:\Torvo\<name>.png. Then the early stops against a real torvo-service.
+#
+#   tool_wine_e2e.sh --tool TorvoTool.exe --page torvo_test_page.exe --service torvo-service
+#                    --port 8766 --prefix WINEPREFIX --shots DIR
+set -uo pipefail
+set -f  # the command line's words hold "?" and must not be globbed
+
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
+fi
+
+tool="" page="" service="" port="" prefix="" shots=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --tool) tool="$2"; shift 2 ;;
+    --page) page="$2"; shift 2 ;;
+    --service) service="$2"; shift 2 ;;
+    --port) port="$2"; shift 2 ;;
+    --prefix) prefix="$2"; shift 2 ;;
+    --shots) shots="$2"; shift 2 ;;
+    *) echo "unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+here="$(cd "$(dirname "$0")" && pwd)"
+source_dir="$(cd "$here/../../.." && pwd)"
+e2e="$source_dir/upload/tests/e2e"
+wine_run="$source_dir/scripts/wine-run.sh"
+[ -f "$tool" ] && [ -f "$page" ] && [ -n "$port" ] && [ -n "$prefix" ] && [ -n "$shots" ] || {
+  echo "usage: $0 --tool T --page P --service S --port N --prefix WINEPREFIX --shots DIR" >&2; exit 2; }
+[ -x "$service" ] || { echo "FAIL: no Linux torvo-service at $service (build it in the local preset)"; exit 1; }
+
+tmp=$(mktemp -d)
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+work="$prefix/drive_c/Torvo"
+passed=0 failed=0
+pids=()
+
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+ok() { passed=$((passed + 1)); echo "ok: $*"; }
+bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
+expect() {  # expect DESCRIPTION ACTUAL WANTED
+  if [ "$2" == "$3" ]; then ok "$1"; else bad "$1: got [$2], wanted [$3]"; fi
+}
+shot() { import -window root "$shots/$1.png"; }
+
+# The id of the visible window named exactly $1, waiting up to $2 tenths of a second.
+find_window() {
+  local id
+  for _ in $(seq "${2:-200}"); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to 20 s for our child process $1 to end; sets status to its exit status.
+wait_exit() {
+  status="still running"
+  for _ in $(seq 200); do
+    case "$(ps -o stat= -p "$1" 2>/dev/null)" in
+      "" | Z*) wait "$1"; status=$?; return ;;
+    esac
+    sleep 0.1
+  done
+}
+
+port_free() { ! curl -s -o /dev/null "http://127.0.0.1:$port/"; }
+
+# Starts TorvoTool.exe under locale $1 with the command line $2, as the toolbar writes it: its
+# words, which Wine joins with single spaces behind the program's name. Sets tool_pid.
+start_tool() {
+  local words
+  read -ra words <<<"$2"
+  LC_ALL="$1" "$wine_run" "$prefix" "$tool" "${words[@]}" >"$tmp/tool.out" 2>"$tmp/tool.err" &
+  tool_pid=$!
+  pids+=("$tool_pid")
+}
+
+# Where img.png shows on the screen, pixel for pixel: "x y" of its top left corner, or nothing.
+find_on_screen() {  # find_on_screen SCREENSHOT PNG
+  python3 - "$1" "$2" <<'PY'
+import subprocess, sys
+def pixels(path):
+    w, h = map(int, subprocess.check_output(["identify", "-format", "%w %h", path]).split())
+    raw = subprocess.check_output(["convert", path, "-depth", "8", "rgb:-"])
+    return w, h, [raw[y * w * 3:(y + 1) * w * 3] for y in range(h)]
+sw, sh, screen = pixels(sys.argv[1])
+w, h, image = pixels(sys.argv[2])
+for y in range(sh - h + 1):
+    x = screen[y].find(image[0])
+    while x >= 0:
+        if x % 3 == 0 and all(screen[y + r][x:x + w * 3] == image[r] for r in range(h)):
+            print(x // 3, y)
+            sys.exit(0)
+        x = screen[y].find(image[0], x + 1)
+PY
+}
+
+# A message box of TorvoTool is up: screenshot, its message, OK; the program ends with status 1.
+expect_stop() {  # expect_stop NAME LOCALE LINE MESSAGE
+  local box
+  start_tool "$2" "$3"
+  if box=$(find_window TorvoTool); then
+    sleep 0.3
+    shot "$1"
+    xdotool windowactivate --sync "$box" key Return 2>/dev/null
+  else
+    bad "$1: no message box"
+  fi
+  wait_exit "$tool_pid"
+  expect "$1: exit status" "$status" "1"
+  expect "$1: message" "$(tr -d '\r' <"$tmp/tool.err" | grep '^TorvoTool: ' | tail -1)" "TorvoTool: $4"
+}
+
+# --- the desktop: a window manager (topmost means nothing without one), unless one runs
+if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+  openbox >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+fi
+for _ in $(seq 600); do port_free && break; sleep 0.1; done
+port_free || { echo "FAIL: port $port stays taken by another program"; exit 1; }
+
+line='alice;^;http://example.com/a page?q=1;^;한국어 제목;^;%C7%D1%B1%DB+%B8%DE%B8%F0'
+
+# --- 1. the whole road, under each code page, against a bare listener that records the upload
+for run in "ko_KR.UTF-8 949 ko" "en_US.UTF-8 1252 en"; do
+  read -r locale acp name <<<"$run"
+  rm -rf "$work"
+  python3 "$e2e/raw_listener.py" --port "$port" --record "$tmp/request-$name.bin" >"$tmp/raw.out" &
+  raw=$!
+  pids+=("$raw")
+  for _ in $(seq 50); do grep -q listening "$tmp/raw.out" && break; sleep 0.1; done
+  LC_ALL="$locale" "$wine_run" "$prefix" "$page" >"$tmp/page.out" 2>/dev/null &
+  page_pid=$!
+  pids+=("$page_pid")
+  find_window page >/dev/null || bad "$name: no page window"
+  for _ in $(seq 50); do grep -q acp "$tmp/page.out" && break; sleep 0.1; done
+  expect "$name: Wine's ANSI code page" "$(tr -d '\r' <"$tmp/page.out")" "acp $acp"
+  sleep 0.5
+
+  start_tool "$locale" "$line"
+  if ! torvo=$(find_window Torvo); then
+    bad "$name: no window named Torvo"; cat "$tmp/tool.err"
+    kill "$tool_pid" "$page_pid" "$raw" 2>/dev/null
+    continue
+  fi
+  sleep 1
+  shot "$name-01-shown"
+  top=$(xprop -root _NET_CLIENT_LIST_STACKING | awk '{print $NF}')
+  expect "$name: TorvoTool's window is on top" "$((top))" "$torvo"
+  expect "$name: the page kept the focus" "$(xdotool getwindowname "$(xdotool getactivewindow)")" "page"
+  expect "$name: work folder holds img.png only" "$(ls "$work")" "img.png"
+  expect "$name: img.png by the size rule (400 x 300 gives 200 x 150)" \
+    "$(identify -format '%w %h' "$work/img.png")" "200 150"
+  # The four blocks, scaled: red, green, blue, yellow at the quarters' centres.
+  expect "$name: img.png is the page's picture" \
+    "$(convert "$work/img.png" -format '%[hex:p{50,37}] %[hex:p{150,37}] %[hex:p{50,112}] %[hex:p{150,112}]' info:)" \
+    "C81E1E 1EB43C 283CC8 E6D228"
+  at=$(find_on_screen "$shots/$name-01-shown.png" "$work/img.png")
+  if [ -n "$at" ]; then
+    ok "$name: the window shows img.png pixel for pixel at $at"
+    read -r px py <<<"$at"
+    # The client area's corner, from the picture box's place in it.
+    cx=$((px - 316)) cy=$((py - 8))
+    click() { xdotool mousemove $((cx + $1)) $((cy + $2)) click 1; sleep 0.3; }
+    click 172 41  # the title
+    xdotool key End
+    xdotool type --delay 30 ' (edited)'
+    click 15 161  # 보안
+    click 150 162  # the folder list: 기본 is chosen, 여행 below it
+    shot "$name-02-folders"
+    xdotool key Down Return
+    sleep 0.3
+    shot "$name-03-before-save"
+    click 264 164  # 저장
+    wait_exit "$tool_pid"
+    expect "$name: stored: TorvoTool has ended by itself" "$status" "0"
+    expect "$name: kept as the listener's name" "$(ls "$work")" "20091201123456.png"
+    if python3 "$e2e/check_upload_bytes.py" "$tmp/request-$name.bin" "$work/20091201123456.png" --what "$name" \
+        --tid alice --url "http://example.com/a page?q=1" --title "한국어 제목 (edited)" --note "한글 메모" \
+        --public S --folder 3; then
+      passed=$((passed + 1))
+      cp "$work/20091201123456.png" "$tmp/kept-$name.png"
+    else
+      failed=$((failed + 1))
+    fi
+  else
+    bad "$name: img.png is not on the screen"
+  fi
+  kill "$tool_pid" "$page_pid" "$raw" 2>/dev/null
+  wait "$tool_pid" "$page_pid" "$raw" 2>/dev/null
+done
+if [ -f "$tmp/request-ko.bin" ] && [ -f "$tmp/request-en.bin" ]; then
+  expect "the code page does not change the bytes" "$(md5sum <"$tmp/request-ko.bin")" "$(md5sum <"$tmp/request-en.bin")"
+fi
+
+# --- 2. the early stops, against the service
+"$service" --port "$port" --data "$tmp/data" >"$tmp/service.out" 2>"$tmp/service.log" &
+pids+=($!)
+for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" 2>/dev/null && break; sleep 0.1; done
+"$service" user add --data "$tmp/data" alice --toolbar-id alice >/dev/null
+"$service" user add --data "$tmp/data" bob --toolbar-id bob >/dev/null
+"$service" user signout --data "$tmp/data" bob >/dev/null
+LC_ALL=ko_KR.UTF-8 "$wine_run" "$prefix" "$page" >/dev/null 2>&1 &
+page_pid=$!
+pids+=("$page_pid")
+find_window page >/dev/null || bad "stops: no page window"
+
+rm -rf "$work"
+start_tool ko_KR.UTF-8 "$line"
+first=$tool_pid
+if find_window Torvo >/dev/null; then
+  expect_stop 11-second-copy ko_KR.UTF-8 "$line" "이 프로그램은 두번 실행될 수 없슴니다."
+else
+  bad "second copy: the first copy shows no window"
+fi
+kill "$first" 2>/dev/null
+wait "$first" 2>/dev/null
+expect_stop 12-not-http ko_KR.UTF-8 'alice;^;ftp://example.com/x;^;t;^;n' "Http web page만 등록 됩니다."
+expect_stop 13-signed-out ko_KR.UTF-8 'bob;^;http://example.com/x;^;t;^;n' "로그아웃 상태입니다."
+expect_stop 14-signed-out-en en_US.UTF-8 'bob;^;http://example.com/x;^;t;^;n' "로그아웃 상태입니다."
+
+echo "screenshots in $shots"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
