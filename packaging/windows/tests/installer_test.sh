@@ -39,6 +39,12 @@ for file in torvo-toolbar-host.exe torvo-image.exe FreeImage.dll uninstall.exe \
   [ -f "$install/$file" ] || fail "$file is not in $install_win"
 done
 
+# Torvo Sync in the Start menu, where the build has it.
+shortcut="$(winepath -u 'C:\users\'"$(id -un)"'\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\Torvo Sync.lnk' | tr -d '\r')"
+if [ -f "$install/TorvoSync.exe" ]; then
+  [ -f "$shortcut" ] || fail "no Start-menu entry for Torvo Sync"
+fi
+
 # The extension's own ids: Chromium's from the key in its manifest, Firefox's from its gecko id.
 read -r chromium_origin firefox_id < <(python3 "$here/extension_ids.py" "$source/toolbar/extension/manifest.json")
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Torvo'
@@ -107,6 +113,8 @@ if [ -n "$real_tool" ] && [ -n "$service" ]; then
     pids+=($!)
     for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
   fi
+  # Another test run on this machine may hold the port for a while: wait for it, up to a minute.
+  for _ in $(seq 600); do curl -s -o /dev/null "http://127.0.0.1:$port/" || break; sleep 0.1; done
   data="$work/data"
   "$service" user add --data "$data" alice --toolbar-id alice >/dev/null
   "$service" --port "$port" --data "$data" --ready-file "$work/ready" >/dev/null 2>"$work/service.log" &
@@ -135,6 +143,7 @@ fi
 run "$install/uninstall.exe" /S
 for _ in $(seq 150); do [ -e "$install" ] || break; sleep 0.2; done
 [ ! -e "$install" ] || fail "left in the install folder: $(cd "$install" && ls -A | tr '\n' ' ')"
+[ ! -e "$shortcut" ] || fail "the Start-menu entry for Torvo Sync is still there"
 for key in "${host_keys[@]}" "$uninstall_key" 'HKCU\Software\Chromium' 'HKCU\Software\Google'; do
   if key_exists "$key"; then fail "the key $key is still there"; fi
 done
