@@ -13,6 +13,7 @@ packages=(
   weston xwayland dbus
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream
+  nsis
 )
 
 missing=()

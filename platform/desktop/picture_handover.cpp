@@ -12,7 +12,7 @@
 
 #include "platform/picture_handover.h"
 
-namespace torvo::desktop {
+namespace torvo {
 
 namespace {
 
@@ -61,4 +61,4 @@ HandedOverPicture TakeHandedOverPicture() {
   return picture;
 }
 
-}  // namespace torvo::desktop
+}  // namespace torvo

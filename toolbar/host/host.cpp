@@ -27,6 +27,7 @@ std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine
   if (!program) {
     return Refusal{"not_found", "TorvoTool was not found beside torvo-toolbar-host or on PATH."};
   }
+  if (auto refusal = CheckLineFits(*program, commandLine)) return refusal;
   std::string error = StartDetached(*program, commandLine, picture);
   if (!error.empty()) return Refusal{"start_failed", "TorvoTool could not be started: " + error + "."};
   return std::nullopt;

@@ -77,6 +77,8 @@ int SealedMemoryFile(std::string_view bytes) {
   return fd;
 }
 
+std::optional<Refusal> CheckLineFits(const std::filesystem::path&, const std::string&) { return std::nullopt; }
+
 std::string StartDetached(const std::filesystem::path& program, const std::string& argument,
                           std::string_view picture) {
   int pictureFd = -1;

@@ -2,6 +2,10 @@
 // input and output; it starts TorvoTool for the page in front.
 #include <signal.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -32,8 +36,15 @@ int main(int argc, char** argv) {
         torvo::toolbar::kTorvoToolVariable);
     return 0;
   }
+#ifdef _WIN32
+  // The frames are bytes: in text mode a 0x0A of a length or a message would turn into CR LF, and
+  // a 0x1A would end the input.
+  _setmode(STDIN_FILENO, _O_BINARY);
+  _setmode(STDOUT_FILENO, _O_BINARY);
+#else
   // The browser closing its end must end the host through a failed write, not a signal.
   ::signal(SIGPIPE, SIG_IGN);
+#endif
   torvo::toolbar::FdSource input(STDIN_FILENO);
   torvo::toolbar::FdSink output(STDOUT_FILENO);
   torvo::toolbar::DetachedToolStarter starter;

@@ -33,8 +33,9 @@ const std::array<FieldRule, 4> kFields{{
 // invalid UTF-8 replaced, so cutting inside a character does no harm.
 std::string Quote(std::string_view name) {
   constexpr size_t kShown = 64;
-  if (name.size() > kShown) return "\"" + std::string(name.substr(0, kShown)) + "...\"";
-  return "\"" + std::string(name) + "\"";
+  std::string quoted = "\"";
+  quoted.append(name.substr(0, kShown)).append(name.size() > kShown ? "...\"" : "\"");
+  return quoted;
 }
 
 // Code points of valid UTF-8 (the JSON parser has checked it): every byte that does not

@@ -69,7 +69,7 @@ TEST(EncodeNote, KoreanSentencesComeBackOutOfTorvoToolsDecoding) {
 }
 
 ToolbarRequest Request(std::string id, std::string url, std::string title, std::string note) {
-  return ToolbarRequest{std::move(id), std::move(url), std::move(title), std::move(note)};
+  return ToolbarRequest{std::move(id), std::move(url), std::move(title), std::move(note), {}};
 }
 
 TEST(BuildCommandLine, FourFieldsJoinedBySeparators) {
