@@ -6,12 +6,17 @@
 #include <vector>
 
 #include "platform/twips.h"
+#include "platform/win32/topmost.h"
 
 namespace torvo::win32 {
 
 namespace {
 
 constexpr wchar_t kToolTipProperty[] = L"Torvo.ToolTip";
+// The timer that ends ShowWithoutFocus's no-focus half second; views number their own timers
+// from 1, far below it.
+constexpr UINT_PTR kShownTimer = 0x7F00;
+constexpr UINT kShownMs = 500;
 
 void StartCommonControls() {
   static const bool started = [] {
@@ -105,6 +110,14 @@ bool Window::Create(const wchar_t* className, std::u16string_view caption, int c
                          this) != nullptr;
 }
 
+void Window::ShowWithoutFocus() {
+  SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, GetWindowLongPtrW(hwnd_, GWL_EXSTYLE) | WS_EX_NOACTIVATE);
+  KeepOnTopWithoutFocus(hwnd_);
+  ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+  UpdateWindow(hwnd_);
+  SetTimer(hwnd_, kShownTimer, kShownMs, nullptr);
+}
+
 LRESULT Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
@@ -123,6 +136,11 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
     const LRESULT result = self->Handle(message, wParam, lParam);
     self->hwnd_ = nullptr;
     return result;
+  }
+  if (message == WM_TIMER && wParam == kShownTimer) {
+    KillTimer(hwnd, kShownTimer);
+    SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & ~WS_EX_NOACTIVATE);
+    return 0;
   }
   return self->Handle(message, wParam, lParam);
 }

@@ -41,6 +41,11 @@ class Window {
 
   HWND hwnd() const { return hwnd_; }
 
+  // Shows the window on top without taking the focus. A window manager gives a new window the
+  // focus unless it says it takes none: it says so while it is mapped (its first half second),
+  // and takes the focus as any window once the user clicks it.
+  void ShowWithoutFocus();
+
  protected:
   // Creates the window, hidden, with a client area of the given size; false when it failed.
   bool Create(const wchar_t* className, std::u16string_view caption, int clientWidth, int clientHeight,

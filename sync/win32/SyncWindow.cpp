@@ -7,7 +7,6 @@
 
 #include "platform/codepage.h"
 #include "platform/error.h"
-#include "platform/win32/topmost.h"
 
 namespace torvo::sync {
 
@@ -17,8 +16,6 @@ enum ControlId { kCmd_Sync = 1, kLabelState, kProgressSync, kLabelResult };
 
 constexpr wchar_t kWindowClass[] = L"TorvoSyncfrm";
 // How long the shown window tells the window manager it takes no focus.
-constexpr UINT_PTR kShownTimer = 1;
-constexpr UINT kShownMs = 500;
 
 // The layout in pixels: the button, the "i / n" label wide enough for "00000 / 00000", the
 // progress bar taking the rest of the row, and five lines for the result below.
@@ -46,15 +43,6 @@ SyncWindow::SyncWindow(SyncSessionSetup setup) {
 
 SyncWindow::~SyncWindow() { session_.reset(); }
 
-void SyncWindow::Show() {
-  // A window manager gives a new window the focus unless it says it takes none: it says so
-  // while it is mapped, and takes the focus as any window once the user clicks it.
-  SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) | WS_EX_NOACTIVATE);
-  win32::KeepOnTopWithoutFocus(hwnd());
-  ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
-  UpdateWindow(hwnd());
-  SetTimer(hwnd(), kShownTimer, kShownMs, nullptr);
-}
 
 void SyncWindow::SetSyncEnabled(bool enabled) { EnableWindow(Cmd_Sync, enabled ? TRUE : FALSE); }
 
@@ -104,11 +92,6 @@ LRESULT SyncWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       if (LOWORD(wParam) == kCmd_Sync && HIWORD(wParam) == BN_CLICKED) session_->Sync();
-      return 0;
-    case WM_TIMER:
-      if (wParam != kShownTimer) break;
-      KillTimer(hwnd(), kShownTimer);
-      SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_NOACTIVATE);
       return 0;
     case WM_CLOSE:
       // Closed during a sync: the transfer is aborted and waited for, what was written stays.

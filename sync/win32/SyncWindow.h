@@ -21,8 +21,6 @@ class SyncWindow final : public win32::Window, private SyncFormView, private Mes
 
   // The previous-instance test; false: another copy runs, the user was told, the program ends.
   bool Form_Load() { return session_->Load(); }
-  // Shows the window on top without taking the focus from the window that has it.
-  void Show();
 
  protected:
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -46,7 +46,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   try {
     torvo::sync::SyncWindow form({TORVO_SERVICE_HOST, commandLine, torvo::WorkFolder(), {}});
     if (!form.Form_Load()) return 0;
-    form.Show();
+    form.ShowWithoutFocus();
     return torvo::win32::RunMessageLoop(form.hwnd());
   } catch (const std::exception& e) {
     Show(e.what());

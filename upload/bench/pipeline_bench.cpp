@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "upload/bench/screen_like_picture.h"
 #include "upload/picture_file.h"
 #include "upload/thumbnail_pipeline.h"
 
@@ -17,21 +18,12 @@ namespace fs = std::filesystem;
 using namespace torvo;
 using namespace torvo::upload;
 
-// A screen-like picture: text-like stripes on a gradient.
+// The capture, written once.
 const fs::path& Capture() {
   static const fs::path file = [] {
     char pattern[] = "/tmp/torvo-upload-bench-XXXXXX";
     fs::path dir = mkdtemp(pattern);
-    auto b = gdi::Bitmap::Create(1920, 1080, 24);
-    for (int32_t y = 0; y < 1080; ++y) {
-      uint8_t* row = b->TopDownRow(y);
-      for (int32_t x = 0; x < 1920; ++x) {
-        bool ink = (y % 18 < 12) && ((x / 7 + y / 18) % 5 != 0) && (x % 7 < 5);
-        row[3 * x] = static_cast<uint8_t>(ink ? 30 : 240 - x / 16);
-        row[3 * x + 1] = static_cast<uint8_t>(ink ? 30 : 240 - y / 9);
-        row[3 * x + 2] = static_cast<uint8_t>(ink ? 60 : 250);
-      }
-    }
+    auto b = bench::ScreenLikePicture();
     SavePicture(*b, dir / "source.bmp");
     return dir / "source.bmp";
   }();

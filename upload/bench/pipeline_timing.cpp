@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "upload/bench/screen_like_picture.h"
 #include "upload/picture_file.h"
 #include "upload/thumbnail_pipeline.h"
 
@@ -21,17 +22,8 @@ int main(int argc, char** argv) {
   const fs::path dir = fs::temp_directory_path() / "torvo-pipeline-timing";
   const fs::path work = dir / "Torvo";
   fs::create_directories(work);
-  // The same screen-like picture as the pipeline benchmark: text-like stripes on a gradient.
-  auto b = gdi::Bitmap::Create(1920, 1080, 24);
-  for (int32_t y = 0; y < 1080; ++y) {
-    uint8_t* row = b->TopDownRow(y);
-    for (int32_t x = 0; x < 1920; ++x) {
-      bool ink = (y % 18 < 12) && ((x / 7 + y / 18) % 5 != 0) && (x % 7 < 5);
-      row[3 * x] = static_cast<uint8_t>(ink ? 30 : 240 - x / 16);
-      row[3 * x + 1] = static_cast<uint8_t>(ink ? 30 : 240 - y / 9);
-      row[3 * x + 2] = static_cast<uint8_t>(ink ? 60 : 250);
-    }
-  }
+  // The same capture as the pipeline benchmark.
+  auto b = bench::ScreenLikePicture();
   SavePicture(*b, dir / "source.bmp");
   std::vector<double> ms;
   for (int i = 0; i < runs; ++i) {

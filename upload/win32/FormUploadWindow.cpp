@@ -20,8 +20,6 @@ enum ControlId { kCommand1 = 1, kText_URL, kText_Title, kText_Note, kCheck_secu,
 constexpr wchar_t kFormClass[] = L"TorvoFormUpload";
 constexpr wchar_t kPictureClass[] = L"TorvoPictureBox";
 // How long the shown window tells the window manager it takes no focus.
-constexpr UINT_PTR kShownTimer = 1;
-constexpr UINT kShownMs = 500;
 constexpr COLORREF kAddressGrey = RGB(0xEF, 0xEF, 0xEF);
 
 win32::Bounds At(const FormRect& r) { return {r.left, r.top, r.width, r.height}; }
@@ -130,15 +128,6 @@ bool FormUploadWindow::Form_Load(Preparation prepared) {
   return true;
 }
 
-void FormUploadWindow::Show() {
-  // A window manager gives a new window the focus unless the window says it takes none: it says
-  // so while it is mapped, and takes the focus as any window once the user clicks it.
-  SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) | WS_EX_NOACTIVATE);
-  win32::KeepOnTopWithoutFocus(hwnd());
-  ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
-  UpdateWindow(hwnd());
-  SetTimer(hwnd(), kShownTimer, kShownMs, nullptr);
-}
 
 void FormUploadWindow::Render() {
   DrawThumbnail(*thumbnail_, *picImageCanvas_);
@@ -204,11 +193,6 @@ LRESULT FormUploadWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       } else {
         SetFocus(reinterpret_cast<HWND>(wParam));
       }
-      return 0;
-    case WM_TIMER:
-      if (wParam != kShownTimer) break;
-      KillTimer(hwnd(), kShownTimer);
-      SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_NOACTIVATE);
       return 0;
     case WM_ACTIVATE:
       // The save button holds the focus whenever the window becomes active.

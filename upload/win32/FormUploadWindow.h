@@ -29,8 +29,6 @@ class FormUploadWindow final : public win32::Window, public UploadFormView, publ
   // Fills the controls from the prepared start-up. False when it stopped early: the message
   // was shown and the program ends.
   bool Form_Load(Preparation prepared);
-  // Shows the window on top without taking the focus from the page.
-  void Show();
 
   // The save button.
   void Command1_Click();

@@ -58,7 +58,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     torvo::upload::Tell(torvo::FromUtf8(e.what()));
     return 1;
   }
-  form.Show();
+  form.ShowWithoutFocus();
   // The upload's reply unloads the form and ends the program with its status.
   return torvo::win32::RunMessageLoop(form.hwnd());
 }
