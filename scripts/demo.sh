@@ -10,6 +10,7 @@
 # landed. Without a display everything runs on an X server of its own (Xvfb with openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/window-manager.sh
 root="$PWD"
 bin="${TORVO_DEMO_BUILD:-$root/build/local}"
 
@@ -45,11 +46,7 @@ upload_demo() {
   "$bin/service/torvo-service" folder add --data "$data" demo 여행 --number 3 >/dev/null
   "$bin/service/torvo-service" folder add --data "$data" demo "업무 자료" --number 12 >/dev/null
 
-  if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
-    openbox >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-  fi
+  ensure_window_manager || return 1
 
   # The "browser": a window with a picture, in front when TorvoTool starts.
   display -immutable -title "A web page" -geometry +420+200 -resize 640x480 "$out/sample.bmp" &

@@ -19,7 +19,7 @@
 #include "platform/error.h"
 #include "torvo_version.h"
 #include "upload/app/FormUpload.h"
-#include "upload/app/BrowserPictureCapture.h"
+#include "upload/browser_picture_capture.h"
 #include "upload/app/StartUp.h"
 #include "upload/app/WaylandCapture.h"
 

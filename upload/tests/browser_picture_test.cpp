@@ -14,7 +14,7 @@
 #include "platform/picture_handover.h"
 #include "platform/tests/png_for_tests.h"
 #include "upload/ScreenCapMain.h"
-#include "upload/app/BrowserPictureCapture.h"
+#include "upload/browser_picture_capture.h"
 #include "upload/picture_file.h"
 
 namespace torvo::upload {

@@ -32,6 +32,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(cd "$here/../../.." && pwd)"
 e2e="$source_dir/upload/tests/e2e"
 wine_run="$source_dir/scripts/wine-run.sh"
+source "$source_dir/scripts/lib/window-manager.sh"
 [ -f "$tool" ] && [ -f "$page" ] && [ -f "$spy" ] && [ -n "$port" ] && [ -n "$prefix" ] && [ -n "$shots" ] || {
   echo "usage: $0 --tool T --page P --spy M --service S --port N --prefix WINEPREFIX --shots DIR" >&2; exit 2; }
 [ -x "$service" ] || { echo "FAIL: no Linux torvo-service at $service (build it in the local preset)"; exit 1; }
@@ -125,11 +126,7 @@ expect_stop() {  # expect_stop NAME LOCALE LINE MESSAGE
 }
 
 # --- the desktop: a window manager (topmost means nothing without one), unless one runs
-if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
-  openbox >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-fi
+ensure_window_manager || exit 1
 for _ in $(seq 600); do port_free && break; sleep 0.1; done
 port_free || { echo "FAIL: port $port stays taken by another program"; exit 1; }
 

@@ -1,4 +1,4 @@
-#include "upload/app/BrowserPictureCapture.h"
+#include "upload/browser_picture_capture.h"
 
 #include "platform/error.h"
 #include "platform/picture_handover.h"
