@@ -4,11 +4,15 @@
 // thumbnail pipeline. It touches no widget, so it may run while the desktop's toolkit starts;
 // the window then fills its controls from the result (or shows the message of an early stop).
 #include <filesystem>
+#include <exception>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 
 #include "platform/capture_provider.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
 #include "platform/http.h"
 #include "platform/single_instance.h"
 #include "upload/canvas.h"
@@ -56,5 +60,20 @@ inline constexpr char16_t kNotHttpMessage[] = u"Http web page만 등록 됩니�
 // its message; an undecodable note or a failed capture or pipeline raises its TorvoError.
 Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& capture,
                            const StartUpServices& services);
+
+// The window's load from the preparation running beside it: true when the window is to be shown.
+// A failure of the preparation or the load is told through tell (the desktop's message box) and
+// ends the program, as an early stop does.
+template <class Form, class TellFunction>
+bool LoadForm(Form& form, std::future<Preparation>& preparing, TellFunction tell) {
+  try {
+    return form.Form_Load(preparing.get());
+  } catch (const TorvoError& e) {
+    tell(FromUtf8(e.description()));
+  } catch (const std::exception& e) {
+    tell(FromUtf8(e.what()));
+  }
+  return false;
+}
 
 }  // namespace torvo::upload

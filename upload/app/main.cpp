@@ -19,9 +19,9 @@
 #include "platform/error.h"
 #include "torvo_version.h"
 #include "upload/app/FormUpload.h"
-#include "upload/browser_picture_capture.h"
 #include "upload/app/StartUp.h"
 #include "upload/app/WaylandCapture.h"
+#include "upload/browser_picture_capture.h"
 
 int main(int argc, char** argv) {
   // The toolbar always passes the page's fields, so only a lone --help or --version is an option.
@@ -87,15 +87,7 @@ int main(int argc, char** argv) {
 
   fontConfiguration.wait();
   torvo::upload::FormUpload form;
-  try {
-    if (!form.Form_Load(prepared.get())) return 1;
-  } catch (const torvo::TorvoError& e) {
-    torvo::upload::Tell(torvo::FromUtf8(e.description()));
-    return 1;
-  } catch (const std::exception& e) {
-    torvo::upload::Tell(torvo::FromUtf8(e.what()));
-    return 1;
-  }
+  if (!torvo::upload::LoadForm(form, prepared, torvo::upload::Tell)) return 1;
   // The upload's reply unloads the form and ends the program with its status.
   form.Ended = [](int status) { QCoreApplication::exit(status); };
   form.show();

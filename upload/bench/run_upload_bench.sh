@@ -27,6 +27,8 @@ print(f"pipeline: {p['Pipeline']:.1f} ms, convert: {p['ImageMagickConvert']:.1f}
       f"convert / pipeline = {p['ImageMagickConvert'] / p['Pipeline']:.1f}x (wanted at least 3x)")
 print(f"start-up: TorvoTool {s['TorvoToolStartUp']:.1f} ms, minimal Qt window {s['MinimalQtWindowStartUp']:.1f} ms, "
       f"TorvoTool / minimal = {s['TorvoToolStartUp'] / s['MinimalQtWindowStartUp']:.2f} (wanted at most 1.5)")
+print(f"minimal Qt window with one line of text in TorvoTool's font: {s['MinimalQtWindowWithTextStartUp']:.1f} ms, "
+      f"TorvoTool / it = {s['TorvoToolStartUp'] / s['MinimalQtWindowWithTextStartUp']:.2f}")
 print(f"TorvoTool's window alone (its libraries, font and controls, no work): {s['FormWindowStartUp']:.1f} ms, "
       f"{s['FormWindowStartUp'] / s['MinimalQtWindowStartUp']:.2f} x the minimal window")
 print(f"host receiving the message to TorvoTool's window: {s['HostMessageToWindow']:.1f} ms without a picture "

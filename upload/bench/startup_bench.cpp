@@ -47,7 +47,7 @@ void EndCopiesOf(const std::string& program) {
   if (!proc) return;
   std::vector<pid_t> found;
   while (dirent* entry = readdir(proc)) {
-    char link[64], exe[4096];
+    char link[sizeof "/proc//exe" + sizeof entry->d_name], exe[4096];
     std::snprintf(link, sizeof link, "/proc/%s/exe", entry->d_name);
     ssize_t n = readlink(link, exe, sizeof exe - 1);
     if (n <= 0) continue;
@@ -219,6 +219,11 @@ void MinimalQtWindowStartUp(benchmark::State& state) {
   Run(state, {Env("TORVO_BENCH_MINIMAL", "minimal_window")});
 }
 BENCHMARK(MinimalQtWindowStartUp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void MinimalQtWindowWithTextStartUp(benchmark::State& state) {
+  Run(state, {Env("TORVO_BENCH_MINIMAL", "minimal_window"), "--text"});
+}
+BENCHMARK(MinimalQtWindowWithTextStartUp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 void FormWindowStartUp(benchmark::State& state) {
   Run(state, {Env("TORVO_BENCH_FORM", "form_window")});

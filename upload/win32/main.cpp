@@ -5,14 +5,17 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "platform/command_line.h"
 #include "platform/error.h"
 #include "platform/http.h"
+#include "platform/picture_handover.h"
 #include "platform/win32/gdi_capture_provider.h"
 #include "platform/win32/single_instance.h"
 #include "platform/win32/window.h"
+#include "upload/browser_picture_capture.h"
 #include "upload/start_up.h"
 #include "upload/win32/FormUploadWindow.h"
 
@@ -38,10 +41,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The command line is what follows the program's own token, as the toolbar wrote it.
   const std::u16string commandLine = torvo::AfterProgramToken(torvo::win32::Narrow(GetCommandLineW()));
 
-  // The picture the thumbnail is made from: the window in front, through GDI.
-  // (A picture the toolbar's host handed over would choose its own source here, before the
-  // start-up asks for it.)
-  std::unique_ptr<torvo::CaptureProvider> capture = std::make_unique<torvo::win32::GdiCaptureProvider>();
+  // The picture the thumbnail is made from: the browser's own picture of the page when the
+  // toolbar's host handed one over, else the window in front, through GDI. Taking the picture
+  // changes the environment, so it comes before any other thread starts.
+  torvo::HandedOverPicture picture = torvo::TakeHandedOverPicture();
+  std::unique_ptr<torvo::CaptureProvider> capture;
+  if (picture.handedOver) {
+    capture = std::make_unique<torvo::upload::BrowserPictureCaptureProvider>(std::move(picture));
+  } else {
+    capture = std::make_unique<torvo::win32::GdiCaptureProvider>();
+  }
 
   // The start-up's own work (folder list, capture, thumbnail) touches no window: it runs while
   // the window and its controls are made here, and the window waits for it before it is shown.
@@ -49,15 +58,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return torvo::upload::PrepareStartUp(commandLine, *capture, Win32StartUpServices());
   });
   torvo::upload::FormUploadWindow form;
-  try {
-    if (!form.Form_Load(preparing.get())) return 1;
-  } catch (const torvo::TorvoError& e) {
-    torvo::upload::Tell(torvo::FromUtf8(e.description()));
-    return 1;
-  } catch (const std::exception& e) {
-    torvo::upload::Tell(torvo::FromUtf8(e.what()));
-    return 1;
-  }
+  if (!torvo::upload::LoadForm(form, preparing, torvo::upload::Tell)) return 1;
   form.ShowWithoutFocus();
   // The upload's reply unloads the form and ends the program with its status.
   return torvo::win32::RunMessageLoop(form.hwnd());

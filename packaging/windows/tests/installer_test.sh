@@ -6,13 +6,15 @@
 # entry; the installed host, fed a framed request as the browser would, starts the installed
 # TorvoTool.exe with the exact command line (a stand-in that writes it down takes the installed
 # program's place for that one start); with a Linux torvo-service, its port and the test page
-# window, the installed host then starts the real TorvoTool.exe in front of the page, and "저장"
-# stores the page in the service; the uninstaller (/S) leaves no file in the folder and no Torvo
+# window, the installed host then starts the real TorvoTool.exe in front of the page, handing over
+# a picture of the page as the browser would, and "저장" stores the page with a thumbnail of that
+# picture in the service; the uninstaller (/S) leaves no file in the folder and no Torvo
 # key.
 set -euo pipefail
 prefix="$1" setup="$2" stand_in="$3" source="$4" version="$5"
 service="${6:-}" port="${7:-}" page="${8:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
+source "$source/scripts/lib/window-manager.sh"
 run() { "$source/scripts/wine-run.sh" "$prefix" "$@"; }
 fail() { echo "installer_test: $*" >&2; exit 1; }
 export WINEPREFIX="$prefix" WINEDEBUG=-all
@@ -108,11 +110,7 @@ echo "installer_test: the installed host starts the installed TorvoTool.exe with
 # "저장" through the installed programs, into the service on loopback.
 if [ -n "$real_tool" ] && [ -n "$service" ]; then
   [ -x "$service" ] || fail "no Linux torvo-service at $service (build it in the local preset)"
-  if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
-    openbox >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-  fi
+  ensure_window_manager || exit 1
   # Another test run on this machine may hold the port for a while: wait for it, up to a minute.
   for _ in $(seq 600); do curl -s -o /dev/null "http://127.0.0.1:$port/" || break; sleep 0.1; done
   data="$work/data"
@@ -126,17 +124,32 @@ if [ -n "$real_tool" ] && [ -n "$service" ]; then
   window() { for _ in $(seq 200); do xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 | grep . && return 0; sleep 0.1; done; return 1; }
   window page >/dev/null || fail "no page window"
   sleep 0.5
-  ask_host '{"toolbarId": "alice", "url": "http://example.com/installed", "title": "설치한 Torvo", "note": "설치 메모"}'
+  # The browser's own picture of the page, handed over by the host: 600 x 300 of two colours, so
+  # the thumbnail (200 x 100 by the size rule) cannot be mistaken for the page window in front.
+  convert -size 300x300 xc:'#E040E0' -size 300x300 xc:'#20C0C0' +append "$work/picture.png"
+  picture="data:image/png;base64,$(base64 -w0 "$work/picture.png")"
+  ask_host '{"toolbarId": "alice", "url": "http://example.com/installed", "title": "설치한 Torvo", "note": "설치 메모", "picture": "'"$picture"'"}'
   torvo="$(window Torvo)" || fail "the installed host started no TorvoTool window"
   sleep 1
   import -window root "$(dirname "$setup")/installer-test-torvotool.png"  # to look at
   # The save button holds the focus in TorvoTool's window.
-  xdotool windowactivate --sync "$torvo" key Return
+  timeout 20 xdotool windowactivate --sync "$torvo" key Return || fail "TorvoTool's window could not be given the focus"
   for _ in $(seq 200); do xdotool search --onlyvisible --name '^Torvo$' >/dev/null 2>&1 || break; sleep 0.1; done
   stored="$("$service" image list --data "$data" alice | tail -n +2 | cut -f 6-)"
   [ "$stored" = "$(printf 'http://example.com/installed\t설치한 Torvo\t설치 메모')" ] ||
     fail "the service holds [$stored] after 저장, not the page"
-  echo "installer_test: 저장 in the installed TorvoTool.exe stored the page in torvo-service"
+  name="$("$service" image list --data "$data" alice | sed -n 2p | cut -f 1)"
+  thumbnail="$(find "$data" -type f -name "$name*" | head -1)"
+  [ -n "$thumbnail" ] || fail "the service holds no picture named $name"
+  [ "$(identify -format '%wx%h' "$thumbnail")" = 200x100 ] ||
+    fail "the stored thumbnail is $(identify -format '%wx%h' "$thumbnail"), not the 200x100 of the handed-over picture"
+  for at in "50,50 E040E0" "150,50 20C0C0"; do
+    read -r xy want <<<"$at"
+    got="$(convert "$thumbnail" -format "%[hex:p{$xy}]" info: | cut -c1-6)"
+    python3 -c 'import sys; a, b = (bytes.fromhex(c) for c in sys.argv[1:]); sys.exit(max(abs(x - y) for x, y in zip(a, b)) > 24)' \
+      "$got" "$want" || fail "the stored thumbnail's pixel ($xy) is #$got, not the handed-over picture's #$want"
+  done
+  echo "installer_test: 저장 in the installed TorvoTool.exe stored the page, with the browser's picture, in torvo-service"
 fi
 
 # The uninstaller copies itself away and returns at once: wait for the folder to go.
