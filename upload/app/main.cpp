@@ -73,14 +73,18 @@ int main(int argc, char** argv) {
   }
   // The start-up's own work (folder list, capture, thumbnail) touches no widget: it runs while
   // the toolkit starts on this thread, and the window waits for it before it is first shown.
+  // Its folder list goes through Qt Network, which waits for the application object: made ready
+  // right after the application is made, below.
+  std::promise<void> applicationReady;
   std::future<torvo::upload::Preparation> prepared =
-      torvo::upload::StartPreparation(torvo::FromUtf8(commandLine), *capture);
+      torvo::upload::StartPreparation(torvo::FromUtf8(commandLine), *capture, applicationReady.get_future().share());
   // The labels are the first text shown, and the toolkit's font list starts with reading the
   // font configuration and its caches: read them meanwhile too.
   std::future<FcBool> fontConfiguration = std::async(std::launch::async, FcInit);
 
   int toolkitArgc = 1;
   QApplication app(toolkitArgc, argv);
+  applicationReady.set_value();
   QApplication::setApplicationName("TorvoTool");
   QApplication::setDesktopFileName("org.torvo.TorvoTool");
   QApplication::setFont(QFont("NanumGothic", 9));

@@ -49,14 +49,17 @@ int main(int, char** argv) {
 
   auto picture = torvo::gdi::Bitmap::Create(4, 3, 24);
   torvo::FixedCaptureProvider capture(*picture);
-  std::future<torvo::upload::Preparation> preparing =
-      torvo::upload::StartPreparation(u"test;^;http://example.com/;^;Title;^;note", capture);
-  // The request arrives: the preparing thread has passed the lock and now waits for the reply.
-  const int request = accept(listener, nullptr, nullptr);
+  std::promise<void> applicationReady;
+  std::future<torvo::upload::Preparation> preparing = torvo::upload::StartPreparation(
+      u"test;^;http://example.com/;^;Title;^;note", capture, applicationReady.get_future().share());
+  // Meanwhile the preparing thread takes the lock (through Qt) and waits to ask for the folders.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   int toolkitArgc = 1;
   QApplication app(toolkitArgc, argv);
+  applicationReady.set_value();
+  // The request arrives once the toolkit is up.
+  const int request = accept(listener, nullptr, nullptr);
   int status = 0;
   // The window system's events wake the dispatcher of Qt's main thread: it must be this thread's.
   if (QCoreApplication::eventDispatcher() != QThread::currentThread()->eventDispatcher()) {

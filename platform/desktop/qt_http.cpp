@@ -1,0 +1,103 @@
+#include "platform/desktop/qt_http.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
+
+namespace torvo::desktop {
+
+QtHttpGetter::QtHttpGetter(HttpTimeouts timeouts, std::shared_future<void> applicationReady)
+    : timeouts_(timeouts), applicationReady_(std::move(applicationReady)) {}
+
+HttpResult QtHttpGetter::Get(const std::string& url) {
+  HttpResult result;
+  if (applicationReady_.valid()) {
+    try {
+      applicationReady_.get();
+    } catch (const std::exception&) {
+      result.error = "the program ended before the request could start";
+      return result;
+    }
+  }
+  if (!QCoreApplication::instance()) {
+    result.error = "no application object for Qt Network";
+    return result;
+  }
+  const QUrl address(QString::fromLatin1(url.data(), static_cast<qsizetype>(url.size())), QUrl::StrictMode);
+  if (!address.isValid() || (address.scheme() != "http" && address.scheme() != "https") || address.host().isEmpty()) {
+    result.error = "bad address: " + url;
+    return result;
+  }
+
+  QNetworkAccessManager manager;
+  manager.setProxy(QNetworkProxy::NoProxy);
+  QNetworkRequest request(address);
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+  request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+  request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+  // No byte for this long, in either direction, ends the transfer (Qt counts from the last one).
+  request.setTransferTimeout(static_cast<int>(timeouts_.stallMs));
+
+  QEventLoop loop;
+  std::unique_ptr<QNetworkReply> reply(manager.get(request));
+  std::string why;  // set when this side ends the transfer
+  auto end = [&](std::string reason) {
+    if (why.empty()) why = std::move(reason);
+    reply->abort();
+  };
+  const int64_t bound = timeouts_.maxBodyBytes;
+  const std::string tooLarge = "the reply is larger than " + std::to_string(bound) + " bytes";
+
+  QTimer total;
+  total.setSingleShot(true);
+  QObject::connect(&total, &QTimer::timeout, &loop, [&] { end("no complete reply within " + std::to_string(timeouts_.totalMs) + " ms"); });
+  QTimer connecting;
+  connecting.setSingleShot(true);
+  QObject::connect(&connecting, &QTimer::timeout, &loop,
+                   [&] { end("no connection within " + std::to_string(timeouts_.connectMs) + " ms"); });
+  QObject::connect(reply.get(), &QNetworkReply::requestSent, &loop, [&] { connecting.stop(); });
+  QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > bound) end(tooLarge);
+  });
+  QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
+    const QByteArray bytes = reply->readAll();
+    if (static_cast<int64_t>(result.body.size()) + bytes.size() > bound) {
+      end(tooLarge);
+      return;
+    }
+    result.body.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+  });
+  QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+  total.start(static_cast<int>(timeouts_.totalMs));
+  connecting.start(static_cast<int>(timeouts_.connectMs));
+  if (!reply->isFinished()) loop.exec();
+
+  if (why.empty() && reply->bytesAvailable() > 0) {
+    const QByteArray rest = reply->readAll();
+    if (static_cast<int64_t>(result.body.size()) + rest.size() > bound) why = tooLarge;
+    else result.body.append(rest.constData(), static_cast<size_t>(rest.size()));
+  }
+  const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+  // A status with an error above the transport's (404, 500...) is still a complete answer.
+  const QNetworkReply::NetworkError error = reply->error();
+  const bool transportFailed = error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
+  const bool protocolFailed = error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure;
+  if (!why.empty() || !status.isValid() || transportFailed || protocolFailed) {
+    result.body.clear();
+    result.error = !why.empty() ? why : reply->errorString().toStdString();
+    if (result.error.empty()) result.error = "the transfer failed";
+    return result;
+  }
+  result.transportOk = true;
+  result.status = status.toInt();
+  return result;
+}
+
+}  // namespace torvo::desktop
