@@ -41,6 +41,9 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
   request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
   request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+  // The body as sent: Qt inflates what it asked to have compressed, and takes a compressed body
+  // cut short for a whole one.
+  request.setRawHeader("Accept-Encoding", "identity");
   // No byte for this long, in either direction, ends the transfer (Qt counts from the last one).
   request.setTransferTimeout(static_cast<int>(timeouts_.stallMs));
 
@@ -84,6 +87,13 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
     if (static_cast<int64_t>(result.body.size()) + rest.size() > bound) why = tooLarge;
     else result.body.append(rest.constData(), static_cast<size_t>(rest.size()));
   }
+  // A body shorter than its announced length was cut short, whatever Qt made of it.
+  const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+  if (why.empty() && announced.isValid() && reply->rawHeader("Content-Encoding").isEmpty() &&
+      announced.toLongLong() != static_cast<qlonglong>(result.body.size())) {
+    why = "the reply ended after " + std::to_string(result.body.size()) + " of its " +
+          std::to_string(announced.toLongLong()) + " bytes";
+  }
   const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
   // A status with an error above the transport's (404, 500...) is still a complete answer.
   const QNetworkReply::NetworkError error = reply->error();
@@ -91,6 +101,10 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
   const bool protocolFailed = error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure;
   if (!why.empty() || !status.isValid() || transportFailed || protocolFailed) {
     result.body.clear();
+    if (why.empty() && (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)) {
+      // Qt's own transfer time-out ends the transfer as if cancelled.
+      why = "no data for " + std::to_string(timeouts_.stallMs) + " ms";
+    }
     result.error = !why.empty() ? why : reply->errorString().toStdString();
     if (result.error.empty()) result.error = "the transfer failed";
     return result;

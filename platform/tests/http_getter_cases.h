@@ -3,6 +3,7 @@
 // cases against it, so the programs see one behaviour behind the HttpGetter interface.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,6 +56,29 @@ inline void ExpectStatusBodyAndLimits(const MakeGetter& make) {
     EXPECT_NE(r.error.find(c.errorPart), std::string::npos) << c.what << ": " << r.error;
     EXPECT_EQ(server.request().rfind("GET /imgList.php?tid=u%201 HTTP/1.1\r\n", 0), 0u) << c.what;
   }
+}
+
+// A server that compresses for a client that asks for it, and drops the connection halfway
+// through the body: a client that inflates what it got must not take the part for the whole.
+inline void ExpectACompressedReplyCutShortIsATransportFailure(const MakeGetter& make) {
+  const std::string plain = "127.0.0.1:8765\n1|travel\n3|work\n";
+  static const unsigned char kGzipped[] = {
+      0x1f, 0x8b, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x03, 0x33, 0x34, 0x32, 0xd7, 0x33, 0x00, 0x42, 0x43,
+      0x2b, 0x0b, 0x73, 0x33, 0x53, 0x2e, 0xc3, 0x9a, 0x92, 0xa2, 0xc4, 0xb2, 0xd4, 0x1c, 0x2e, 0xe3, 0x9a, 0xf2,
+      0xfc, 0xa2, 0x6c, 0x2e, 0x43, 0x5a, 0x4a, 0x03, 0x00, 0x12, 0xe7, 0x31, 0x39, 0x7c, 0x00, 0x00, 0x00};
+  OneShotServer server([&](const std::string& head) {
+    std::string lower(head);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool gzip = lower.find("accept-encoding:") != std::string::npos && lower.find("gzip") != std::string::npos;
+    const std::string whole = gzip ? std::string(reinterpret_cast<const char*>(kGzipped), sizeof kGzipped) : plain;
+    return "HTTP/1.1 200 OK\r\n" + std::string(gzip ? "Content-Encoding: gzip\r\n" : "") +
+           "Content-Length: " + std::to_string(whole.size()) + "\r\nKeep-Alive: timeout=10\r\n\r\n" +
+           whole.substr(0, whole.size() / 2);
+  });
+  std::unique_ptr<HttpGetter> getter = make(HttpTimeouts{});
+  HttpResult r = getter->Get(server.Url("/imgList.php"));
+  EXPECT_FALSE(r.transportOk) << "took [" << r.body << "] for the whole reply";
+  EXPECT_EQ(r.body, "");
 }
 
 inline void ExpectNoServerIsATransportFailure(const MakeGetter& make) {

@@ -13,6 +13,10 @@ std::unique_ptr<HttpGetter> MakeClient(const HttpTimeouts& timeouts) { return st
 
 TEST(HttpClient, StatusBodyAndLimits) { testing::ExpectStatusBodyAndLimits(MakeClient); }
 
+TEST(HttpClient, ACompressedReplyCutShortIsATransportFailure) {
+  testing::ExpectACompressedReplyCutShortIsATransportFailure(MakeClient);
+}
+
 TEST(HttpClient, NoServerIsATransportFailure) { testing::ExpectNoServerIsATransportFailure(MakeClient); }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // A one-shot HTTP server on loopback for the client's tests, on both systems.
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -13,9 +14,12 @@ namespace torvo::testing {
 class OneShotServer {
  public:
   // holdOpen: after the reply the connection stays open and silent until the server ends.
-  explicit OneShotServer(std::string reply, bool holdOpen = false) : reply_(std::move(reply)) {
+  explicit OneShotServer(std::string reply, bool holdOpen = false)
+      : OneShotServer([reply](const std::string&) { return reply; }, holdOpen) {}
+  // The reply made from the request's head, as a server that negotiates would.
+  explicit OneShotServer(std::function<std::string(const std::string& head)> answer, bool holdOpen = false) {
     listener_ = ListenOnLoopback(&port_);
-    thread_ = std::thread([this, holdOpen] {
+    thread_ = std::thread([this, holdOpen, answer = std::move(answer)] {
       const SocketHandle c = AcceptOne(listener_);
       if (c == kNoSocket) return;
       std::string head;
@@ -26,6 +30,7 @@ class OneShotServer {
         head.append(buf, static_cast<size_t>(n));
       }
       request_ = head;
+      reply_ = answer(head);
       size_t sent = 0;
       while (sent < reply_.size()) {
         const long n = SendSome(c, reply_.data() + sent, reply_.size() - sent);

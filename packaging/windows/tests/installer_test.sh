@@ -32,7 +32,7 @@ reg_value() {
 }
 key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 
-run "$setup" /S
+run "$setup" /S </dev/null >/dev/null 2>&1 || fail "TorvoSetup.exe /S failed"
 install_win='C:\users\'"$(id -un)"'\AppData\Local\Programs\Torvo'
 install="$(winepath -u "$install_win" 2>/dev/null | tr -d '\r')"
 install="${install%/}"
@@ -152,8 +152,10 @@ if [ -n "$real_tool" ] && [ -n "$service" ]; then
   echo "installer_test: 저장 in the installed TorvoTool.exe stored the page, with the browser's picture, in torvo-service"
 fi
 
-# The uninstaller copies itself away and returns at once: wait for the folder to go.
-run "$install/uninstall.exe" /S
+# The uninstaller copies itself away and returns at once: wait for the folder to go. The copy
+# lives on after the script under Wine: it gets none of the test's output, or the test would not
+# end until it does.
+run "$install/uninstall.exe" /S </dev/null >/dev/null 2>&1
 for _ in $(seq 150); do [ -e "$install" ] || break; sleep 0.2; done
 [ ! -e "$install" ] || fail "left in the install folder: $(cd "$install" && ls -A | tr '\n' ' ')"
 [ ! -e "$shortcut" ] || fail "the Start-menu entry for Torvo Sync is still there"

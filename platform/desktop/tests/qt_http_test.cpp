@@ -18,6 +18,10 @@ std::unique_ptr<HttpGetter> MakeQtGetter(const HttpTimeouts& timeouts) { return 
 
 TEST(QtHttpGetter, StatusBodyAndLimits) { testing::ExpectStatusBodyAndLimits(MakeQtGetter); }
 
+TEST(QtHttpGetter, ACompressedReplyCutShortIsATransportFailure) {
+  testing::ExpectACompressedReplyCutShortIsATransportFailure(MakeQtGetter);
+}
+
 TEST(QtHttpGetter, NoServerIsATransportFailure) { testing::ExpectNoServerIsATransportFailure(MakeQtGetter); }
 
 TEST(QtHttpGetter, AGetOnAnotherThreadWaitsForTheApplicationAndFailsWhenItNeverComes) {
