@@ -14,34 +14,18 @@ if [ -z "${TORVO_WEB_DISPLAY_READY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
 
-tool="" service="" port="" shots=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --tool) tool="$2"; shift 2 ;;
-    --service) service="$2"; shift 2 ;;
-    --port) port="$2"; shift 2 ;;
-    --shots) shots="$2"; shift 2 ;;
-    *) echo "unknown argument $1" >&2; exit 2 ;;
-  esac
-done
+source "$(dirname "$0")/../../../scripts/lib/e2e.sh"
+e2e_arguments "tool service port shots" "$@"
 [ -x "$tool" ] && [ -x "$service" ] && [ -n "$port" ] && [ -n "$shots" ] ||
   { echo "usage: $0 --tool T --service S --port P --shots DIR" >&2; exit 2; }
 here="$(cd "$(dirname "$0")" && pwd)"
 command -v chromium >/dev/null || { echo "web: chromium is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 
 unset QT_QPA_PLATFORM
-tmp=$(mktemp -d)
+e2e_begin
 export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$shots"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-rm -f "$shots"/*.png
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
 fail() { echo "web: FAILED: $*" >&2; import -window root "$shots/failure.png" 2>/dev/null; exit 1; }
 step() { echo "web: $*"; }
 
@@ -52,7 +36,6 @@ cp "$here/package.json" "$here/package-lock.json" "$here/web_test.mjs" "$tmp/nod
 (cd "$tmp/node" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error) >"$tmp/npm.log" 2>&1 ||
   { cat "$tmp/npm.log" >&2; fail "npm ci"; }
 
-port_free() { ! curl -s -o /dev/null "http://127.0.0.1:$port/"; }
 # Other tests on this machine may hold the build's port for minutes, and take it again between
 # our look and our start: then the service cannot listen, and we wait again.
 start_service() {

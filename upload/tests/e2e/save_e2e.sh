@@ -13,68 +13,19 @@ if [ -z "${TORVO_E2E_DISPLAY_READY:-}" ]; then
   export TORVO_E2E_DISPLAY_READY=1
   exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
+source "$(dirname "$0")/../../../scripts/lib/e2e.sh"
 
-tool="" service="" port="" shots=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --tool) tool="$2"; shift 2 ;;
-    --service) service="$2"; shift 2 ;;
-    --port) port="$2"; shift 2 ;;
-    --shots) shots="$2"; shift 2 ;;
-    *) echo "unknown argument $1" >&2; exit 2 ;;
-  esac
-done
+e2e_arguments "tool service port shots" "$@"
 [ -x "$tool" ] && [ -x "$service" ] && [ -n "$port" ] && [ -n "$shots" ] || { echo "usage: $0 --tool T --service S --port P --shots DIR" >&2; exit 2; }
 here="$(cd "$(dirname "$0")" && pwd)"
 
 unset QT_QPA_PLATFORM
-tmp=$(mktemp -d)
+e2e_begin
 export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$shots"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-rm -f "$shots"/*.png
 work="$HOME/Torvo"
-passed=0 failed=0
-pids=()
 service_pid=""
-
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-ok() { passed=$((passed + 1)); echo "ok: $*"; }
-bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
-expect() {  # expect DESCRIPTION ACTUAL WANTED
-  if [ "$2" == "$3" ]; then ok "$1"; else bad "$1: got [$2], wanted [$3]"; fi
-}
-shot() { import -window root "$shots/$1.png"; }
-
-# The id of the visible window whose name is exactly $1, waiting up to $2 tenths of a second.
-find_window() {
-  local id
-  for _ in $(seq "${2:-150}"); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-
-# Waits up to 15 s for our child process $1 to end; sets status to its exit status.
-wait_exit() {
-  status="still running"
-  for _ in $(seq 150); do
-    case "$(ps -o stat= -p "$1" 2>/dev/null)" in
-      "" | Z*) wait "$1"; status=$?; return ;;
-    esac
-    sleep 0.1
-  done
-}
-
-port_free() { ! curl -s -o /dev/null "http://127.0.0.1:$port/"; }
 
 start_service() {
   "$service" --port "$port" --data "$tmp/data" >"$tmp/service.out" 2>>"$tmp/service.log" &

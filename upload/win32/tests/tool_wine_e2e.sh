@@ -14,20 +14,9 @@ set -f  # the command line's words hold "?" and must not be globbed
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
 fi
+source "$(dirname "$0")/../../../scripts/lib/e2e.sh"
 
-tool="" page="" spy="" service="" port="" prefix="" shots=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --tool) tool="$2"; shift 2 ;;
-    --page) page="$2"; shift 2 ;;
-    --spy) spy="$2"; shift 2 ;;
-    --service) service="$2"; shift 2 ;;
-    --port) port="$2"; shift 2 ;;
-    --prefix) prefix="$2"; shift 2 ;;
-    --shots) shots="$2"; shift 2 ;;
-    *) echo "unknown argument $1" >&2; exit 2 ;;
-  esac
-done
+e2e_arguments "tool page spy service port prefix shots" "$@"
 here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(cd "$here/../../.." && pwd)"
 e2e="$source_dir/upload/tests/e2e"
@@ -37,50 +26,9 @@ source "$source_dir/scripts/lib/window-manager.sh"
   echo "usage: $0 --tool T --page P --spy M --service S --port N --prefix WINEPREFIX --shots DIR" >&2; exit 2; }
 [ -x "$service" ] || { echo "FAIL: no Linux torvo-service at $service (build it in the local preset)"; exit 1; }
 
-tmp=$(mktemp -d)
-mkdir -p "$shots"
-rm -f "$shots"/*.png
+e2e_begin
+window_wait=200 exit_wait=200  # Wine starts programs more slowly
 work="$prefix/drive_c/Torvo"
-passed=0 failed=0
-pids=()
-
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-ok() { passed=$((passed + 1)); echo "ok: $*"; }
-bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
-expect() {  # expect DESCRIPTION ACTUAL WANTED
-  if [ "$2" == "$3" ]; then ok "$1"; else bad "$1: got [$2], wanted [$3]"; fi
-}
-shot() { import -window root "$shots/$1.png"; }
-
-# The id of the visible window named exactly $1, waiting up to $2 tenths of a second.
-find_window() {
-  local id
-  for _ in $(seq "${2:-200}"); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-
-# Waits up to 20 s for our child process $1 to end; sets status to its exit status.
-wait_exit() {
-  status="still running"
-  for _ in $(seq 200); do
-    case "$(ps -o stat= -p "$1" 2>/dev/null)" in
-      "" | Z*) wait "$1"; status=$?; return ;;
-    esac
-    sleep 0.1
-  done
-}
-
-port_free() { ! curl -s -o /dev/null "http://127.0.0.1:$port/"; }
 
 # Starts TorvoTool.exe under locale $1 with the command line $2, as the toolbar writes it: its
 # words, which Wine joins with single spaces behind the program's name. Sets tool_pid.
