@@ -25,7 +25,9 @@ namespace fs = std::filesystem;
 int MemoryFile(const std::string& bytes, bool sealed) {
   int fd = ::memfd_create("test-picture", MFD_ALLOW_SEALING);
   EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-  if (sealed) EXPECT_EQ(::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE), 0);
+  if (sealed) {
+    EXPECT_EQ(::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE), 0);
+  }
   return fd;
 }
 
