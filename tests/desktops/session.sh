@@ -78,10 +78,14 @@ start_weston() {
 # runs on this machine start theirs at the same time, and a number chosen beforehand may be taken
 # by one of them in between.
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 "${1}x${2}x24" -nolisten tcp 3>"$out/xvfb.display" 2>>"$log" &
+  # -noreset: the server would start over each time its last client leaves (the check below).
+  Xvfb -displayfd 3 -screen 0 "${1}x${2}x24" -nolisten tcp -noreset 3>"$out/xvfb.display" 2>>"$log" &
   pids+=($!)
   wait_for 20 test -s "$out/xvfb.display" || fail "Xvfb did not start"
   export DISPLAY=":$(head -1 "$out/xvfb.display")"
+  # The number comes before the server takes connections: a client that comes at once (the
+  # window manager) can find no display, as seen under a loaded test run.
+  wait_for 20 sh -c 'xprop -root >/dev/null 2>&1' || fail "Xvfb on $DISPLAY does not answer"
   step "Xvfb on $DISPLAY"
 }
 
