@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <system_error>
+#include <thread>
 
 #include "service/cp949.h"
 #include "service/search_text.h"
@@ -229,9 +231,24 @@ Store::Store(const std::filesystem::path& dataDir, Clock clock)
   try {
     sqlite3_busy_timeout(db_, 10000);
     // WAL lets the command line write while the service reads; NORMAL syncing keeps the database
-    // sound on a crash and makes each upload cost no disk flush.
-    Execute(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
-    Execute(db_, kSchema);
+    // sound on a crash and makes each upload cost no disk flush. A new database turns to WAL only
+    // with the file to itself, and SQLite does not wait for that: a second process opening the
+    // same new folder (a command beside the service's first start) was told "database is locked".
+    for (int waitedMs = 0;; waitedMs += 20) {
+      const int status = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+      if (status == SQLITE_OK) break;
+      if ((status != SQLITE_BUSY && status != SQLITE_LOCKED) || waitedMs >= 10000) {
+        Execute(db_, "PRAGMA journal_mode=WAL");  // says why
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Execute(db_, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    {
+      Transaction creating(db_);
+      Execute(db_, kSchema);
+      creating.Commit();
+    }
     Migrate();
   } catch (...) {
     sqlite3_close(db_);
