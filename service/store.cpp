@@ -213,6 +213,9 @@ Image ReadImage(const Statement& row) {
   return image;
 }
 
+// How long opening the database and each write wait for another process's lock on it.
+constexpr int kLockWaitMs = 10000;
+
 }  // namespace
 
 Store::Store(const std::filesystem::path& dataDir, Clock clock)
@@ -229,7 +232,7 @@ Store::Store(const std::filesystem::path& dataDir, Clock clock)
     throw StoreError("cannot open " + file.string() + ": " + message);
   }
   try {
-    sqlite3_busy_timeout(db_, 10000);
+    sqlite3_busy_timeout(db_, kLockWaitMs);
     // WAL lets the command line write while the service reads; NORMAL syncing keeps the database
     // sound on a crash and makes each upload cost no disk flush. A new database turns to WAL only
     // with the file to itself, and SQLite does not wait for that: a second process opening the
@@ -237,9 +240,8 @@ Store::Store(const std::filesystem::path& dataDir, Clock clock)
     for (int waitedMs = 0;; waitedMs += 20) {
       const int status = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
       if (status == SQLITE_OK) break;
-      if ((status != SQLITE_BUSY && status != SQLITE_LOCKED) || waitedMs >= 10000) {
-        Execute(db_, "PRAGMA journal_mode=WAL");  // says why
-        break;
+      if ((status != SQLITE_BUSY && status != SQLITE_LOCKED) || waitedMs >= kLockWaitMs) {
+        throw StoreError(std::string("database: ") + sqlite3_errmsg(db_));
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

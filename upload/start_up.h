@@ -3,8 +3,8 @@
 // at a time, the toolbar's fields, the folder list, the capture of the window in front and the
 // thumbnail pipeline. It touches no widget, so it may run while the desktop's toolkit starts;
 // the window then fills its controls from the result (or shows the message of an early stop).
-#include <filesystem>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>

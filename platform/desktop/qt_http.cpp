@@ -54,8 +54,15 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
     if (why.empty()) why = std::move(reason);
     reply->abort();
   };
-  const int64_t bound = timeouts_.maxBodyBytes;
-  const std::string tooLarge = "the reply is larger than " + std::to_string(bound) + " bytes";
+  const std::string tooLarge = "the reply is larger than " + std::to_string(timeouts_.maxBodyBytes) + " bytes";
+  // Takes bytes of the body, or ends the transfer when they would take it over its bound.
+  auto take = [&](const QByteArray& bytes) {
+    if (static_cast<int64_t>(result.body.size()) + bytes.size() > timeouts_.maxBodyBytes) {
+      end(tooLarge);
+      return;
+    }
+    result.body.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+  };
 
   QTimer total;
   total.setSingleShot(true);
@@ -67,26 +74,15 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
   QObject::connect(reply.get(), &QNetworkReply::requestSent, &loop, [&] { connecting.stop(); });
   QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() > bound) end(tooLarge);
+    if (length.isValid() && length.toLongLong() > timeouts_.maxBodyBytes) end(tooLarge);
   });
-  QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
-    const QByteArray bytes = reply->readAll();
-    if (static_cast<int64_t>(result.body.size()) + bytes.size() > bound) {
-      end(tooLarge);
-      return;
-    }
-    result.body.append(bytes.constData(), static_cast<size_t>(bytes.size()));
-  });
+  QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] { take(reply->readAll()); });
   QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
   total.start(static_cast<int>(timeouts_.totalMs));
   connecting.start(static_cast<int>(timeouts_.connectMs));
   if (!reply->isFinished()) loop.exec();
 
-  if (why.empty() && reply->bytesAvailable() > 0) {
-    const QByteArray rest = reply->readAll();
-    if (static_cast<int64_t>(result.body.size()) + rest.size() > bound) why = tooLarge;
-    else result.body.append(rest.constData(), static_cast<size_t>(rest.size()));
-  }
+  if (why.empty() && reply->bytesAvailable() > 0) take(reply->readAll());
   // A body shorter than its announced length was cut short, whatever Qt made of it.
   const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
   if (why.empty() && announced.isValid() && reply->rawHeader("Content-Encoding").isEmpty() &&

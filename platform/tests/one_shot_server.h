@@ -30,10 +30,10 @@ class OneShotServer {
         head.append(buf, static_cast<size_t>(n));
       }
       request_ = head;
-      reply_ = answer(head);
+      const std::string reply = answer(head);
       size_t sent = 0;
-      while (sent < reply_.size()) {
-        const long n = SendSome(c, reply_.data() + sent, reply_.size() - sent);
+      while (sent < reply.size()) {
+        const long n = SendSome(c, reply.data() + sent, reply.size() - sent);
         if (n <= 0) break;
         sent += static_cast<size_t>(n);
       }
@@ -50,7 +50,6 @@ class OneShotServer {
   const std::string& request() const { return request_; }
 
  private:
-  std::string reply_;
   SocketHandle listener_ = kNoSocket;
   int port_ = 0;
   std::atomic<bool> ending_{false};

@@ -1,6 +1,7 @@
 # Sourced by the end-to-end scripts that drive TorvoTool as a user would (Linux and Wine): their
 # arguments, a scratch folder that goes at the end with every process they started, the tally of
-# checks, and the waits for windows and processes.
+# checks, and the waits for windows and processes; the window manager's routines come along.
+source "$(dirname "${BASH_SOURCE[0]}")/window-manager.sh"
 
 # e2e_arguments "NAME..." "$@": each --NAME VALUE of the named ones sets the variable NAME (given
 # empty first); anything else ends the script with status 2.

@@ -29,4 +29,3 @@ run_tests() {
     if [ "$again" -eq 1 ]; then failing+=("$preset: $name"); else flaky+=("$preset: $name"); fi
   done
 }
-

@@ -2,9 +2,9 @@
 
 #include <QThread>
 
+#include "platform/desktop/qt_http.h"
 #include "platform/desktop/single_instance.h"
 #include "platform/error.h"
-#include "platform/desktop/qt_http.h"
 
 #ifndef TORVO_SERVICE_HOST
 #error "TORVO_SERVICE_HOST must name the service's host[:port]"

@@ -8,6 +8,7 @@
 #   run_upload_bench.sh [BUILD_DIR]     (default build/local; the build's service port is used)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/lib/window-manager.sh
 build="$(realpath "${1:-build/local}")"
 port=$(sed -n 's/^TORVO_SERVICE_HOST:STRING=127\.0\.0\.1:\([0-9]*\)$/\1/p' "$build/CMakeCache.txt")
 [ -n "$port" ] || { echo "the build in $build does not talk to a service on loopback" >&2; exit 2; }
@@ -57,9 +58,7 @@ grep -q "listening on" "$tmp/service.out" || { echo "torvo-service did not start
 "$build/service/torvo-service" user add --data "$tmp/data" bench --toolbar-id bench >/dev/null
 "$build/service/torvo-service" folder add --data "$tmp/data" bench 여행 --number 3 >/dev/null
 
-openbox >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+ensure_window_manager || exit 1
 "$build/upload/bench/minimal_window" 1920x1080 Page &
 pids+=($!)
 for _ in $(seq 100); do page=$(xdotool search --onlyvisible --name '^Page$' 2>/dev/null | head -1) && [ -n "$page" ] && break; sleep 0.1; done

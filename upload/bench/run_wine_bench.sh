@@ -8,6 +8,7 @@
 # Windows user would see (see README).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/lib/window-manager.sh
 linux="$(realpath "${1:-build/local}")"
 windows="$(realpath "${2:-build/windows}")"
 port_of() { sed -n 's/^TORVO_SERVICE_HOST:STRING=127\.0\.0\.1:\([0-9]*\)$/\1/p' "$1/CMakeCache.txt"; }
@@ -26,9 +27,7 @@ for port in "$linux_port" "$windows_port"; do
   for _ in $(seq 100); do grep -q "listening on" "$tmp/service-$port.out" && break; sleep 0.1; done
   "$service" user add --data "$tmp/data-$port" alice --toolbar-id alice >/dev/null
 done
-openbox >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+ensure_window_manager || exit 1
 scripts/wine-run.sh "$prefix" "$windows/bin/torvo_test_page.exe" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do xdotool search --onlyvisible --name '^page$' >/dev/null 2>&1 && break; sleep 0.1; done

@@ -63,9 +63,7 @@ printf 'bob password 9\n' >"$tmp/bob.pw"
 start_service
 
 step "TorvoTool uploads a page"
-openbox >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+ensure_window_manager || fail "no window manager"
 xmessage -geometry 640x400+400+250 -buttons "" "A web page about sharpened thumbnails." &
 pids+=($!)
 for _ in $(seq 100); do page=$(xdotool search --onlyvisible --class xmessage 2>/dev/null | head -1) && [ -n "$page" ] && break; sleep 0.1; done

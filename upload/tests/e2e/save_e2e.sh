@@ -96,9 +96,7 @@ start_service
 "$service" user add --data "$tmp/data" alice --toolbar-id alice >/dev/null
 "$service" folder add --data "$tmp/data" alice 여행 --number 3 >/dev/null
 "$service" folder add --data "$tmp/data" alice "업무 자료" --number 12 >/dev/null
-openbox >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+ensure_window_manager || exit 1
 xmessage -geometry 640x400+400+250 -buttons "" "A web page in the browser. Its client area is what TorvoTool captures." &
 pids+=($!)
 page=$(find_window xmessage 300) || { echo "FAIL: no page window"; exit 1; }

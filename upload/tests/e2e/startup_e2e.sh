@@ -70,9 +70,7 @@ grep -q "listening on" "$tmp/service.out" || { echo "FAIL: torvo-service did not
 "$service" user signout --data "$tmp/data" bob >/dev/null
 
 # --- the desktop: a window manager and a page window in front
-openbox >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+ensure_window_manager || exit 1
 xmessage -geometry 640x400+400+250 -buttons "" "A web page in the browser. Its client area is what TorvoTool captures." &
 page_pid=$!
 pids+=("$page_pid")

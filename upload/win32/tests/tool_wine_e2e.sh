@@ -21,7 +21,6 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(cd "$here/../../.." && pwd)"
 e2e="$source_dir/upload/tests/e2e"
 wine_run="$source_dir/scripts/wine-run.sh"
-source "$source_dir/scripts/lib/window-manager.sh"
 [ -f "$tool" ] && [ -f "$page" ] && [ -f "$spy" ] && [ -n "$port" ] && [ -n "$prefix" ] && [ -n "$shots" ] || {
   echo "usage: $0 --tool T --page P --spy M --service S --port N --prefix WINEPREFIX --shots DIR" >&2; exit 2; }
 [ -x "$service" ] || { echo "FAIL: no Linux torvo-service at $service (build it in the local preset)"; exit 1; }
