@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -75,6 +77,7 @@ Administration (works while the service runs):
 
 struct Options {
   std::string data;
+  std::string database;
   std::optional<int> port;
   std::string bind = "127.0.0.1";
   std::string uploadHost;
@@ -113,6 +116,7 @@ Options Parse(std::vector<std::string> args) {
       {"private", no_argument, nullptr, 'P'},           {"url", required_argument, nullptr, 'U'},
       {"title", required_argument, nullptr, 'T'},       {"note", required_argument, nullptr, 'O'},
       {"toolbar-id", required_argument, nullptr, 'I'},  {"password-file", required_argument, nullptr, 'W'},
+      {"database", required_argument, nullptr, 'D'},
       {nullptr, 0, nullptr, 0}};
   std::vector<char*> argv;
   std::string program = "torvo-service";
@@ -131,6 +135,7 @@ Options Parse(std::vector<std::string> args) {
     }
     switch (c) {
       case 'd': options.data = optarg; break;
+      case 'D': options.database = optarg; break;
       case 'p': {
         int32_t port = Number("port", optarg);
         if (port < 0 || port > 65535) throw UsageError("--port takes 0 to 65535");
@@ -154,6 +159,10 @@ Options Parse(std::vector<std::string> args) {
     }
   }
   for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) options.positional.push_back(argv[i]);
+  // Units and containers name the database in the environment; --data still means the embedded store.
+  if (options.database.empty() && options.data.empty()) {
+    if (const char* url = std::getenv("TORVO_DATABASE"); url && *url) options.database = url;
+  }
   return options;
 }
 
@@ -162,12 +171,18 @@ void Expect(const Options& options, const std::string& command, std::vector<std:
             size_t mostArguments = 0) {
   mostArguments = std::max(arguments, mostArguments);
   allowed.push_back("data");
+  allowed.push_back("database");
   for (const auto& name : options.given) {
     if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
       throw UsageError(command + " does not take --" + name);
     }
   }
-  if (options.data.empty()) throw UsageError(command + " needs --data DIR");
+  if (!options.data.empty() && !options.database.empty()) {
+    throw UsageError(command + " takes --data DIR or --database URL, not both");
+  }
+  if (options.data.empty() && options.database.empty()) {
+    throw UsageError(command + " needs --data DIR or --database URL (or TORVO_DATABASE)");
+  }
   if (options.positional.size() < arguments || options.positional.size() > mostArguments) {
     throw UsageError(command + " takes " + std::to_string(arguments) + (mostArguments > arguments ? " or more" : "") +
                      " argument" + (arguments == 1 ? "" : "s"));
@@ -184,6 +199,10 @@ std::string Cell(const std::string& text) {
     else out += c;
   }
   return out;
+}
+
+std::unique_ptr<Store> Open(const Options& options) {
+  return OpenStore(StoreLocation{options.data, options.database});
 }
 
 // Commands name users by the name they sign in with (for users from before the web page, their
@@ -237,7 +256,8 @@ int Serve(const Options& options) {
     if (!parsed.fault) throw UsageError(parsed.error);
     faults.Add(*parsed.fault);
   }
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   ServiceOptions serviceOptions;
   serviceOptions.bindAddress = options.bind;
   serviceOptions.port = options.port.value_or(8765);
@@ -265,7 +285,7 @@ int Serve(const Options& options) {
     std::ofstream(temporary) << address << "\n";
     std::filesystem::rename(temporary, options.readyFile);
   }
-  std::cerr << "torvo-service: data " << options.data << ", upload host " << service.UploadHost()
+  std::cerr << "torvo-service: data " << store.Describe() << ", upload host " << service.UploadHost()
             << ", image base " << service.ImageBase() << "\n";
   for (const auto& fault : faults.List()) std::cerr << "torvo-service: fault " << FormatFault(fault) << "\n";
   std::cout << "listening on " << address << std::endl;
@@ -292,7 +312,8 @@ int Serve(const Options& options) {
 int UserCommand(const Options& options, const std::string& action) {
   if (action == "list") {
     Expect(options, "user list", {}, 0);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     for (const auto& user : store.Users()) {
       std::cout << Cell(user.name) << "\t" << (user.signedIn ? "signed in" : "signed out") << "\t"
                 << (user.hasPassword ? "password" : "no password") << "\t" << Cell(user.identity) << "\n";
@@ -301,7 +322,8 @@ int UserCommand(const Options& options, const std::string& action) {
   }
   if (action == "passwd") {
     Expect(options, "user passwd", {"password-file"}, 1);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     auto password = ReadPassword(options);
     if (!password) throw StoreError("user passwd reads the password from the terminal or from --password-file");
@@ -314,7 +336,8 @@ int UserCommand(const Options& options, const std::string& action) {
   }
   Expect(options, "user " + action, action == "add" ? std::vector<std::string>{"toolbar-id", "password-file"}
                                                     : std::vector<std::string>{}, 1);
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   const std::string& name = options.positional[0];
   if (action == "add") {
     if (store.FindUserByName(name)) throw StoreError("the user " + name + " exists already");
@@ -335,7 +358,8 @@ int UserCommand(const Options& options, const std::string& action) {
 int FolderCommand(const Options& options, const std::string& action) {
   if (action == "add") {
     Expect(options, "folder add", {"number"}, 2);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     auto folder = store.AddFolder(user.identity, options.positional[1], options.number);
     std::cout << "added folder " << folder.number << " \"" << folder.name << "\" to " << options.positional[0] << "\n";
@@ -343,7 +367,8 @@ int FolderCommand(const Options& options, const std::string& action) {
   }
   if (action != "list") throw UsageError("folder takes add or list");
   Expect(options, "folder list", {}, 1);
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   User user = RequireUser(store, options.positional[0]);
   std::cout << "0\t기본\n";
   for (const auto& folder : store.Folders(user.id)) std::cout << folder.number << "\t" << Cell(folder.name) << "\n";
@@ -354,7 +379,8 @@ int ImageCommand(const Options& options, const std::string& action) {
   if (action == "add") {
     Expect(options, "image add", {"name", "folder", "private", "url", "title", "note"}, 2, SIZE_MAX);
     if (options.name && options.positional.size() != 2) throw UsageError("--name goes with one file");
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     NewImage fields;
     fields.folder = options.folder.value_or(0);
@@ -378,7 +404,8 @@ int ImageCommand(const Options& options, const std::string& action) {
   }
   if (action != "list") throw UsageError("image takes add or list");
   Expect(options, "image list", {}, 1);
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   User user = RequireUser(store, options.positional[0]);
   std::cout << "name\tuploaded\tfolder\tpublic\tbytes\turl\ttitle\tnote\n";
   for (const auto& image : store.Images(user.id)) {

@@ -26,7 +26,7 @@
 #include "service/accounts.h"
 #include "service/faults.h"
 #include "service/service.h"
-#include "service/store.h"
+#include "service/store_sqlite.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(dir);
   std::mt19937 random(17);
 
-  Store store(dir);
+  SqliteStore store(dir);
   User alice = store.AddAccount("alice", "alice-toolbar");
   store.SetPasswordHash(alice.id, HashPassword("bench password"));
   for (const char* name : {"여행", "업무", "요리", "읽을거리"}) store.AddFolder(alice.id, name);

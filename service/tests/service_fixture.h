@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "service/cp949.h"
-#include "service/store.h"
+#include "service/store_sqlite.h"
 #include "service_process.h"
 
 namespace torvo::service::testing {
@@ -14,7 +14,7 @@ namespace torvo::service::testing {
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Store store(dir_.path());
+    SqliteStore store(dir_.path());
     store.AddUser("u1");
     store.AddFolder("u1", "업무", 12);
     store.AddFolder("u1", "여행", 7);
@@ -52,7 +52,7 @@ class ServiceTest : public ::testing::Test {
   }
 
   std::vector<Image> Images(const std::string& identity) {
-    Store store(dir_.path());
+    SqliteStore store(dir_.path());
     return store.Images(store.FindUser(identity)->id);
   }
 

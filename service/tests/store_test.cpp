@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "service/store.h"
+#include "service/store_sqlite.h"
 #include "service_process.h"
 
 namespace torvo::service {
@@ -23,7 +23,7 @@ class StoreTest : public ::testing::Test {
   }
   TempDir dir_;
   std::time_t now_ = kNoon;
-  Store store_{dir_.path(), [this] { return now_; }};
+  SqliteStore store_{dir_.path(), [this] { return now_; }};
 };
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -124,7 +124,7 @@ TEST_F(StoreTest, FolderNumbers) {
 TEST_F(StoreTest, ASecondStoreOnTheSameFolderSeesTheData) {
   User user = store_.AddUser("u");
   store_.AddImage(user.id, NewImage{}, "\x89PNG");
-  Store other(dir_.path(), [this] { return now_; });
+  SqliteStore other(dir_.path(), [this] { return now_; });
   EXPECT_EQ(other.AddImage(user.id, NewImage{}, "\x89PNG").name, "20091201123457");
   EXPECT_EQ(store_.Images(user.id).size(), 2u);
 }

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "service/store.h"
+#include "service/store_sqlite.h"
 #include "service_process.h"
 
 namespace torvo::service {
@@ -33,7 +33,7 @@ class StoreWebTest : public ::testing::Test {
   }
   TempDir dir_;
   std::time_t now_ = 1259670896;
-  Store store_{dir_.path(), [this] { return now_; }};
+  SqliteStore store_{dir_.path(), [this] { return now_; }};
 };
 
 TEST_F(StoreWebTest, ListIsNewestFirstAndPaged) {
@@ -216,7 +216,7 @@ TEST(StoreMigration, TodaysDataFolderOpensWithNothingLost) {
   TempDir dir;
   WriteFirstLayout(dir.path());
   {
-    Store store(dir.path());
+    SqliteStore store(dir.path());
     auto user = store.FindUser("김 철수");
     ASSERT_TRUE(user);
     EXPECT_EQ(user->name, "김 철수");  // today's users keep their identity as ToolbarID and name
@@ -237,19 +237,19 @@ TEST(StoreMigration, TodaysDataFolderOpensWithNothingLost) {
     ASSERT_EQ(found.size(), 1u);  // the old entries are in the search index
     EXPECT_EQ(found[0].title, "second");
   }
-  Store again(dir.path());  // a second opening changes nothing
+  SqliteStore again(dir.path());  // a second opening changes nothing
   EXPECT_EQ(again.Users().size(), 2u);
 }
 
 TEST(StoreMigration, NewerLayoutIsRefused) {
   TempDir dir;
-  { Store store(dir.path()); }
+  { SqliteStore store(dir.path()); }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((dir.path() / "torvo.sqlite").c_str(), &db), SQLITE_OK);
   sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
   sqlite3_close(db);
   try {
-    Store store(dir.path());
+    SqliteStore store(dir.path());
     FAIL() << "opened a layout from the future";
   } catch (const StoreError& error) {
     EXPECT_NE(std::string(error.what()).find("newer torvo-service (layout 99"), std::string::npos) << error.what();

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <regex>
 
-#include "service/store.h"
+#include "service/store_sqlite.h"
 #include "service_process.h"
 
 namespace torvo::service {
@@ -147,7 +147,7 @@ TEST_F(WebTest, ChangesNeedThisSitesOriginAndTheSessionsToken) {
     EXPECT_EQ(reply->status, c.status) << c.what;
     if (reply->status == 303) ++added;
   }
-  Store store(dir_.path());
+  SqliteStore store(dir_.path());
   EXPECT_EQ(store.Folders(store.FindUserByName("alice")->id).size(), static_cast<size_t>(added));
   EXPECT_EQ(added, 2);
 }
@@ -158,7 +158,7 @@ TEST_F(WebTest, ANewToolbarIdSignsTheOldOneOut) {
   auto reply = Client().Post("/settings/toolbar-id", {{"Origin", origin_}, {"Cookie", cookie}}, "csrf=" + csrf,
                              "application/x-www-form-urlencoded");
   ASSERT_EQ(reply->status, 303);
-  Store store(dir_.path());
+  SqliteStore store(dir_.path());
   std::string fresh = store.FindUserByName("alice")->identity;
   EXPECT_NE(fresh, toolbarId_);
   EXPECT_EQ(Client().Get("/imgList.php?state=geturi&tid=" + toolbarId_)->body, "0");
@@ -168,7 +168,7 @@ TEST_F(WebTest, ANewToolbarIdSignsTheOldOneOut) {
 
 TEST_F(WebTest, ListPagesHoldThirtyWithNextAndPrevious) {
   {
-    Store store(dir_.path());
+    SqliteStore store(dir_.path());
     int64_t alice = store.FindUserByName("alice")->id;
     for (int i = 0; i < 31; ++i) {
       store.AddEntry(alice, NewImage{0, true, "https://e.example/" + std::to_string(i), "entry " + std::to_string(i), ""},
@@ -208,7 +208,7 @@ TEST(WebCommands, PasswordsAreSetByCommand) {
   CommandResult set = RunCommand({"user", "passwd", "--data", data, "old", "--password-file", (dir.path() / "good").string()});
   EXPECT_EQ(set.exitCode, 0);
   EXPECT_EQ(set.out, "set the password of old\n");
-  Store store(dir.path());
+  SqliteStore store(dir.path());
   EXPECT_TRUE(store.FindUserByName("old")->hasPassword);
   EXPECT_EQ(RunCommand({"user", "add", "--data", data, "old"}).exitCode, 1);  // exists
   EXPECT_EQ(RunCommand({"user", "add", "--data", data, "x", "--toolbar-id", "old"}).exitCode, 1);  // ToolbarID taken
