@@ -59,7 +59,7 @@ Image Store::AddNamedImage(int64_t userId, std::string_view name, const NewImage
 }
 
 std::unique_ptr<Store> OpenStore(const StoreLocation& location, Store::Clock clock) {
-  if (!location.databaseUrl.empty()) return nullptr;
+  if (!location.databaseUrl.empty()) return std::make_unique<PostgresStore>(location.databaseUrl, std::move(clock));
   return std::make_unique<SqliteStore>(location.dataDir, std::move(clock));
 }
 

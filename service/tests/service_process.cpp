@@ -1,5 +1,7 @@
 #include "service_process.h"
 
+#include "test_store.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -83,7 +85,7 @@ TempDir::~TempDir() {
 
 CommandResult RunCommand(const std::vector<std::string>& args) {
   int out = -1;
-  pid_t pid = Spawn(args, out, "/dev/null");
+  pid_t pid = Spawn(WithTestStore(args), out, "/dev/null");
   CommandResult result;
   // A command that does not end within 10 seconds is killed and counts as failed (-1).
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -111,7 +113,7 @@ ServiceProcess::ServiceProcess(const std::filesystem::path& dataDir, const std::
   std::vector<std::string> args = {"--port", "0", "--data", dataDir.string()};
   args.insert(args.end(), extra.begin(), extra.end());
   int out = -1;
-  pid_ = Spawn(args, out, logFile_.string());
+  pid_ = Spawn(WithTestStore(args), out, logFile_.string());
   // The first line of standard output says where it listens.
   std::string line;
   pollfd fd{out, POLLIN, 0};
