@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +111,10 @@ CommandResult RunCommand(const std::vector<std::string>& args) {
 
 ServiceProcess::ServiceProcess(const std::filesystem::path& dataDir, const std::vector<std::string>& extra)
     : logFile_(dataDir / "service.log") {
-  std::vector<std::string> args = {"--port", "0", "--data", dataDir.string()};
+  std::vector<std::string> args = {"--port", "0"};
+  if (std::find(extra.begin(), extra.end(), "--database") == extra.end()) {
+    args.insert(args.end(), {"--data", dataDir.string()});
+  }
   args.insert(args.end(), extra.begin(), extra.end());
   int out = -1;
   pid_ = Spawn(WithTestStore(args), out, logFile_.string());
@@ -149,6 +153,13 @@ int ServiceProcess::Stop() {
   waitpid(pid_, &status, 0);
   pid_ = -1;
   return exitCode_ = -1;
+}
+
+void ServiceProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 std::string ServiceProcess::Log() const {
