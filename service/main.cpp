@@ -25,6 +25,8 @@
 #include "service/faults.h"
 #include "service/service.h"
 #include "service/store.h"
+#include "service/store_postgres.h"
+#include "service/store_sqlite.h"
 #include "service/url.h"
 #include "torvo_version.h"
 
@@ -41,6 +43,9 @@ Serving (the default command):
                 [--image-base URL] [--fault FAULT]... [--ready-file FILE]
 
     --data DIR          users, folders and images: DIR/torvo.sqlite and DIR/images/ (created)
+    --database URL      or all of it in PostgreSQL: a postgresql:// URL or a libpq connection
+                        string (also from TORVO_DATABASE when neither is given); any number of
+                        service processes may share one database
     --port P            TCP port (default 8765; 0 picks a free one)
     --bind ADDRESS      address to listen on (default 127.0.0.1)
     --upload-host HOST  upload host named in the folder list (default: the bound address)
@@ -71,6 +76,14 @@ Administration (works while the service runs):
 
   "image add" stores each file as it is, named as an upload would be (14 digits), or with
   --name (one file) under any name without "|" or control characters, to try the clients.
+
+  Every command takes --database URL in place of --data DIR.
+
+Moving over to PostgreSQL:
+  torvo-service migrate --data DIR --database URL
+
+  Copies users, sessions, folders, entries and pictures into an empty PostgreSQL database in
+  one transaction and reports the counts.
 
   torvo-service --help | --version
 )";
@@ -416,6 +429,29 @@ int ImageCommand(const Options& options, const std::string& action) {
   return 0;
 }
 
+int MigrateCommand(const std::vector<std::string>& args) {
+  Options options = Parse(args);
+  for (const auto& name : options.given) {
+    if (name != "data" && name != "database") throw UsageError("migrate does not take --" + name);
+  }
+  if (options.data.empty() || options.database.empty() || !options.positional.empty()) {
+    throw UsageError("migrate takes --data DIR and --database URL");
+  }
+  if (!std::filesystem::exists(std::filesystem::path(options.data) / "torvo.sqlite")) {
+    throw StoreError("no data folder at " + options.data + " (no torvo.sqlite)");
+  }
+  SqliteStore from(options.data);
+  PostgresStore to(options.database);
+  std::cerr << "torvo-service: copying " << from.Describe() << " to " << to.Describe() << "\n";
+  auto copied = to.CopyFrom(from);
+  std::cout << "moved " << copied.users << " users, " << copied.folders << " folders, " << copied.entries << " entries, "
+            << copied.pictures << " pictures, " << copied.sessions << " sessions\n";
+  if (copied.missingPictures) {
+    std::cout << copied.missingPictures << " entries had lost their picture file and are kept without one\n";
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -433,6 +469,7 @@ int main(int argc, char** argv) {
     std::string command = args.empty() || args[0].starts_with("-") ? "serve" : args[0];
     if (!args.empty() && !args[0].starts_with("-")) args.erase(args.begin());
     if (command == "serve") return Serve(Parse(args));
+    if (command == "migrate") return MigrateCommand(args);
     if (command != "user" && command != "folder" && command != "image") {
       throw UsageError("unknown command " + command);
     }

@@ -1,11 +1,13 @@
 #include "service/store_postgres.h"
 
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <climits>
 
 #include "service/search_text.h"
+#include "service/store_sqlite.h"
 
 namespace torvo::service {
 
@@ -705,6 +707,104 @@ bool PostgresStore::UpdateEntry(int64_t userId, int64_t entryId, const NewImage&
 bool PostgresStore::DeleteEntry(int64_t userId, int64_t entryId) {
   Lease lease(*this);
   return Exec(lease.get(), "DELETE FROM images WHERE user_id = $1 AND id = $2", {userId, entryId}).Affected() > 0;
+}
+
+namespace {
+
+// A query of the embedded store's database, row by row, as text.
+class SqliteRows {
+ public:
+  SqliteRows(sqlite3* db, const char* sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+      throw StoreError(std::string("embedded database: ") + sqlite3_errmsg(db));
+    }
+  }
+  ~SqliteRows() { sqlite3_finalize(stmt_); }
+  bool Next() {
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) throw StoreError(std::string("embedded database: ") + sqlite3_errmsg(db_));
+    return false;
+  }
+  std::string Text(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string{};
+  }
+  int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace
+
+PostgresStore::Copied PostgresStore::CopyFrom(SqliteStore& from) {
+  sqlite3* source = from.Handle();
+  // One moment of the embedded store, even while its service still writes.
+  if (sqlite3_exec(source, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw StoreError(std::string("embedded database: ") + sqlite3_errmsg(source));
+  }
+  struct EndRead {
+    sqlite3* db;
+    ~EndRead() { sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); }
+  } endRead{source};
+
+  Lease lease(*this);
+  PGconn* conn = lease.get();
+  Transaction transaction(conn);
+  Exec(conn, "LOCK TABLE users, retired_ids, sessions, folders, images, pictures IN EXCLUSIVE MODE");
+  Result count = Exec(conn, "SELECT (SELECT count(*) FROM users) + (SELECT count(*) FROM folders) + (SELECT count(*) FROM images)");
+  if (count.Int(0, 0) != 0) {
+    throw StoreError("the database is not empty: moving over takes a database without users, folders or entries");
+  }
+  Copied copied;
+  for (SqliteRows rows(source, "SELECT id, identity, signed_in, name, password_hash FROM users ORDER BY id"); rows.Next();) {
+    Exec(conn, "INSERT INTO users(id, identity, signed_in, name, password_hash) VALUES($1, $2, $3, $4, $5)",
+         {rows.Int(0), rows.Text(1), rows.Int(2) != 0, rows.Text(3), rows.Text(4)});
+    ++copied.users;
+  }
+  for (SqliteRows rows(source, "SELECT toolbar_id, user_id FROM retired_ids"); rows.Next();) {
+    Exec(conn, "INSERT INTO retired_ids(toolbar_id, user_id) VALUES($1, $2)", {rows.Text(0), rows.Int(1)});
+  }
+  for (SqliteRows rows(source, "SELECT token_hash, user_id, csrf, created, seen FROM sessions"); rows.Next();) {
+    Exec(conn, "INSERT INTO sessions(token_hash, user_id, csrf, created, seen) VALUES($1, $2, $3, $4, $5)",
+         {rows.Text(0), rows.Int(1), rows.Text(2), rows.Int(3), rows.Int(4)});
+    ++copied.sessions;
+  }
+  for (SqliteRows rows(source, "SELECT id, user_id, number, name FROM folders ORDER BY id"); rows.Next();) {
+    Exec(conn, "INSERT INTO folders(id, user_id, number, name) VALUES($1, $2, $3, $4)",
+         {rows.Int(0), rows.Int(1), rows.Int(2), rows.Text(3)});
+    ++copied.folders;
+  }
+  for (SqliteRows rows(source, "SELECT id, user_id, name, file, folder, public, url, title, note, size, uploaded FROM images ORDER BY id");
+       rows.Next();) {
+    Image image;
+    image.id = rows.Int(0);
+    image.file = rows.Text(3);
+    std::optional<std::string> png = from.Picture(image);
+    if (!image.file.empty() && !png) {
+      ++copied.missingPictures;
+      image.file.clear();  // listed without a picture, not as one that fails to download
+    }
+    std::string url = rows.Text(6), title = rows.Text(7), note = rows.Text(8);
+    Exec(conn, R"sql(INSERT INTO images(id, user_id, name, file, folder, public, url, title, note, size, uploaded, search)
+                     VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12::tsvector))sql",
+         {image.id, rows.Int(1), rows.Text(2), image.file, rows.Int(4), rows.Int(5) != 0, url, title, note, rows.Int(9),
+          rows.Text(10), SearchVector(title, url, note)});
+    if (!image.file.empty()) {
+      Exec(conn, "INSERT INTO pictures(image_id, png) VALUES($1, $2)", {image.id, Param::Bytes(*png)});
+      ++copied.pictures;
+    }
+    ++copied.entries;
+  }
+  // New rows go on after the copied numbers.
+  for (const char* table : {"users", "folders", "images"}) {
+    Exec(conn, (std::string("SELECT setval(pg_get_serial_sequence('") + table + "', 'id'), COALESCE(MAX(id), 0) + 1, false) FROM " +
+                table).c_str());
+  }
+  transaction.Commit();
+  return copied;
 }
 
 }  // namespace torvo::service

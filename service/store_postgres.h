@@ -14,6 +14,8 @@ struct pg_conn;
 
 namespace torvo::service {
 
+class SqliteStore;
+
 class PostgresStore : public Store, public SignInCounts {
  public:
   // connection: a postgresql:// URL or a libpq connection string. Creates the tables when the
@@ -68,6 +70,15 @@ class PostgresStore : public Store, public SignInCounts {
 
   // True when the database holds no user, entry or folder (what moving over needs).
   bool IsEmpty();
+
+  // Copies users, their ToolbarIDs old and new, sessions, folders, entries and pictures from the
+  // embedded store into this database, which must be empty, in one transaction, keeping every
+  // row's number (so sessions and links stay good). A picture whose file is missing leaves its
+  // entry without one, counted.
+  struct Copied {
+    int64_t users = 0, folders = 0, entries = 0, pictures = 0, missingPictures = 0, sessions = 0;
+  };
+  Copied CopyFrom(SqliteStore& from);
 
   // One connection taken from the pool for as long as the lease lives.
   class Lease {

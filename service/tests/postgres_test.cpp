@@ -7,6 +7,7 @@
 
 #include "service/accounts.h"
 #include "service/store_postgres.h"
+#include "service/store_sqlite.h"
 #include "service_process.h"
 #include "test_store.h"
 
@@ -131,6 +132,77 @@ TEST_F(PostgresTest, HealthSaysTheDatabaseAnswers) {
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body, "ok\n");
   EXPECT_EQ(service.Stop(), 0);
+}
+
+std::vector<Image> AllEntries(Store& store, int64_t userId, const std::string& search = {}) {
+  EntryQuery query;
+  query.userId = userId;
+  query.search = search;
+  query.limit = 1000;
+  return store.Entries(query);
+}
+
+TEST_F(PostgresTest, MigrateMovesADataFolderWithNothingLost) {
+  TempDir dir;
+  {
+    SqliteStore old(dir.path(), [] { return kNoon; });
+    User kim = old.AddUser("김 철수");
+    User alice = old.AddAccount("alice", "alice-old-id");
+    old.SetPasswordHash(alice.id, "$argon2id$stand-in");
+    old.ReplaceToolbarId(alice.id, "alice-new-id");
+    old.AddSession("session-hash", alice.id, "csrf-token");
+    old.AddFolder("김 철수", "여행", 7);
+    old.AddFolder("alice-new-id", "업무 자료", std::nullopt);
+    old.AddImage(kim.id, NewImage{7, false, "https://jeju.example/", "제주 여행지 안내", "비공개 메모"}, "\x89PNG one");
+    old.AddNamedImage(kim.id, "../odd name", NewImage{0, true, "http://a/", "odd", ""}, "\x89PNG two");
+    old.AddEntry(alice.id, NewImage{1, true, "https://imported.example/", "가져온 책갈피", "from a bookmark file"}, 1000000000);
+    Image gone = old.AddImage(alice.id, NewImage{0, true, "http://gone/", "lost file", ""}, "\x89PNG three");
+    std::filesystem::remove(old.ImagePath(gone));
+  }
+  CommandResult moved = RunCommand({"migrate", "--data", dir.path().string(), "--database", url_});
+  ASSERT_EQ(moved.exitCode, 0) << moved.out;
+  EXPECT_EQ(moved.out, "moved 2 users, 2 folders, 4 entries, 2 pictures, 1 sessions\n"
+                       "1 entries had lost their picture file and are kept without one\n");
+
+  SqliteStore old(dir.path());
+  PostgresStore now(url_, [] { return kNoon; });
+  ASSERT_EQ(now.Users().size(), 2u);
+  for (const User& user : old.Users()) {
+    auto same = now.FindUserById(user.id);
+    ASSERT_TRUE(same);
+    EXPECT_EQ(same->name, user.name);
+    EXPECT_EQ(same->identity, user.identity);
+    EXPECT_EQ(now.PasswordHash(user.id), old.PasswordHash(user.id));
+    auto folders = now.Folders(user.id);
+    ASSERT_EQ(folders.size(), old.Folders(user.id).size());
+    for (size_t i = 0; i < folders.size(); ++i) EXPECT_EQ(folders[i].name, old.Folders(user.id)[i].name);
+    auto before = AllEntries(old, user.id);
+    auto after = AllEntries(now, user.id);
+    ASSERT_EQ(after.size(), before.size()) << user.name;
+    for (size_t i = 0; i < after.size(); ++i) {
+      EXPECT_EQ(after[i].id, before[i].id);
+      EXPECT_EQ(after[i].name, before[i].name);
+      EXPECT_EQ(after[i].title, before[i].title);
+      EXPECT_EQ(after[i].note, before[i].note);
+      EXPECT_EQ(after[i].url, before[i].url);
+      EXPECT_EQ(after[i].folder, before[i].folder);
+      EXPECT_EQ(after[i].isPublic, before[i].isPublic);
+      EXPECT_EQ(after[i].uploaded, before[i].uploaded);
+      EXPECT_EQ(now.Picture(after[i]), old.Picture(before[i])) << after[i].title;
+    }
+  }
+  int64_t kim = now.FindUserByName("김 철수")->id;
+  EXPECT_EQ(AllEntries(now, kim, "여행").size(), 1u);
+  auto session = now.FindSession("session-hash");
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->csrf, "csrf-token");
+  EXPECT_FALSE(now.FindUser("alice-old-id")->signedIn);
+  EXPECT_EQ(now.Images(now.FindUserByName("alice")->id).size(), 0u);  // the lost file's entry has no picture now
+  EXPECT_GT(now.AddImage(kim, NewImage{}, "\x89PNG").id, 4);  // numbers go on after the copied ones
+
+  CommandResult again = RunCommand({"migrate", "--data", dir.path().string(), "--database", url_});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(RunCommand({"migrate", "--data", dir.path().string()}).exitCode, 2);
 }
 
 }  // namespace
