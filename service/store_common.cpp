@@ -58,6 +58,15 @@ Image Store::AddNamedImage(int64_t userId, std::string_view name, const NewImage
   return Insert(userId, name, fields, png);
 }
 
+std::string Store::DeviceName(std::string_view name) {
+  if (name.empty()) return "device";
+  if (name.size() > kLongestDeviceName) {
+    throw StoreError("a device name must be at most " + std::to_string(kLongestDeviceName) + " bytes long");
+  }
+  if (HasControlCharacter(name) || !IsValidUtf8(name)) throw StoreError("a device name must be UTF-8 text without control characters");
+  return std::string(name);
+}
+
 std::unique_ptr<Store> OpenStore(const StoreLocation& location, Store::Clock clock) {
   if (!location.databaseUrl.empty()) return std::make_unique<PostgresStore>(location.databaseUrl, std::move(clock));
   return std::make_unique<SqliteStore>(location.dataDir, std::move(clock));

@@ -159,6 +159,14 @@ CREATE TABLE IF NOT EXISTS pictures(
   png bytea NOT NULL);
 CREATE TABLE IF NOT EXISTS image_names(
   name text PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS devices(
+  id bigserial PRIMARY KEY,
+  user_id bigint NOT NULL REFERENCES users(id),
+  toolbar_id text NOT NULL UNIQUE,
+  name text NOT NULL,
+  created bigint NOT NULL,
+  last_used bigint NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS devices_by_user ON devices(user_id, id);
 CREATE TABLE IF NOT EXISTS sign_in_failures(
   key text PRIMARY KEY,
   failures integer NOT NULL,
@@ -166,6 +174,11 @@ CREATE TABLE IF NOT EXISTS sign_in_failures(
 )sql";
 
 constexpr int64_t kSessionIdleSeconds = 30 * 24 * 3600;
+
+// A ToolbarID is never given twice: not while it is a user's or a device's, nor after.
+constexpr const char* kToolbarIdTaken =
+    "SELECT 1 FROM users WHERE identity = $1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = $1"
+    " UNION ALL SELECT 1 FROM devices WHERE toolbar_id = $1";
 // Only one process creates the tables at a time: a number of our own for the advisory lock.
 constexpr int64_t kSchemaLock = 0x746f72766f;
 
@@ -373,7 +386,7 @@ User PostgresStore::AddAccount(std::string_view name, std::string_view toolbarId
   if (Exec(conn, "SELECT 1 FROM users WHERE name = $1", {name}).Rows()) {
     throw StoreError("the user " + std::string(name) + " exists already");
   }
-  if (Exec(conn, "SELECT 1 FROM users WHERE identity = $1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = $1", {toolbarId}).Rows()) {
+  if (Exec(conn, kToolbarIdTaken, {toolbarId}).Rows()) {
     throw StoreError("that ToolbarID is or was some user's already");
   }
   Result inserted = Exec(conn, "INSERT INTO users(identity, signed_in, name) VALUES($1, true, $2) RETURNING id", {toolbarId, name});
@@ -448,7 +461,7 @@ void PostgresStore::ReplaceToolbarId(int64_t userId, std::string_view toolbarId)
   PGconn* conn = lease.get();
   Transaction transaction(conn);
   Exec(conn, "LOCK TABLE users IN SHARE ROW EXCLUSIVE MODE");
-  if (Exec(conn, "SELECT 1 FROM users WHERE identity = $1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = $1", {toolbarId}).Rows()) {
+  if (Exec(conn, kToolbarIdTaken, {toolbarId}).Rows()) {
     throw StoreError("that ToolbarID is or was some user's already");
   }
   if (Exec(conn, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT identity, id FROM users WHERE id = $1", {userId}).Affected() == 0) {
@@ -456,6 +469,75 @@ void PostgresStore::ReplaceToolbarId(int64_t userId, std::string_view toolbarId)
   }
   Exec(conn, "UPDATE users SET identity = $1 WHERE id = $2", {toolbarId, userId});
   transaction.Commit();
+}
+
+Device PostgresStore::AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId) {
+  std::string deviceName = DeviceName(name);
+  CheckIdentity(toolbarId);
+  Lease lease(*this);
+  PGconn* conn = lease.get();
+  Transaction transaction(conn);
+  Exec(conn, "LOCK TABLE users IN SHARE ROW EXCLUSIVE MODE");
+  if (!Exec(conn, "SELECT 1 FROM users WHERE id = $1", {userId}).Rows()) throw StoreError("no such user");
+  if (Exec(conn, kToolbarIdTaken, {toolbarId}).Rows()) throw StoreError("that ToolbarID is or was some user's already");
+  int64_t now = clock_();
+  Result inserted = Exec(conn, "INSERT INTO devices(user_id, toolbar_id, name, created, last_used) VALUES($1, $2, $3, $4, 0) RETURNING id",
+                         {userId, toolbarId, deviceName, now});
+  transaction.Commit();
+  return Device{inserted.Int(0, 0), userId, std::string(toolbarId), deviceName, now, 0};
+}
+
+std::optional<User> PostgresStore::FindDeviceUser(std::string_view toolbarId) {
+  Lease lease(*this);
+  Result found = Exec(lease.get(),
+                      "SELECT users.id, users.identity, users.signed_in, users.name, users.password_hash != '',"
+                      " devices.id, devices.last_used FROM devices JOIN users ON users.id = devices.user_id"
+                      " WHERE devices.toolbar_id = $1",
+                      {toolbarId});
+  if (!found.Rows()) return std::nullopt;
+  User user = ReadUser(found);
+  user.identity = std::string(toolbarId);
+  int64_t lastUsed = found.Int(0, 6);
+  // Every exchange passes here: a write a minute at most, not one per request.
+  int64_t now = clock_();
+  if (now >= lastUsed + 60 || now < lastUsed) {
+    Exec(lease.get(), "UPDATE devices SET last_used = $1 WHERE id = $2", {now, found.Int(0, 5)});
+  }
+  return user;
+}
+
+std::vector<Device> PostgresStore::Devices(int64_t userId) {
+  Lease lease(*this);
+  Result all = Exec(lease.get(), "SELECT id, user_id, toolbar_id, name, created, last_used FROM devices WHERE user_id = $1 ORDER BY id",
+                    {userId});
+  std::vector<Device> devices;
+  for (int r = 0; r < all.Rows(); ++r) {
+    devices.push_back(Device{all.Int(r, 0), all.Int(r, 1), all.Text(r, 2), all.Text(r, 3), static_cast<std::time_t>(all.Int(r, 4)),
+                             static_cast<std::time_t>(all.Int(r, 5))});
+  }
+  return devices;
+}
+
+bool PostgresStore::RevokeDevice(int64_t userId, int64_t deviceId) {
+  Lease lease(*this);
+  PGconn* conn = lease.get();
+  Transaction transaction(conn);
+  Result removed = Exec(conn, "DELETE FROM devices WHERE id = $1 AND user_id = $2 RETURNING toolbar_id", {deviceId, userId});
+  if (!removed.Rows()) return false;
+  Exec(conn, "INSERT INTO retired_ids(toolbar_id, user_id) VALUES($1, $2)", {removed.Text(0, 0), userId});
+  transaction.Commit();
+  return true;
+}
+
+bool PostgresStore::RevokeDevice(std::string_view toolbarId) {
+  Lease lease(*this);
+  PGconn* conn = lease.get();
+  Transaction transaction(conn);
+  Result removed = Exec(conn, "DELETE FROM devices WHERE toolbar_id = $1 RETURNING user_id", {toolbarId});
+  if (!removed.Rows()) return false;
+  Exec(conn, "INSERT INTO retired_ids(toolbar_id, user_id) VALUES($1, $2)", {toolbarId, removed.Int(0, 0)});
+  transaction.Commit();
+  return true;
 }
 
 void PostgresStore::AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) {
@@ -753,7 +835,7 @@ PostgresStore::Copied PostgresStore::CopyFrom(SqliteStore& from) {
   Lease lease(*this);
   PGconn* conn = lease.get();
   Transaction transaction(conn);
-  Exec(conn, "LOCK TABLE users, retired_ids, sessions, folders, images, pictures IN EXCLUSIVE MODE");
+  Exec(conn, "LOCK TABLE users, retired_ids, devices, sessions, folders, images, pictures IN EXCLUSIVE MODE");
   Result count = Exec(conn, "SELECT (SELECT count(*) FROM users) + (SELECT count(*) FROM folders) + (SELECT count(*) FROM images)");
   if (count.Int(0, 0) != 0) {
     throw StoreError("the database is not empty: moving over takes a database without users, folders or entries");
@@ -766,6 +848,11 @@ PostgresStore::Copied PostgresStore::CopyFrom(SqliteStore& from) {
   }
   for (SqliteRows rows(source, "SELECT toolbar_id, user_id FROM retired_ids"); rows.Next();) {
     Exec(conn, "INSERT INTO retired_ids(toolbar_id, user_id) VALUES($1, $2)", {rows.Text(0), rows.Int(1)});
+  }
+  for (SqliteRows rows(source, "SELECT id, user_id, toolbar_id, name, created, last_used FROM devices ORDER BY id"); rows.Next();) {
+    Exec(conn, "INSERT INTO devices(id, user_id, toolbar_id, name, created, last_used) VALUES($1, $2, $3, $4, $5, $6)",
+         {rows.Int(0), rows.Int(1), rows.Text(2), rows.Text(3), rows.Int(4), rows.Int(5)});
+    ++copied.devices;
   }
   for (SqliteRows rows(source, "SELECT token_hash, user_id, csrf, created, seen FROM sessions"); rows.Next();) {
     Exec(conn, "INSERT INTO sessions(token_hash, user_id, csrf, created, seen) VALUES($1, $2, $3, $4, $5)",
@@ -799,7 +886,7 @@ PostgresStore::Copied PostgresStore::CopyFrom(SqliteStore& from) {
     ++copied.entries;
   }
   // New rows go on after the copied numbers.
-  for (const char* table : {"users", "folders", "images"}) {
+  for (const char* table : {"users", "devices", "folders", "images"}) {
     Exec(conn, (std::string("SELECT setval(pg_get_serial_sequence('") + table + "', 'id'), COALESCE(MAX(id), 0) + 1, false) FROM " +
                 table).c_str());
   }

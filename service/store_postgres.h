@@ -37,6 +37,12 @@ class PostgresStore : public Store, public SignInCounts {
   std::string PasswordHash(int64_t userId) override;
   void ReplaceToolbarId(int64_t userId, std::string_view toolbarId) override;
 
+  Device AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId) override;
+  std::optional<User> FindDeviceUser(std::string_view toolbarId) override;
+  std::vector<Device> Devices(int64_t userId) override;
+  bool RevokeDevice(int64_t userId, int64_t deviceId) override;
+  bool RevokeDevice(std::string_view toolbarId) override;
+
   void AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) override;
   std::optional<Session> FindSession(std::string_view tokenHash) override;
   void RemoveSession(std::string_view tokenHash) override;
@@ -76,7 +82,7 @@ class PostgresStore : public Store, public SignInCounts {
   // row's number (so sessions and links stay good). A picture whose file is missing leaves its
   // entry without one, counted.
   struct Copied {
-    int64_t users = 0, folders = 0, entries = 0, pictures = 0, missingPictures = 0, sessions = 0;
+    int64_t users = 0, devices = 0, folders = 0, entries = 0, pictures = 0, missingPictures = 0, sessions = 0;
   };
   Copied CopyFrom(SqliteStore& from);
 

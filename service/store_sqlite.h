@@ -21,7 +21,7 @@ class SqliteStore : public Store {
 
   // The version of the database's layout this build writes; older ones are brought up to it when
   // opened, a newer one is refused.
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   User AddAccount(std::string_view name, std::string_view toolbarId) override;
   std::optional<User> FindUser(std::string_view identity) override;
@@ -32,6 +32,12 @@ class SqliteStore : public Store {
   void SetPasswordHash(int64_t userId, std::string_view hash) override;
   std::string PasswordHash(int64_t userId) override;
   void ReplaceToolbarId(int64_t userId, std::string_view toolbarId) override;
+
+  Device AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId) override;
+  std::optional<User> FindDeviceUser(std::string_view toolbarId) override;
+  std::vector<Device> Devices(int64_t userId) override;
+  bool RevokeDevice(int64_t userId, int64_t deviceId) override;
+  bool RevokeDevice(std::string_view toolbarId) override;
 
   void AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) override;
   std::optional<Session> FindSession(std::string_view tokenHash) override;

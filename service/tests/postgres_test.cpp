@@ -151,6 +151,7 @@ TEST_F(PostgresTest, MigrateMovesADataFolderWithNothingLost) {
     old.SetPasswordHash(alice.id, "$argon2id$stand-in");
     old.ReplaceToolbarId(alice.id, "alice-new-id");
     old.AddSession("session-hash", alice.id, "csrf-token");
+    old.AddDevice(alice.id, "노트북", "laptop-id");
     old.AddFolder("김 철수", "여행", 7);
     old.AddFolder("alice-new-id", "업무 자료", std::nullopt);
     old.AddImage(kim.id, NewImage{7, false, "https://jeju.example/", "제주 여행지 안내", "비공개 메모"}, "\x89PNG one");
@@ -161,7 +162,7 @@ TEST_F(PostgresTest, MigrateMovesADataFolderWithNothingLost) {
   }
   CommandResult moved = RunCommand({"migrate", "--data", dir.path().string(), "--database", url_});
   ASSERT_EQ(moved.exitCode, 0) << moved.out;
-  EXPECT_EQ(moved.out, "moved 2 users, 2 folders, 4 entries, 2 pictures, 1 sessions\n"
+  EXPECT_EQ(moved.out, "moved 2 users, 1 devices, 2 folders, 4 entries, 2 pictures, 1 sessions\n"
                        "1 entries had lost their picture file and are kept without one\n");
 
   SqliteStore old(dir.path());
@@ -197,6 +198,8 @@ TEST_F(PostgresTest, MigrateMovesADataFolderWithNothingLost) {
   ASSERT_TRUE(session);
   EXPECT_EQ(session->csrf, "csrf-token");
   EXPECT_FALSE(now.FindUser("alice-old-id")->signedIn);
+  EXPECT_EQ(now.FindDeviceUser("laptop-id")->name, "alice");
+  EXPECT_EQ(now.Devices(now.FindUserByName("alice")->id).at(0).name, "노트북");
   EXPECT_EQ(now.Images(now.FindUserByName("alice")->id).size(), 0u);  // the lost file's entry has no picture now
   EXPECT_GT(now.AddImage(kim, NewImage{}, "\x89PNG").id, 4);  // numbers go on after the copied ones
 
