@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "service/accounts.h"
+#include "service/backup.h"
 #include "service/faults.h"
 #include "service/service.h"
 #include "service/store.h"
@@ -88,6 +89,13 @@ Administration (works while the service runs):
   --name (one file) under any name without "|" or control characters, to try the clients.
 
   Every command takes --database URL in place of --data DIR.
+
+Backups of a data folder, while the service runs:
+  torvo-service backup --data DIR FILE
+  torvo-service restore FILE --data NEWDIR
+
+  "backup" writes the database as it was at one moment and the pictures its entries name into
+  one file; "restore" unpacks it into a new, empty folder. (On PostgreSQL: pg_dump.)
 
 Moving over to PostgreSQL:
   torvo-service migrate --data DIR --database URL
@@ -496,6 +504,28 @@ int ImageCommand(const Options& options, const std::string& action) {
   return 0;
 }
 
+int BackupCommand(const std::vector<std::string>& args, bool restore) {
+  Options options = Parse(args);
+  const char* command = restore ? "restore" : "backup";
+  for (const auto& name : options.given) {
+    if (name != "data") throw UsageError(std::string(command) + " does not take --" + name);
+  }
+  if (options.data.empty() || options.positional.size() != 1) {
+    throw UsageError(restore ? "restore takes FILE and --data NEWDIR" : "backup takes --data DIR and FILE");
+  }
+  if (restore) {
+    auto counts = Restore(options.positional[0], options.data);
+    std::cout << "restored " << counts.entries << " entries and " << counts.pictures << " pictures into " << options.data << "\n";
+    return 0;
+  }
+  auto counts = Backup(options.data, options.positional[0]);
+  std::cout << "backed up " << counts.entries << " entries and " << counts.pictures << " pictures to " << options.positional[0] << "\n";
+  if (counts.missingPictures) {
+    std::cout << counts.missingPictures << " entries were deleted during the backup and are kept without their picture\n";
+  }
+  return 0;
+}
+
 int MigrateCommand(const std::vector<std::string>& args) {
   Options options = Parse(args);
   for (const auto& name : options.given) {
@@ -537,6 +567,7 @@ int main(int argc, char** argv) {
     if (!args.empty() && !args[0].starts_with("-")) args.erase(args.begin());
     if (command == "serve") return Serve(Parse(args));
     if (command == "migrate") return MigrateCommand(args);
+    if (command == "backup" || command == "restore") return BackupCommand(args, command == "restore");
     if (command != "user" && command != "folder" && command != "image" && command != "device") {
       throw UsageError("unknown command " + command);
     }
