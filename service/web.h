@@ -12,6 +12,7 @@
 #include <string>
 
 #include "service/accounts.h"
+#include "service/album.h"
 #include "service/html.h"
 #include "service/store.h"
 
@@ -49,6 +50,8 @@ class WebPages {
   void SignOut(const httplib::Request& request, httplib::Response& response);
   void SettingsPage(const httplib::Request& request, httplib::Response& response);
   void NewToolbarId(const httplib::Request& request, httplib::Response& response);
+  void ChangeSharing(const httplib::Request& request, httplib::Response& response);
+  void NewFeedAddress(const httplib::Request& request, httplib::Response& response);
   void EditPage(const httplib::Request& request, httplib::Response& response);
   void EditEntry(const httplib::Request& request, httplib::Response& response);
   void DeleteEntry(const httplib::Request& request, httplib::Response& response);
@@ -66,6 +69,7 @@ class WebPages {
 
   Store& store_;
   SignInThrottle throttle_;
+  AlbumPages album_;
 };
 
 }  // namespace torvo::service
