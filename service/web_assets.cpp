@@ -67,7 +67,7 @@ header nav a[aria-current] { font-weight: 700; text-decoration: none; }
 ul.wall { list-style: none; margin: 0; padding: 0; display: grid; gap: .6rem;
           grid-template-columns: repeat(auto-fill, minmax(180px, 1fr)); }
 ul.wall a { display: block; }
-ul.wall img { display: block; width: 100%; aspect-ratio: 4 / 3; object-fit: cover; object-position: top;
+ul.wall img { display: block; width: 100%; aspect-ratio: 4 / 3; object-fit: cover; object-position: left top;
               border: 1px solid var(--line); border-radius: .3rem; background: var(--card); }
 .entry-page h1 { overflow-wrap: anywhere; }
 .entry-page .meta { margin: .5rem 0 1rem; }
