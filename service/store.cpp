@@ -141,6 +141,7 @@ CREATE TABLE sharing(
   feed_secret TEXT UNIQUE);
 CREATE INDEX images_public_newest ON images(user_id, public, uploaded, id);
 CREATE INDEX images_public_by_folder ON images(user_id, public, folder, uploaded, id);
+CREATE INDEX images_public_pictures ON images(user_id, public, uploaded, id) WHERE file != '';
 )sql";
 
 constexpr int64_t kSessionIdleSeconds = 30 * 24 * 3600;

@@ -178,7 +178,7 @@ TEST(AlbumMigrationTest, AFolderOfTheLayoutBeforeSharingIsBroughtUpToDate) {
     // As the previous layout left it: no sharing table, no public indexes.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((dir.path() / "torvo.sqlite").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE sharing; DROP INDEX images_public_newest; DROP INDEX images_public_by_folder;"
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE sharing; DROP INDEX images_public_newest; DROP INDEX images_public_by_folder; DROP INDEX images_public_pictures;"
                                "PRAGMA user_version = 1",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
@@ -284,7 +284,7 @@ TEST_F(AlbumWebTest, EveryRoadToWhatIsNotSharedAnswersTheSame404) {
     EXPECT_FALSE(reply->has_header("Set-Cookie")) << road;
   }
   // No search word a private entry alone holds finds it, nor does its title reach any public page.
-  for (const std::string& path : {"/u/alice/?q=zanzibar", "/u/alice/?q=diary", "/u/alice/", "/u/alice/wall",
+  for (const char* path : {"/u/alice/?q=zanzibar", "/u/alice/?q=diary", "/u/alice/", "/u/alice/wall",
                                   "/u/alice/feed.atom", "/u/alice/feed.atom?q=zanzibar"}) {
     auto reply = Get(path);
     ASSERT_TRUE(reply) << path;
