@@ -168,12 +168,24 @@ AlbumPages::Visit AlbumPages::Begin(const httplib::Request& request, httplib::Re
   response.set_header("Vary", "Accept-Language");
   Visit visit;
   visit.language = PreferredLanguage(request.get_header_value("Accept-Language"));
-  bool secure = request.get_header_value("X-Forwarded-Proto") == "https";
+  if (!publicAddress_.empty()) {
+    visit.origin = publicAddress_;
+    while (visit.origin.ends_with('/')) visit.origin.pop_back();
+    return visit;
+  }
+  // A proxy on this machine may say how it was reached; anyone else's word is not taken.
+  const std::string& peer = request.remote_addr;
+  bool loopback = peer.starts_with("127.") || peer == "::1" || peer.starts_with("::ffff:127.");
+  bool secure = loopback && request.get_header_value("X-Forwarded-Proto") == "https";
   std::string host = request.get_header_value("Host");
+  std::string forwarded = loopback ? request.get_header_value("X-Forwarded-Host") : std::string{};
+  forwarded = forwarded.substr(0, forwarded.find(','));
+  while (forwarded.ends_with(' ')) forwarded.pop_back();
+  if (!forwarded.empty()) host = forwarded;
   // A host header is copied into addresses: keep only what a host and port may hold.
   if (host.empty() || host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") !=
                           std::string::npos) {
-    host = "127.0.0.1";
+    host = request.local_addr + ":" + std::to_string(request.local_port);
   }
   visit.origin = std::string(secure ? "https://" : "http://") + host;
   return visit;
@@ -567,7 +579,9 @@ std::string AlbumPages::SettingsSection(Language l, int64_t userId, const std::s
   if (album.empty()) {
     if (auto user = store_.FindUserById(userId)) album = user->name;
   }
-  std::string address = origin + "/u/" + PercentEncodeSegment(album) + "/";
+  std::string base = publicAddress_.empty() ? origin : publicAddress_;
+  while (base.ends_with('/')) base.pop_back();
+  std::string address = base + "/u/" + PercentEncodeSegment(album) + "/";
   std::string html = "<section id=\"sharing\"><h2>" + EscapeHtml(Words(l, "Sharing")) + "</h2>";
   if (sharing.shared) {
     html += "<p class=\"shared\">" + EscapeHtml(Words(l, "Your entries that are not private are public at")) +
@@ -582,7 +596,7 @@ std::string AlbumPages::SettingsSection(Language l, int64_t userId, const std::s
           EscapeHtml(Words(l, "Share the entries that are not private")) + "</label><label>" +
           EscapeHtml(Words(l, "Album name")) + "<input name=\"album\" value=\"" + EscapeHtml(album) +
           "\" maxlength=\"100\"></label><button type=\"submit\">" + EscapeHtml(Words(l, "Save")) + "</button></form>";
-  std::string feed = origin + "/feed/" + sharing.feedSecret + ".atom";
+  std::string feed = base + "/feed/" + sharing.feedSecret + ".atom";
   html += "<h3>" + EscapeHtml(Words(l, "Private feed")) + "</h3><p class=\"hint\">" +
           EscapeHtml(Words(l, "Every entry, the private ones too, for your feed reader alone. Keep this address secret.")) +
           "</p><p><code id=\"private-feed\">" + EscapeHtml(feed) + "</code></p>";

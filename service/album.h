@@ -18,6 +18,9 @@ class AlbumPages {
  public:
   explicit AlbumPages(Store& store);
   void Register(httplib::Server& server);
+  // --public-address: where visitors reach the service; absolute addresses (og:image, feeds) start
+  // with it. Empty: as the request reached us.
+  void SetPublicAddress(std::string address) { publicAddress_ = std::move(address); }
 
   static constexpr int kListSize = 30;
   static constexpr int kWallSize = 60;
@@ -44,6 +47,7 @@ class AlbumPages {
   void PrivateThumbnail(const httplib::Request& request, httplib::Response& response);
 
   Store& store_;
+  std::string publicAddress_;
 };
 
 // Text made safe inside XML elements and attributes; characters XML 1.0 cannot hold are left out.

@@ -181,6 +181,7 @@ void WebPages::Register(httplib::Server& server) {
   server.Post("/settings/sharing", [this](const Request& q, Response& r) { ChangeSharing(q, r); });
   server.Post("/settings/feed-address", [this](const Request& q, Response& r) { NewFeedAddress(q, r); });
   album_.Register(server);
+  RegisterDevices(server);
   server.Get(R"(/entries/(\d+)/edit)", [this](const Request& q, Response& r) { EditPage(q, r); });
   server.Post(R"(/entries/(\d+)/edit)", [this](const Request& q, Response& r) { EditEntry(q, r); });
   server.Post(R"(/entries/(\d+)/delete)", [this](const Request& q, Response& r) { DeleteEntry(q, r); });
@@ -570,6 +571,7 @@ void WebPages::SettingsPage(const httplib::Request& request, httplib::Response& 
           EscapeHtml(Words(l, "Issue a new ToolbarID")) + "</button> <span class=\"hint\">" +
           EscapeHtml(Words(l, "The old one then signs the toolbar out.")) + "</span></form></section>";
   body += album_.SettingsSection(l, visit.user->id, visit.origin, csrf);
+  body += DevicesSection(visit, request);
   body += "<section><h2>" + EscapeHtml(Words(l, "Export")) + "</h2><p><a href=\"/export.html\" download>" +
           EscapeHtml(Words(l, "Bookmarks (HTML)")) + "</a> · <a href=\"/export.zip\" download>" +
           EscapeHtml(Words(l, "Whole album (zip)")) + "</a></p></section>";

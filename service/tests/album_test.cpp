@@ -179,7 +179,7 @@ TEST(AlbumMigrationTest, AFolderOfTheLayoutBeforeSharingIsBroughtUpToDate) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((dir.path() / "torvo.sqlite").c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "DROP TABLE sharing; DROP INDEX images_public_newest; DROP INDEX images_public_by_folder; DROP INDEX images_public_pictures;"
-                               "PRAGMA user_version = 1",
+                               "PRAGMA user_version = 2",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -338,6 +338,15 @@ TEST_F(AlbumWebTest, PublicAnswersAreNeverCachedCarryThePolicyAndEscapeWhatPages
   auto proxied = client.Get("/u/alice/e/" + pub, {{"Host", "torvo.example"}, {"X-Forwarded-Proto", "https"}});
   ASSERT_TRUE(proxied);
   EXPECT_NE(proxied->body.find("content=\"https://torvo.example/u/alice/thumb/" + pub + ".png\""), std::string::npos);
+  // With the address visitors reach the service at given, absolute addresses start with it.
+  ASSERT_EQ(service_->Stop(), 0);
+  service_.emplace(dir_.path(), std::vector<std::string>{"--public-address", "https://example.org/torvo/"});
+  auto named = Get("/u/alice/feed.atom");
+  ASSERT_TRUE(named);
+  EXPECT_NE(named->body.find("<link rel=\"enclosure\" type=\"image/png\" length=\"90\" href=\"https://example.org/torvo/u/alice/thumb/" +
+                             pub + ".png\"/>"),
+            std::string::npos)
+      << named->body;
 }
 
 TEST_F(AlbumWebTest, SettingsTurnSharingOffAndReplaceThePrivateFeed) {
