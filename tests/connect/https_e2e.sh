@@ -45,13 +45,14 @@ openssl x509 -req -in "$tmp/server.csr" -CA "$tmp/ca.pem" -CAkey "$tmp/ca.key" -
 tls_port=$(free_port)
 plain_port=$(free_port)
 address="https://127.0.0.1:$tls_port/torvo/"
-"$service" --port 0 --data "$tmp/data" --image-base "https://127.0.0.1:$tls_port/torvo" \
+"$service" --port 0 --data "$tmp/data" --public-address "$address" \
   >"$tmp/service.out" 2>>"$tmp/service.log" &
 pids+=($!)
 for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" 2>/dev/null && break; sleep 0.1; done
 service_port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$tmp/service.out" | head -1)
 [ -n "$service_port" ] || { echo "FAIL: torvo-service did not start"; cat "$tmp/service.log"; exit 1; }
-"$service" user add --data "$tmp/data" alice --toolbar-id alice-toolbar-id >/dev/null
+printf 'secret-1\n' >"$tmp/password"
+"$service" user add --data "$tmp/data" alice --toolbar-id alice-toolbar-id --password-file "$tmp/password" >/dev/null
 "$service" folder add --data "$tmp/data" alice 여행 --number 3 >/dev/null
 
 mkdir -p "$tmp/nginx"
@@ -114,23 +115,24 @@ connect_fails not-torvo "not as a Torvo service" "https://127.0.0.1:$tls_port/el
 connect_fails not-torvo-plain "not as a Torvo service" "http://127.0.0.1:$plain_port/" --toolbar-id
 id=nobody-knows-this connect_fails signed-out "signed out" "$address" --toolbar-id --certificate "$tmp/ca.pem"
 
-# The sign-in with a name and password, where the service has the exchange.
-signin=$(curl -s -o /dev/null -w '%{http_code}' --cacert "$tmp/ca.pem" -d 'name=x&password=y&device=z' "${address}deviceSignIn.php")
-if [ "$signin" != 404 ]; then
-  printf "secret-1\n" >"$tmp/password"
-  "$service" user passwd --data "$tmp/data" alice --password-file "$tmp/password" >/dev/null
-  id=wrong-password connect_fails wrong-password "Wrong name or password" "$address" alice --certificate "$tmp/ca.pem"
-else
-  echo "note: this service has no deviceSignIn.php yet; the sign-in is checked with scripted answers only"
-fi
-
-# --- with the CA: saved, 0600, shown without the identity whole
+# --- a ToolbarID the user has: checked and saved
 out=$(printf 'alice-toolbar-id\n' | "$connect" "$address" --toolbar-id --certificate "$tmp/ca.pem" 2>&1)
-expect "connect: status" "$?" "0"
-[[ "$out" == "Connected to $address"* ]] && ok "connect: $out" || bad "connect said [$out]"
-expect "connect: the file is the user's alone" "$(stat -c %a "$file" 2>/dev/null)" "600"
+expect "toolbar-id: status" "$?" "0"
+[[ "$out" == "Connected to $address"* ]] && ok "toolbar-id: $out" || bad "toolbar-id said [$out]"
+
+# --- signing in with the CA: a device of its own, saved 0600, shown without the identity whole
+rm -rf "$XDG_CONFIG_HOME"
+out=$(printf 'secret-1\n' | "$connect" "$address" alice --certificate "$tmp/ca.pem" --device "e2e laptop" 2>&1)
+expect "sign-in: status" "$?" "0"
+[[ "$out" == "Connected to $address as alice (device \"e2e laptop\")"* ]] && ok "sign-in: $out" || bad "sign-in said [$out]"
+expect "sign-in: the file is the user's alone" "$(stat -c %a "$file" 2>/dev/null)" "600"
+device_id=$(sed -n 's/^identity = //p' "$file")
+[ -n "$device_id" ] && [ "$device_id" != alice-toolbar-id ] && ok "sign-in: a ToolbarID of the device's own" || bad "sign-in: identity [$device_id]"
+"$service" device list --data "$tmp/data" alice | grep -q "e2e laptop" && ok "sign-in: the service lists the device" \
+  || bad "sign-in: no device listed: $("$service" device list --data "$tmp/data" alice)"
 shown=$("$connect" --show)
-[[ "$shown" == *"service     $address"* && "$shown" != *alice-toolbar-id* ]] && ok "show: address, identity shortened" || bad "show: [$shown]"
+[[ "$shown" == *"service     $address"* && "$shown" != *"$device_id"* ]] && ok "show: address, identity shortened" || bad "show: [$shown]"
+cp "$file" "$tmp/good-connection"
 
 # --- TorvoTool through the proxy: the identity comes from the connection
 ensure_window_manager || exit 1
@@ -160,7 +162,7 @@ if torvo=$(find_window Torvo 300); then
   expect "tool: the service stored exactly the thumbnail" "$(md5sum <"$stored")" "$before"
   expect "tool: with the user's fields" "$(images | cut -f1,3-4,6-8)" \
     "${kept%.png}	0	P	http://example.com/a page?q=1	Example page	한글 메모"
-  grep -Eq "\"POST (https://127.0.0.1:$tls_port)?/torvo/imgUpload.php\\?tid=alice-toolbar-id" "$tmp/nginx/access.log" && ok "tool: the upload went through the proxy's /torvo/" \
+  grep -Eq "\"POST (https://127.0.0.1:$tls_port)?/torvo/imgUpload.php\\?tid=$device_id" "$tmp/nginx/access.log" && ok "tool: the upload went through the proxy's /torvo/" \
     || bad "tool: no upload in the proxy's log"
 else
   bad "tool: no window"; cat "$tmp/tool.err"
@@ -228,10 +230,20 @@ else
   bad "sync untrusted: no window"; cat "$tmp/sync.err"
 fi
 
-# --- forget: the file goes
+# --- forget: the device is signed out at the service and the file goes; its ToolbarID then reads
+# as signed out
+cp "$tmp/good-connection" "$file"
 out=$("$connect" --forget 2>&1)
 expect "forget: status" "$?" "0"
-[ ! -e "$file" ] && ok "forget: the file is gone ($out)" || bad "forget: the file stays"
+[[ "$out" == *"signed this device out"* ]] && ok "forget: $out" || bad "forget said [$out]"
+[ ! -e "$file" ] && ok "forget: the file is gone" || bad "forget: the file stays"
+id="$device_id" connect_fails revoked "signed out or was revoked" "$address" --toolbar-id --certificate "$tmp/ca.pem"
+
+# --- wrong passwords: each told; past the free ones the service slows them down
+for n in 1 2 3; do
+  id=wrong-password connect_fails "wrong-password-$n" "Wrong name or password for 127.0.0.1:$tls_port" "$address" alice --certificate "$tmp/ca.pem"
+done
+id=secret-1 connect_fails slowed "Too many wrong passwords: try again in" "$address" alice --certificate "$tmp/ca.pem"
 
 echo "screenshots in $shots"
 echo "$passed passed, $failed failed"
