@@ -374,7 +374,7 @@ HttpResult HttpClient::Perform(const std::string& url) {
   if (sendError == ERROR_INTERNET_INVALID_CA && secure && !impl_->extraPem.empty()) {
     PCCERT_CONTEXT shown = ServerCertificate(request);
     if (!shown) return failWith(*sendError, host);
-    const std::optional<std::string> problem = CheckServerCertificate(shown, host, impl_->extraPem);
+    const std::optional<std::string> problem = win32::CheckServerCertificate(shown, host, impl_->extraPem);
     checked.assign(reinterpret_cast<const char*>(shown->pbCertEncoded), shown->cbCertEncoded);
     CertFreeCertificateContext(shown);
     if (problem) return fail(*problem, HttpResult::Failure::kUntrusted);

@@ -1,5 +1,8 @@
 #include "platform/win32/tls_channel.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -11,8 +14,39 @@ namespace torvo::win32 {
 
 namespace {
 
-// The SSL policy's "unknown certificate authority" check (the same bit WinINet's security flags use).
+// The SSL policy's checks left out (the same bits as WinINet's security flags).
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kIgnoreNameMismatch = 0x00001000;
+
+// For host an IP address: whether the certificate names it among its IP address entries.
+// Nothing when host is a name.
+std::optional<bool> AddressMatches(PCCERT_CONTEXT certificate, const std::string& host) {
+  unsigned char address[16] = {};
+  size_t size = 0;
+  if (InetPtonA(AF_INET, host.c_str(), address) == 1) {
+    size = 4;
+  } else if (InetPtonA(AF_INET6, host.c_str(), address) == 1) {
+    size = 16;
+  } else {
+    return std::nullopt;
+  }
+  const CERT_EXTENSION* names = CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
+                                                  certificate->pCertInfo->rgExtension);
+  if (!names) return false;
+  CERT_ALT_NAME_INFO* info = nullptr;
+  DWORD infoSize = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, names->Value.pbData, names->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &infoSize))
+    return false;
+  bool found = false;
+  for (DWORD i = 0; i < info->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = info->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == size &&
+            std::memcmp(entry.IPAddress.pbData, address, size) == 0;
+  }
+  LocalFree(info);
+  return found;
+}
 
 std::wstring WideAscii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -124,24 +158,37 @@ std::optional<std::string> CheckServerCertificate(PCCERT_CONTEXT certificate, co
   if (!CertGetCertificateChain(nullptr, certificate, nullptr, store.get(), &para, 0, nullptr, &made))
     return "the certificate of " + host + " could not be checked (" + SystemMessage(GetLastError()) + ")";
   const Chain chain(made);
-  const std::wstring name = WideAscii(host);
-  DWORD error = PolicyError(chain.get(), name, 0);
-  if (error == static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) && !extra.empty() && chain->cChain > 0) {
-    // A chain that reaches one of the connection's certificates is trusted from there on: the
-    // same check again without the system's roots, every other part of it (name, dates,
-    // signatures, usage) still in force.
+  if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) return CertificateProblem(host, CERT_E_CHAINING);
+
+  // The chain's own verdict first: Wine's SSL policy passes a chain that reaches no root at all.
+  // Revocation is not asked for; its "unknown" is no fault.
+  constexpr DWORD kNoRoot = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
+  const DWORD faults = chain->TrustStatus.dwErrorStatus &
+                       ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+  if (faults & CERT_TRUST_IS_NOT_TIME_VALID) return CertificateProblem(host, CERT_E_EXPIRED);
+  if (faults & ~kNoRoot) return CertificateProblem(host, static_cast<DWORD>(CERT_E_CHAINING));
+  DWORD ignore = 0;
+  if (faults & kNoRoot) {
+    // Not the system's trust: the chain must reach one of the connection's certificates, which
+    // is then trusted as a root; every other part of the check stays in force.
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
     bool reachesExtra = false;
     for (DWORD i = 0; i < simple->cElement && !reachesExtra; ++i) {
-      for (const std::string& der : extra) reachesExtra = reachesExtra || SameCertificate(simple->rgpElement[i]->pCertContext, der);
+      for (const std::string& der : extra)
+        reachesExtra = reachesExtra || SameCertificate(simple->rgpElement[i]->pCertContext, der);
     }
-    const DWORD otherFaults = chain->TrustStatus.dwErrorStatus &
-                              ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
-                                                  CERT_TRUST_IS_OFFLINE_REVOCATION);
-    if (reachesExtra && otherFaults == 0) error = PolicyError(chain.get(), name, kIgnoreUnknownCa);
+    if (!reachesExtra) return CertificateProblem(host, static_cast<DWORD>(CERT_E_UNTRUSTEDROOT));
+    ignore |= kIgnoreUnknownCa;
   }
-  if (error == 0) return std::nullopt;
-  return CertificateProblem(host, error);
+  // Wine's policy matches DNS names only: an address is matched here, on the certificate's
+  // IP address entries, and the policy's name check is then left out.
+  if (const std::optional<bool> matches = AddressMatches(certificate, host)) {
+    if (!*matches) return CertificateProblem(host, static_cast<DWORD>(CERT_E_CN_NO_MATCH));
+    ignore |= kIgnoreNameMismatch;
+  }
+  if (const DWORD error = PolicyError(chain.get(), WideAscii(host), ignore); error != 0)
+    return CertificateProblem(host, error);
+  return std::nullopt;
 }
 
 TlsChannel::TlsChannel(std::string host, std::string extraPem) : host_(std::move(host)), extraPem_(std::move(extraPem)) {}
