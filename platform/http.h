@@ -19,10 +19,10 @@ struct HttpResult {
     kSpeaksTls,    // http: the server answered with TLS (the address should be https)
   };
   bool transportOk = false;  // false: no connection, time-out, dropped body, bad address
-  Failure failure = Failure::kNone;  // when !transportOk
   long status = 0;           // HTTP status when transportOk
   std::string body;          // the bytes as received
   std::string error;         // what went wrong when !transportOk, in plain words
+  Failure failure = Failure::kNone;  // when !transportOk (last, so older brace lists still fit)
   bool Success() const { return transportOk && status >= 200 && status < 300; }
 };
 
@@ -42,6 +42,9 @@ class HttpGetter {
   virtual ~HttpGetter() = default;
   // url must already be a valid request target (see EscapeRequestTarget).
   virtual HttpResult Get(const std::string& url) = 0;
+  // PEM text of certificates (a self-signed server's or its CA's) trusted for https beside the
+  // system's own; empty: the system's alone. A getter without it trusts the system's alone.
+  virtual void SetExtraTrustedCertificates(std::string pem) { (void)pem; }
 };
 
 class HttpClient final : public HttpGetter {
@@ -55,9 +58,7 @@ class HttpClient final : public HttpGetter {
   // A POST of body with the given Content-Type (a form's "application/x-www-form-urlencoded").
   HttpResult Post(const std::string& url, const std::string& contentType, const std::string& body);
 
-  // PEM text of certificates (a self-signed server's or its CA's) trusted for https beside the
-  // system's own; empty: the system's alone.
-  void SetExtraTrustedCertificates(std::string pem);
+  void SetExtraTrustedCertificates(std::string pem) override;
 
   // While *abort is true, a running or later Get ends soon as a transport failure ("aborted"),
   // so a window can close without waiting for a slow server. nullptr: never aborts.
