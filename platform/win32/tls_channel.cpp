@@ -191,6 +191,73 @@ std::optional<std::string> CheckServerCertificate(PCCERT_CONTEXT certificate, co
   return std::nullopt;
 }
 
+std::optional<std::string> ProbeServerCertificate(const std::string& host, uint16_t port, const std::string& extraPem,
+                                                  int timeoutMs, std::string* certificate) {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  const std::string unreachable = "the server " + host + " could not be reached to check its certificate";
+  if (!started) return unreachable;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return unreachable;
+  SOCKET s = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  struct Closer {
+    SOCKET& s;
+    addrinfo* found;
+    ~Closer() {
+      if (s != INVALID_SOCKET) closesocket(s);
+      freeaddrinfo(found);
+    }
+  } closer{s, found};
+  if (s == INVALID_SOCKET) return unreachable;
+  // The connect under our own time limit, then blocking reads and writes under the same.
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  if (connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0 && WSAGetLastError() != WSAEWOULDBLOCK)
+    return unreachable;
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(s, &writable);
+  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  int error = 0;
+  int size = sizeof error;
+  if (select(0, nullptr, &writable, nullptr, &limit) != 1 ||
+      getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0 || error != 0)
+    return unreachable;
+  nonBlocking = 0;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  const DWORD ms = static_cast<DWORD>(timeoutMs);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+
+  TlsChannel channel(host, extraPem);
+  std::string wire;
+  channel.Start(&wire);
+  while (channel.state() == TlsChannel::State::kHandshake) {
+    for (size_t at = 0; at < wire.size();) {
+      const int sent = send(s, wire.data() + at, static_cast<int>(wire.size() - at), 0);
+      if (sent <= 0) return unreachable;
+      at += static_cast<size_t>(sent);
+    }
+    wire.clear();
+    char chunk[16384];
+    const int got = recv(s, chunk, sizeof chunk, 0);
+    if (got <= 0) return "the server " + host + " closed the connection during the TLS handshake";
+    std::string plain;
+    channel.Receive(std::string_view(chunk, static_cast<size_t>(got)), &wire, &plain);
+  }
+  if (channel.state() != TlsChannel::State::kOpen) return channel.error();
+  *certificate = channel.peerCertificate();
+  std::string notify;
+  channel.Shutdown(&notify);
+  send(s, notify.data(), static_cast<int>(notify.size()), 0);
+  return std::nullopt;
+}
+
 TlsChannel::TlsChannel(std::string host, std::string extraPem) : host_(std::move(host)), extraPem_(std::move(extraPem)) {}
 
 TlsChannel::~TlsChannel() {
@@ -269,6 +336,8 @@ void TlsChannel::Handshake(std::string* wire) {
   PCCERT_CONTEXT certificate = nullptr;
   if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK)
     certificate = nullptr;
+  if (certificate)
+    peerCertificate_.assign(reinterpret_cast<const char*>(certificate->pbCertEncoded), certificate->cbCertEncoded);
   const std::optional<std::string> problem = CheckServerCertificate(certificate, host_, extraPem_);
   if (certificate) CertFreeCertificateContext(certificate);
   if (problem) return Fail(*problem, Fault::kUntrusted);

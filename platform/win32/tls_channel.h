@@ -10,6 +10,7 @@
 #include <security.h>
 #include <schannel.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ std::vector<std::string> PemCertificates(std::string_view pem);
 // today, naming host. Nothing when it is; else why not, a sentence naming the host.
 std::optional<std::string> CheckServerCertificate(PCCERT_CONTEXT certificate, const std::string& host,
                                                   const std::string& extraPem);
+
+// Makes a TLS connection to host:port only to see the server's certificate, checked as above:
+// nothing when it is good (its DER bytes in *certificate), else why not. For a client that cannot
+// check a certificate itself (WinINet trusts only the system's authorities). No byte of
+// application data is sent.
+std::optional<std::string> ProbeServerCertificate(const std::string& host, uint16_t port, const std::string& extraPem,
+                                                  int timeoutMs, std::string* certificate);
 
 class TlsChannel {
  public:
@@ -51,6 +59,8 @@ class TlsChannel {
   State state() const { return state_; }
   const std::string& host() const { return host_; }
   const std::string& error() const { return error_; }
+  // The DER bytes of the server's certificate once the handshake has completed.
+  const std::string& peerCertificate() const { return peerCertificate_; }
   // What kind of failure kFailed was.
   enum class Fault { kNone, kUntrusted, kNotTls, kOther };
   Fault fault() const { return fault_; }
@@ -66,6 +76,7 @@ class TlsChannel {
   std::string error_;
   Fault fault_ = Fault::kNone;
   std::string pending_;  // received bytes not yet a whole record
+  std::string peerCertificate_;
   bool haveCredentials_ = false;
   bool haveContext_ = false;
   CredHandle credentials_{};

@@ -69,12 +69,17 @@ class TlsRun(sync_wine_e2e.WineRun):
 
     # --- the service behind the TLS proxy ---------------------------------------------------------
 
-    def start_service_behind_proxy(self):
+    def start_service_behind_proxy(self, upload_host="127.0.0.1"):
+        if self.service:
+            self.service.terminate()
+            self.service.wait(10)
         base = "https://127.0.0.1:%d/torvo" % self.proxy_port
         wait_for(lambda: self.port_free(self.args.port), 180, "port %d to be free" % self.args.port)
         ready = os.path.join(self.tmp, "ready")
+        if os.path.exists(ready):
+            os.remove(ready)
         self.service = self.start([self.args.service, "serve", "--data", self.data, "--port", str(self.args.port),
-                                   "--image-base", base, "--ready-file", ready],
+                                   "--image-base", base, "--upload-host", upload_host, "--ready-file", ready],
                                   stdout=subprocess.DEVNULL, stderr=open(self.service_log, "ab"))
         wait_for(lambda: os.path.exists(ready) and os.path.getsize(ready) > 0, 10, "the service")
 
@@ -103,6 +108,7 @@ http {{
   client_max_body_size 20m;
   server {{
     listen 127.0.0.1:{port} ssl;
+    listen 127.0.0.2:{port} ssl;
     ssl_certificate {cert};
     ssl_certificate_key {key};
     location /torvo/ {{
@@ -201,6 +207,23 @@ def tool_scenario(run, ca, rogue):
     check(status == 1, "TorvoTool: it ends with status 1")
     check(run.stored() == before, "TorvoTool: nothing uploaded")
     check(os.listdir(work) == [], "TorvoTool: the work folder is clean (%s)" % os.listdir(work))
+
+    # The folder list trusted, the upload host not named by the certificate: the upload's own TLS
+    # check refuses it before a byte of the upload goes out.
+    run.start_service_behind_proxy(upload_host="127.0.0.2")
+    run.connect(ca)
+    tool = run.launch_tool(run.args.tool)
+    run.window("Torvo", 90)
+    status, _ = run.spy("press", "Torvo", "저장")
+    check(status == 0, "TorvoTool: 저장 pressed (upload host 127.0.0.2)")
+    text, status = run.tool_box("tool-upload-untrusted", tool)
+    check("127.0.0.2" in text and "인증서" in text,
+          "TorvoTool: the upload host's certificate is refused naming the host (%r)" % text)
+    check(status == 1, "TorvoTool: it ends with status 1")
+    check(run.stored() == before, "TorvoTool: nothing uploaded")
+    check(os.listdir(work) == [], "TorvoTool: the work folder is clean (%s)" % os.listdir(work))
+    uploads = [l for l in open(os.path.join(run.tmp, "nginx", "access.log")) if "imgUpload.php" in l]
+    check(len(uploads) == 1, "TorvoTool: no upload request reached the proxy after the first")
 
 
 def sync_scenario(run, ca, rogue, images):
