@@ -376,11 +376,14 @@ HttpResult HttpClient::Perform(const std::string& url) {
   };
   std::optional<DWORD> sendError = send();
   if (sendError == ERROR_CANCELLED) return fail("aborted");
-  // A certificate that only the connection trusts: WinINet knows the system's authorities
-  // alone, so its "unknown authority" is decided here, on the certificate it was shown, and the
-  // request goes again with that one check left to us. Nothing was sent to the server yet.
   std::string checked;  // the certificate we accepted in WinINet's place
-  if (sendError == ERROR_INTERNET_INVALID_CA && secure && !impl_->extraPem.empty()) {
+  const bool address = win32::IsIpAddress(host);
+  const bool ours = secure && ((sendError == ERROR_INTERNET_INVALID_CA && !impl_->extraPem.empty()) ||
+                               (sendError == ERROR_INTERNET_SEC_CERT_CN_INVALID && address));
+  if (ours) {
+    // WinINet knows the system's authorities alone, and Wine's matches no IP address: those two
+    // verdicts are ours, on the certificate the server shows, and the request goes again with
+    // just those checks left to us. Nothing was sent to the server yet.
     std::optional<std::string> problem;
     if (PCCERT_CONTEXT shown = ServerCertificate(request)) {
       problem = win32::CheckServerCertificate(shown, host, impl_->extraPem);
@@ -395,7 +398,8 @@ HttpResult HttpClient::Perform(const std::string& url) {
     DWORD security = 0;
     DWORD size = sizeof security;
     InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
-    security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    if (!impl_->extraPem.empty()) security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    if (address) security |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
     InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
     sendError = send();
     if (sendError == ERROR_CANCELLED) return fail("aborted");

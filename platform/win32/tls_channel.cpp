@@ -107,6 +107,11 @@ std::string HandshakeProblem(const std::string& host, SECURITY_STATUS status, st
 
 }  // namespace
 
+bool IsIpAddress(const std::string& host) {
+  unsigned char address[16];
+  return InetPtonA(AF_INET, host.c_str(), address) == 1 || InetPtonA(AF_INET6, host.c_str(), address) == 1;
+}
+
 std::vector<std::string> PemCertificates(std::string_view pem) {
   static constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
   static constexpr std::string_view kEnd = "-----END CERTIFICATE-----";

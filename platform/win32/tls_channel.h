@@ -18,6 +18,9 @@
 
 namespace torvo::win32 {
 
+// Whether host is an IPv4 or IPv6 address rather than a name.
+bool IsIpAddress(const std::string& host);
+
 // The certificates of PEM text ("-----BEGIN CERTIFICATE-----" blocks), each as DER bytes;
 // anything between the blocks is passed over.
 std::vector<std::string> PemCertificates(std::string_view pem);

@@ -59,6 +59,13 @@ def make_server_certificate(folder, ca):
     return os.path.join(folder, "server.pem"), os.path.join(folder, "server.key")
 
 
+def empty(folder):
+    """The folder made empty (and made when missing)."""
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+
+
 class TlsRun(sync_wine_e2e.WineRun):
     def __init__(self, args):
         super().__init__(args)
@@ -128,7 +135,7 @@ http {{
 
     def image_bytes(self, name):
         opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-        with opener.open("http://127.0.0.1:%d/img/%s.png" % (self.args.port, name), timeout=10) as reply:
+        with opener.open("http://127.0.0.1:%d/img/%s/%s.png" % (self.args.port, IDENTITY, name), timeout=10) as reply:
             return reply.read()
 
     # --- the connection file in the Wine prefix ------------------------------------------------
@@ -192,12 +199,11 @@ def tool_scenario(run, ca, rogue):
     check(os.path.exists(kept), "TorvoTool: the thumbnail kept as %s.png" % new[0])
     with open(kept, "rb") as f:
         check(run.image_bytes(new[0]) == f.read(), "TorvoTool: the service stores exactly the thumbnail's bytes")
-    uploads = [l for l in open(os.path.join(run.tmp, "nginx", "access.log")) if "POST /torvo/imgUpload.php" in l]
+    uploads = [l for l in open(os.path.join(run.tmp, "nginx", "access.log")) if "POST " in l and "/torvo/imgUpload.php?" in l]
     check(len(uploads) == 1, "TorvoTool: the upload went through the TLS proxy under /torvo/")
 
     # A certificate of another CA: refused, naming the host; nothing stored, no work file.
-    for name in os.listdir(work):
-        os.remove(os.path.join(work, name))
+    empty(work)
     before = run.stored()
     run.connect(rogue)
     tool = run.launch_tool(run.args.tool)
@@ -228,8 +234,7 @@ def tool_scenario(run, ca, rogue):
 
 def sync_scenario(run, ca, rogue, images):
     # Trusted: started without an identity (as from the Start menu), it syncs the connection's album.
-    for name in os.listdir(run.album):
-        os.remove(os.path.join(run.album, name))
+    empty(run.album)
     run.connect(ca)
     app = run.launch()
     window = run.window("Torvo Sync", 60)
@@ -244,8 +249,7 @@ def sync_scenario(run, ca, rogue, images):
     check(app.wait(20) == 0, "TorvoSync: closing the window ends it")
 
     # Untrusted: the message names the host; nothing downloaded.
-    for name in os.listdir(run.album):
-        os.remove(os.path.join(run.album, name))
+    empty(run.album)
     run.connect(rogue)
     app = run.launch()
     window = run.window("Torvo Sync", 60)
@@ -269,8 +273,8 @@ def unconnected_scenario(run):
                                stderr=subprocess.DEVNULL, env=dict(run.env, LC_ALL="ko_KR.UTF-8"))
     run.processes.append(process)
     window = run.window("Torvo Sync", 60)
+    lines = run.result_after_press(window, "Sync without a connection")
     run.shot("sync-not-connected")
-    lines = wait_for(lambda: (lambda c: c if len(c) > 3 and c[3] else None)(run.controls()), 20, "the window's text")
     check("not connected" in lines[3].lower() and "torvo-connect" in lines[3],
           "TorvoSync: its window says it is not connected and how to connect (%r)" % lines[3])
     run.close_window(window)
