@@ -43,8 +43,16 @@ int main(int argc, char** argv) {
       setup.connectionProblem = problem;
     }
   }
+  // With nobody to sync for, the window says how to connect before Sync is pressed.
+  const bool nobody = setup.commandLine.empty();
+  const std::string problem = setup.connectionProblem;
   torvo::sync::Syncfrm form(std::move(setup));
   if (!form.Form_Load()) return 0;
   form.show();
+  if (nobody) {
+    form.ShowNotice(problem.empty() ? std::u16string(torvo::sync::kNotConnectedMessage)
+                                    : u"The connection to the Torvo service cannot be used: " + torvo::FromUtf8(problem) +
+                                          u". Connect again with \"torvo-connect ADDRESS NAME\" in a terminal.");
+  }
   return app.exec();
 }
