@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """TorvoTool.exe and TorvoSync.exe under Wine with the user's connection (%APPDATA%\\Torvo\\connection)
 to the Linux torvo-service behind a real TLS proxy (nginx) under a sub-path, its certificate from a
-CA this test makes with openssl and names in the connection: the upload is stored as sent, the
-sync downloads the album. With a certificate of another CA both say the certificate of the host is
+CA this test makes with openssl: torvo-connect.exe refuses without the CA and saves the connection
+with it; the sync downloads the album and the upload is stored as sent. With a certificate of another CA both say the certificate of the host is
 not trusted and nothing goes either way; without a connection, programs built without a fixed
 service say "not connected" and how to connect. Screenshots in --shots.
 
-  tls_wine_e2e.py --tool TorvoTool.exe --sync TorvoSync.exe --unconnected-tool DIR/TorvoTool.exe
+  tls_wine_e2e.py --tool TorvoTool.exe --sync TorvoSync.exe --connect torvo-connect.exe --unconnected-tool DIR/TorvoTool.exe
                   --unconnected-sync DIR/TorvoSync.exe --spy message_spy.exe --service torvo-service
                   --port 8766 --prefix WINEPREFIX --shots DIR
 """
@@ -28,6 +28,7 @@ import sync_wine_e2e  # noqa: E402  the Wine run: display, programs, message box
 from sync_e2e import Failure, check, png_bytes, wait_for  # noqa: E402
 
 IDENTITY = "tls-user"
+PASSWORD = "correct horse 7"
 LINE = IDENTITY + ";^;http://example.com/kept page;^;TLS title;^;TLS%20note"
 
 
@@ -232,10 +233,32 @@ def tool_scenario(run, ca, rogue):
     check(len(uploads) == 1, "TorvoTool: no upload request reached the proxy after the first")
 
 
+def connect_scenario(run, ca):
+    """torvo-connect.exe signs in through the proxy: refused without the CA, saved with it."""
+    address = "https://127.0.0.1:%d/torvo/" % run.proxy_port
+
+    def connect(*words):
+        result = subprocess.run(run.wine(run.args.connect, address, IDENTITY, "--device", "wine", *words),
+                                input=PASSWORD + "\n", capture_output=True, text=True, env=run.env, timeout=120)
+        return result.returncode, (result.stdout + result.stderr).replace("\r", "").strip()
+
+    run.disconnect()
+    status, said = connect()
+    check(status != 0 and "127.0.0.1" in said and "certificate" in said.lower(),
+          "torvo-connect.exe: without the CA it refuses naming the host (%d, %r)" % (status, said))
+    check(not os.path.exists(run.connection_file()), "torvo-connect.exe: nothing written when refused")
+    status, said = connect("--certificate", "Z:" + ca.replace("/", "\\"))
+    check(status == 0, "torvo-connect.exe: with the CA it saves (%d, %r)" % (status, said))
+    with open(run.connection_file(), encoding="utf-8") as f:
+        saved = f.read()
+    check("service = " + address in saved and "certificate = Z:" in saved,
+          "torvo-connect.exe: %%APPDATA%%\\Torvo\\connection names the address and the CA (%r)" % saved)
+
+
 def sync_scenario(run, ca, rogue, images):
-    # Trusted: started without an identity (as from the Start menu), it syncs the connection's album.
+    # Trusted, with the connection torvo-connect.exe saved (this device's own identity): started
+    # without an identity (as from the Start menu), it syncs the connection's album.
     empty(run.album)
-    run.connect(ca)
     app = run.launch()
     window = run.window("Torvo Sync", 60)
     lines = run.result_after_press(window, "the sync over https")
@@ -283,7 +306,7 @@ def unconnected_scenario(run):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("tool", "sync", "unconnected-tool", "unconnected-sync", "spy", "service", "prefix", "shots"):
+    for name in ("tool", "sync", "connect", "unconnected-tool", "unconnected-sync", "spy", "service", "prefix", "shots"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--port", type=int, required=True)
     args = parser.parse_args()
@@ -295,7 +318,10 @@ def main():
         ca = make_ca(run.certs, "ca")
         rogue = make_ca(run.certs, "rogue")
         certificate, key = make_server_certificate(run.certs, "ca")
-        run.service_cli("user", "add", IDENTITY, "--toolbar-id", IDENTITY)
+        password = os.path.join(run.tmp, "password")
+        with open(password, "w") as f:
+            f.write(PASSWORD + "\n")
+        run.service_cli("user", "add", IDENTITY, "--toolbar-id", IDENTITY, "--password-file", password)
         images = {}
         for seed in (1, 2):
             path = os.path.join(run.pngs, "%d.png" % seed)
@@ -306,6 +332,7 @@ def main():
         run.start_service_behind_proxy()
         run.start_proxy(certificate, key)
         run.start_display()
+        connect_scenario(run, ca)
         sync_scenario(run, ca, rogue, images)
         tool_scenario(run, ca, rogue)
         unconnected_scenario(run)
