@@ -359,6 +359,15 @@ void TlsChannel::Handshake(std::string* wire) {
 TlsChannel::State TlsChannel::Receive(std::string_view bytes, std::string* wire, std::string* plain) {
   if (state_ == State::kFailed || state_ == State::kClosed) return state_;
   pending_.append(bytes);
+  if (state_ == State::kHandshake && !pending_.empty()) {
+    // A server that answers a handshake with anything but TLS records (a plain http server's
+    // "HTTP/1.1 400") is told at once: Schannel may wait for the rest of a "record" that never comes.
+    const unsigned char type = static_cast<unsigned char>(pending_[0]);
+    if (type < 0x14 || type > 0x17) {
+      Fail(HandshakeProblem(host_, SEC_E_ILLEGAL_MESSAGE, pending_.substr(0, 16)), Fault::kNotTls);
+      return state_;
+    }
+  }
   if (state_ == State::kHandshake) Handshake(wire);
   if (state_ == State::kOpen) Decrypt(wire, plain);
   return state_;
