@@ -123,10 +123,9 @@ TEST(UploadRequest, TheUsersOwnServiceNamesSchemePortAndFolder) {
     EXPECT_EQ(r.head.rfind(c.line, 0), 0u) << r.head;
     EXPECT_NE(r.head.find(std::string("\r\n") + c.host), std::string::npos) << r.head;
     // Everything after the request line and Host is the build's service's bytes.
-    UploadFields plain = f;
-    plain.scheme = "http";
-    plain.port = 0;
-    plain.path = "/";
+    UploadFields plain;
+    plain.strTargetUrl = f.strTargetUrl;
+    plain.ToolbarID = f.ToolbarID;
     const UploadRequest today = MakeUploadRequest(plain, 10);
     EXPECT_EQ(r.head.substr(r.head.find("Content-Length")), today.head.substr(today.head.find("Content-Length")));
     EXPECT_EQ(r.tail, today.tail);
