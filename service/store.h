@@ -54,6 +54,14 @@ struct EntryQuery {
   int limit = 30;
 };
 
+// Whether a user shows their non-private entries to everyone, at which album name, and the secret
+// that names their private feed of every entry.
+struct Sharing {
+  bool shared = false;     // off until the user turns it on
+  std::string album;       // the album's name in its address; empty: never turned on
+  std::string feedSecret;  // empty until the settings page first shows the private feed
+};
+
 struct Folder {
   int32_t number = 0;
   std::string name;  // UTF-8
@@ -165,6 +173,27 @@ class Store {
   virtual bool UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) = 0;
   virtual bool DeleteEntry(int64_t userId, int64_t entryId) = 0;
 
+  // What everyone may see. A user's sharing is off until turned on; an album name is unique
+  // among all users and is the user's name unless they choose another.
+  virtual Sharing SharingOf(int64_t userId) = 0;
+  // Turns sharing on or off; album empty keeps the current name (the user's name the first time).
+  // Throws StoreError when the name is another user's album.
+  virtual Sharing SetSharing(int64_t userId, bool shared, std::string_view album) = 0;
+  // The user whose album has this name, only while they share it: a name that is no album and
+  // an album not shared are the same nothing.
+  virtual std::optional<int64_t> SharedAlbum(std::string_view album) = 0;
+  // The private feed's secret (empty until one is given); a new one replaces it, and the old one
+  // then finds no one.
+  std::string FeedSecret(int64_t userId) { return SharingOf(userId).feedSecret; }
+  virtual std::string ReplaceFeedSecret(int64_t userId, std::string_view secret) = 0;
+  virtual std::optional<int64_t> FeedOwner(std::string_view secret) = 0;
+  // The public entries only (never a private one): the query's folder and search apply, newest
+  // first; withPicture leaves out entries without a picture (the picture wall).
+  virtual std::vector<Image> PublicEntries(const EntryQuery& query, bool withPicture = false) = 0;
+  virtual std::optional<Image> FindPublicEntry(int64_t userId, int64_t entryId) = 0;
+  // The folders that hold at least one public entry (0, the default folder, among them).
+  virtual std::vector<int32_t> PublicFolders(int64_t userId) = 0;
+
   // Failed sign-ins counted where every service process sees them; nullptr: this process keeps
   // its own counts (one process owns the embedded store).
   virtual SignInCounts* SharedSignInCounts() { return nullptr; }
@@ -190,6 +219,7 @@ std::unique_ptr<Store> OpenStore(const StoreLocation& location, Store::Clock clo
 void CheckIdentity(std::string_view identity);
 void CheckUserName(std::string_view name);
 void CheckFolderName(std::string_view name);
+void CheckAlbumName(std::string_view album);
 bool HasControlCharacter(std::string_view text);
 std::string FormatLocalTime(std::time_t time, const char* format);
 

@@ -44,6 +44,17 @@ void CheckFolderName(std::string_view name) {
   if (!Utf8ToCp949(name)) throw StoreError("the folder name has characters that code page 949 lacks");
 }
 
+// An album's name travels in an address: no separators of one, no spaces, no controls.
+void CheckAlbumName(std::string_view album) {
+  if (album.empty() || album.size() > 100 || album == "." || album == ".." || !IsValidUtf8(album) ||
+      std::any_of(album.begin(), album.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F || std::string_view("/\\?#%").find(c) != std::string_view::npos;
+      })) {
+    throw StoreError("an album name is 1 to 100 bytes without spaces, \"/\", \"\\\", \"?\", \"#\" or \"%\"");
+  }
+}
+
 Folder Store::AddFolder(int64_t userId, std::string_view name) {
   auto user = FindUserById(userId);
   if (!user) throw StoreError("no such user");

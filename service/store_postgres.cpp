@@ -167,6 +167,13 @@ CREATE TABLE IF NOT EXISTS devices(
   created bigint NOT NULL,
   last_used bigint NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS devices_by_user ON devices(user_id, id);
+CREATE TABLE IF NOT EXISTS sharing(
+  user_id bigint PRIMARY KEY REFERENCES users(id),
+  shared boolean NOT NULL DEFAULT false,
+  album text UNIQUE,
+  feed_secret text UNIQUE);
+CREATE INDEX IF NOT EXISTS images_public_newest ON images(user_id, public, uploaded, id);
+CREATE INDEX IF NOT EXISTS images_public_by_folder ON images(user_id, public, folder, uploaded, id);
 CREATE TABLE IF NOT EXISTS sign_in_failures(
   key text PRIMARY KEY,
   failures integer NOT NULL,
@@ -762,6 +769,103 @@ std::vector<Image> PostgresStore::Entries(const EntryQuery& query) {
   return ReadImages(Exec(lease.get(), sql.c_str(), params));
 }
 
+Sharing PostgresStore::SharingOf(int64_t userId) {
+  Lease lease(*this);
+  Result found = Exec(lease.get(), "SELECT shared, COALESCE(album, ''), COALESCE(feed_secret, '') FROM sharing WHERE user_id = $1",
+                      {userId});
+  if (!found.Rows()) return {};
+  return Sharing{found.Bool(0, 0), found.Text(0, 1), found.Text(0, 2)};
+}
+
+Sharing PostgresStore::SetSharing(int64_t userId, bool shared, std::string_view album) {
+  std::string name(album);
+  {
+    Lease lease(*this);
+    PGconn* conn = lease.get();
+    Transaction transaction(conn);
+    // Album names and user names are checked against each other: one at a time.
+    Exec(conn, "LOCK TABLE sharing IN SHARE ROW EXCLUSIVE MODE");
+    Result user = Exec(conn, "SELECT name, COALESCE((SELECT album FROM sharing WHERE user_id = users.id), '') FROM users WHERE id = $1",
+                       {userId});
+    if (!user.Rows()) throw StoreError("no such user");
+    if (name.empty()) name = user.Text(0, 1).empty() ? user.Text(0, 0) : user.Text(0, 1);
+    CheckAlbumName(name);
+    if (Exec(conn, "SELECT 1 FROM sharing WHERE album = $1 AND user_id != $2 UNION ALL SELECT 1 FROM users WHERE name = $1 AND id != $2",
+             {name, userId}).Rows()) {
+      throw StoreError("the album name " + name + " is taken");
+    }
+    Exec(conn, "INSERT INTO sharing(user_id, shared, album) VALUES($1, $2, $3) ON CONFLICT(user_id) DO UPDATE SET shared = $2, album = $3",
+         {userId, shared, name});
+    transaction.Commit();
+  }
+  return SharingOf(userId);
+}
+
+std::optional<int64_t> PostgresStore::SharedAlbum(std::string_view album) {
+  Lease lease(*this);
+  Result found = Exec(lease.get(), "SELECT user_id FROM sharing WHERE album = $1 AND shared", {album});
+  if (!found.Rows()) return std::nullopt;
+  return found.Int(0, 0);
+}
+
+std::string PostgresStore::ReplaceFeedSecret(int64_t userId, std::string_view secret) {
+  if (secret.size() < 16) throw StoreError("a feed secret must be at least 16 characters");
+  Lease lease(*this);
+  Exec(lease.get(), "INSERT INTO sharing(user_id, feed_secret) VALUES($1, $2) ON CONFLICT(user_id) DO UPDATE SET feed_secret = $2",
+       {userId, secret});
+  return std::string(secret);
+}
+
+std::optional<int64_t> PostgresStore::FeedOwner(std::string_view secret) {
+  if (secret.empty()) return std::nullopt;
+  Lease lease(*this);
+  Result found = Exec(lease.get(), "SELECT user_id FROM sharing WHERE feed_secret = $1", {secret});
+  if (!found.Rows()) return std::nullopt;
+  return found.Int(0, 0);
+}
+
+std::vector<Image> PostgresStore::PublicEntries(const EntryQuery& query, bool withPicture) {
+  std::optional<std::string> match;
+  if (!query.search.empty()) {
+    match = SearchTsQuery(query.search);
+    if (!match) return {};
+  }
+  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1 AND public";
+  std::vector<Param> params{query.userId, static_cast<int64_t>(std::max(query.limit, 0)), static_cast<int64_t>(std::max(query.offset, 0))};
+  if (query.folder) {
+    params.emplace_back(*query.folder);
+    sql += " AND folder = $" + std::to_string(params.size());
+  }
+  if (withPicture) sql += " AND file != ''";
+  if (match) {
+    params.emplace_back(*match);
+    sql += " AND search @@ $" + std::to_string(params.size()) + "::tsquery";
+  }
+  sql += " ORDER BY uploaded DESC, id DESC LIMIT $2 OFFSET $3";
+  Lease lease(*this);
+  return ReadImages(Exec(lease.get(), sql.c_str(), params));
+}
+
+std::optional<Image> PostgresStore::FindPublicEntry(int64_t userId, int64_t entryId) {
+  Lease lease(*this);
+  Result found = Exec(lease.get(), (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1 AND id = $2 AND public").c_str(),
+                      {userId, entryId});
+  if (!found.Rows()) return std::nullopt;
+  return ReadImage(found, 0);
+}
+
+std::vector<int32_t> PostgresStore::PublicFolders(int64_t userId) {
+  Lease lease(*this);
+  Result found = Exec(lease.get(),
+                      "SELECT 0 WHERE EXISTS(SELECT 1 FROM images WHERE user_id = $1 AND public AND folder = 0) "
+                      "UNION ALL (SELECT number FROM folders f WHERE user_id = $1 "
+                      "AND EXISTS(SELECT 1 FROM images WHERE user_id = $1 AND public AND folder = f.number) ORDER BY id)",
+                      {userId});
+  std::vector<int32_t> numbers;
+  for (int r = 0; r < found.Rows(); ++r) numbers.push_back(static_cast<int32_t>(found.Int(r, 0)));
+  return numbers;
+}
+
 std::optional<Image> PostgresStore::FindEntry(int64_t userId, int64_t entryId) {
   Lease lease(*this);
   Result found = Exec(lease.get(), (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1 AND id = $2").c_str(),
@@ -813,6 +917,7 @@ class SqliteRows {
     return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string{};
   }
   int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+  sqlite3_stmt* Raw() const { return stmt_; }
 
  private:
   sqlite3* db_;
@@ -835,7 +940,7 @@ PostgresStore::Copied PostgresStore::CopyFrom(SqliteStore& from) {
   Lease lease(*this);
   PGconn* conn = lease.get();
   Transaction transaction(conn);
-  Exec(conn, "LOCK TABLE users, retired_ids, devices, sessions, folders, images, pictures IN EXCLUSIVE MODE");
+  Exec(conn, "LOCK TABLE users, retired_ids, devices, sharing, sessions, folders, images, pictures IN EXCLUSIVE MODE");
   Result count = Exec(conn, "SELECT (SELECT count(*) FROM users) + (SELECT count(*) FROM folders) + (SELECT count(*) FROM images)");
   if (count.Int(0, 0) != 0) {
     throw StoreError("the database is not empty: moving over takes a database without users, folders or entries");
@@ -853,6 +958,13 @@ PostgresStore::Copied PostgresStore::CopyFrom(SqliteStore& from) {
     Exec(conn, "INSERT INTO devices(id, user_id, toolbar_id, name, created, last_used) VALUES($1, $2, $3, $4, $5, $6)",
          {rows.Int(0), rows.Int(1), rows.Text(2), rows.Text(3), rows.Int(4), rows.Int(5)});
     ++copied.devices;
+  }
+  for (SqliteRows rows(source, "SELECT user_id, shared, album, feed_secret FROM sharing"); rows.Next();) {
+    Param album(rows.Text(2)), secret(rows.Text(3));
+    album.null = sqlite3_column_type(rows.Raw(), 2) == SQLITE_NULL;
+    secret.null = sqlite3_column_type(rows.Raw(), 3) == SQLITE_NULL;
+    Exec(conn, "INSERT INTO sharing(user_id, shared, album, feed_secret) VALUES($1, $2, $3, $4)",
+         {rows.Int(0), rows.Int(1) != 0, album, secret});
   }
   for (SqliteRows rows(source, "SELECT token_hash, user_id, csrf, created, seen FROM sessions"); rows.Next();) {
     Exec(conn, "INSERT INTO sessions(token_hash, user_id, csrf, created, seen) VALUES($1, $2, $3, $4, $5)",

@@ -66,6 +66,15 @@ class PostgresStore : public Store, public SignInCounts {
   bool UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) override;
   bool DeleteEntry(int64_t userId, int64_t entryId) override;
 
+  Sharing SharingOf(int64_t userId) override;
+  Sharing SetSharing(int64_t userId, bool shared, std::string_view album) override;
+  std::optional<int64_t> SharedAlbum(std::string_view album) override;
+  std::string ReplaceFeedSecret(int64_t userId, std::string_view secret) override;
+  std::optional<int64_t> FeedOwner(std::string_view secret) override;
+  std::vector<Image> PublicEntries(const EntryQuery& query, bool withPicture = false) override;
+  std::optional<Image> FindPublicEntry(int64_t userId, int64_t entryId) override;
+  std::vector<int32_t> PublicFolders(int64_t userId) override;
+
   SignInCounts* SharedSignInCounts() override { return this; }
   Count Get(const std::string& key) override;
   void AddFailure(const std::string& key, std::time_t now) override;

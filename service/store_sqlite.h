@@ -21,7 +21,7 @@ class SqliteStore : public Store {
 
   // The version of the database's layout this build writes; older ones are brought up to it when
   // opened, a newer one is refused.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   User AddAccount(std::string_view name, std::string_view toolbarId) override;
   std::optional<User> FindUser(std::string_view identity) override;
@@ -61,6 +61,15 @@ class SqliteStore : public Store {
   std::optional<Image> FindEntry(int64_t userId, int64_t entryId) override;
   bool UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) override;
   bool DeleteEntry(int64_t userId, int64_t entryId) override;
+
+  Sharing SharingOf(int64_t userId) override;
+  Sharing SetSharing(int64_t userId, bool shared, std::string_view album) override;
+  std::optional<int64_t> SharedAlbum(std::string_view album) override;
+  std::string ReplaceFeedSecret(int64_t userId, std::string_view secret) override;
+  std::optional<int64_t> FeedOwner(std::string_view secret) override;
+  std::vector<Image> PublicEntries(const EntryQuery& query, bool withPicture = false) override;
+  std::optional<Image> FindPublicEntry(int64_t userId, int64_t entryId) override;
+  std::vector<int32_t> PublicFolders(int64_t userId) override;
 
   std::optional<std::string> Unhealthy() override;
   std::string Describe() const override;

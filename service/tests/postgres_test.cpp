@@ -152,6 +152,8 @@ TEST_F(PostgresTest, MigrateMovesADataFolderWithNothingLost) {
     old.ReplaceToolbarId(alice.id, "alice-new-id");
     old.AddSession("session-hash", alice.id, "csrf-token");
     old.AddDevice(alice.id, "노트북", "laptop-id");
+    old.SetSharing(alice.id, true, "alices-album");
+    old.ReplaceFeedSecret(kim.id, "a-feed-secret-of-kim");
     old.AddFolder("김 철수", "여행", 7);
     old.AddFolder("alice-new-id", "업무 자료", std::nullopt);
     old.AddImage(kim.id, NewImage{7, false, "https://jeju.example/", "제주 여행지 안내", "비공개 메모"}, "\x89PNG one");
@@ -199,6 +201,8 @@ TEST_F(PostgresTest, MigrateMovesADataFolderWithNothingLost) {
   EXPECT_EQ(session->csrf, "csrf-token");
   EXPECT_FALSE(now.FindUser("alice-old-id")->signedIn);
   EXPECT_EQ(now.FindDeviceUser("laptop-id")->name, "alice");
+  EXPECT_EQ(now.SharedAlbum("alices-album"), now.FindUserByName("alice")->id);
+  EXPECT_EQ(now.FeedOwner("a-feed-secret-of-kim"), kim);
   EXPECT_EQ(now.Devices(now.FindUserByName("alice")->id).at(0).name, "노트북");
   EXPECT_EQ(now.Images(now.FindUserByName("alice")->id).size(), 0u);  // the lost file's entry has no picture now
   EXPECT_GT(now.AddImage(kim, NewImage{}, "\x89PNG").id, 4);  // numbers go on after the copied ones

@@ -22,7 +22,7 @@ import tempfile
 import time
 import zlib
 
-PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host"]
+PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host", "torvo-connect"]
 IDENTITY = "install 사용자"
 SKIPPED = 77
 # The host's registrations: Firefox's is a file of the package, Chromium's (under /etc) is made by

@@ -36,7 +36,7 @@ run "$setup" /S </dev/null >/dev/null 2>&1 || fail "TorvoSetup.exe /S failed"
 install_win='C:\users\'"$(id -un)"'\AppData\Local\Programs\Torvo'
 install="$(winepath -u "$install_win" 2>/dev/null | tr -d '\r')"
 install="${install%/}"
-for file in torvo-toolbar-host.exe torvo-image.exe FreeImage.dll uninstall.exe \
+for file in torvo-toolbar-host.exe torvo-image.exe torvo-connect.exe FreeImage.dll uninstall.exe \
             torvo.toolbar.chromium.json torvo.toolbar.firefox.json; do
   [ -f "$install/$file" ] || fail "$file is not in $install_win"
 done
