@@ -169,6 +169,20 @@ HttpClient::~HttpClient() {
 
 void HttpClient::SetAbortFlag(const std::atomic<bool>* abort) { impl_->abort = abort; }
 
+// Placeholders until WinINet's https with the connection's certificates and the sign-in's POST
+// are built here: nothing is trusted beyond the system's, and a POST fails as a transport failure.
+void HttpClient::SetExtraTrustedCertificates(std::string pem) { (void)pem; }
+
+HttpResult HttpClient::Post(const std::string& url, const std::string& contentType, const std::string& body) {
+  (void)url;
+  (void)contentType;
+  (void)body;
+  HttpResult result;
+  result.failure = HttpResult::Failure::kOther;
+  result.error = "POST is not available on this system yet";
+  return result;
+}
+
 HttpResult HttpClient::Get(const std::string& url) {
   HttpResult result;
   const HttpTimeouts& limits = impl_->timeouts;
