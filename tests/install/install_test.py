@@ -10,6 +10,9 @@ TORVO_INSTALL_TEST=1; otherwise it exits 77, which CTest reports as skipped.
   install_test.py --build BUILD_DIR --version 0.1.0 --port 8765 --shots DIR
 """
 import argparse
+import base64
+import hashlib
+import json
 import os
 import re
 import shutil
@@ -22,6 +25,8 @@ import tempfile
 import time
 import zlib
 
+import browsers
+
 PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host"]
 IDENTITY = "install 사용자"
 SKIPPED = 77
@@ -29,6 +34,12 @@ SKIPPED = 77
 # its maintainer scripts.
 FIREFOX_HOST = "/usr/lib/mozilla/native-messaging-hosts/torvo.toolbar.json"
 CHROMIUM_HOST = "/etc/chromium/native-messaging-hosts/torvo.toolbar.json"
+# Where the package puts the extension for the browsers: Debian's Chromium launcher loads every
+# folder under /usr/share/chromium/extensions; Firefox ESR reads the distribution's policies.
+CHROMIUM_EXTENSION = "/usr/share/chromium/extensions/torvo"
+FIREFOX_POLICIES = "/usr/share/firefox-esr/distribution/policies.json"
+PACKED = "/usr/share/torvo/toolbar"
+GECKO_ID = "toolbar@torvo.example"
 APT = ["apt-get", "-o", "DPkg::Lock::Timeout=120"]  # waits while another apt-get runs
 
 
@@ -145,6 +156,8 @@ class Test:
             "/usr/share/icons/hicolor/scalable/apps/torvo-sync.svg",
             "/usr/share/doc/torvo/copyright", "/usr/share/doc/torvo/changelog.gz",
             "/usr/lib/systemd/user/torvo-service.service",
+            CHROMIUM_EXTENSION + "/manifest.json", CHROMIUM_EXTENSION + "/background.js",
+            PACKED + "/torvo.crx", PACKED + "/torvo.xpi", FIREFOX_POLICIES,
         ] + ["/usr/share/man/man1/%s.1.gz" % p for p in PROGRAMS] + [
             "/usr/share/icons/hicolor/%dx%d/apps/%s.png" % (s, s, i)
             for s in (16, 24, 32, 48, 64, 128, 256) for i in ("torvo", "torvo-sync")]
@@ -172,6 +185,9 @@ class Test:
               "torvo is no longer installed (%r)" % status)
         left = [f for f in self.package_files + [CHROMIUM_HOST] if os.path.lexists(f)]
         check(not left, "no file of the package is left behind: %s" % left)
+        left = [f for f in (CHROMIUM_EXTENSION, FIREFOX_POLICIES, FIREFOX_HOST, CHROMIUM_HOST, PACKED)
+                if os.path.lexists(f)]
+        check(not left, "nothing of Torvo is left in the browsers' folders: %s" % left)
         # dpkg remembers a package with maintainer scripts until it is purged.
         must(self.sudo + APT + ["purge", "-y", "torvo"], "apt-get purge", env=self.apt_env())
         status = run(["dpkg-query", "-W", "-f=${Status}", "torvo"]).stdout
@@ -233,6 +249,87 @@ class Test:
         check(commands["ExecStart"][0] == "/usr/bin/torvo-service", "the unit starts /usr/bin/torvo-service")
         return commands
 
+    def start_display(self):
+        if "DISPLAY" in self.env:
+            return
+        read, write = os.pipe()
+        self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp", "-noreset"],
+                   pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            display = f.readline().strip()
+        check(display != "", "Xvfb started")
+        self.env["DISPLAY"] = ":" + display
+        self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.0)
+
+    # --- the extension in the browsers ------------------------------------------------------------
+
+    def check_extension_files(self):
+        manifest = json.load(open(CHROMIUM_EXTENSION + "/manifest.json", encoding="utf-8"))
+        self.chromium_id = "".join(chr(ord("a") + int(c, 16))
+                                   for c in hashlib.sha256(base64.b64decode(manifest["key"])).hexdigest()[:32])
+        origins = json.load(open(CHROMIUM_HOST))["allowed_origins"]
+        check(origins == ["chrome-extension://%s/" % self.chromium_id],
+              "the Chromium host manifest admits the installed extension %s" % self.chromium_id)
+        external = json.load(open("%s/%s.json" % (PACKED, self.chromium_id)))
+        check(external == {"external_crx": PACKED + "/torvo.crx", "external_version": manifest["version"]},
+              "the external CRX file names the packed CRX and its version")
+        policies = json.load(open(FIREFOX_POLICIES))["policies"]
+        check(policies["ExtensionSettings"][GECKO_ID] == {"installation_mode": "normal_installed",
+                                                           "install_url": "file://%s/torvo.xpi" % PACKED},
+              "Firefox ESR's policies install the packaged XPI")
+        check(policies["Preferences"]["xpinstall.signatures.required"]["Value"] is False,
+              "Firefox ESR's policies take an unsigned XPI")
+
+    def chromium_has_extension(self):
+        """Chromium, started as a user starts it, with a profile of the test's own: the package's
+        extension runs there without developer mode or Load unpacked."""
+        self.start_display()
+        shots = self.args.shots
+        os.makedirs(shots, exist_ok=True)
+        log = open(os.path.join(self.tmp, "chromium.log"), "wb")
+        profile = os.path.join(self.home, ".config", "chromium")
+        chromium = browsers.Chromium(profile, self.env, log)
+        try:
+            worker = "chrome-extension://%s/background.js" % self.chromium_id
+            wait_for(lambda: any(t["url"] == worker for t in chromium.targets()), 30,
+                     "the extension's background worker in Chromium")
+            check(True, "Chromium runs the installed extension %s" % self.chromium_id)
+            target, session = chromium.open("chrome://extensions/?id=" + self.chromium_id)
+            wait_for(lambda: chromium.evaluate(session, "document.readyState") == "complete", 20, "chrome://extensions")
+            time.sleep(1.5)
+            chromium.screenshot(session, os.path.join(shots, "chromium-extensions.png"))
+            chromium.command("Target.closeTarget", {"targetId": target})
+        finally:
+            chromium.close()
+        prefs = json.load(open(os.path.join(profile, "Default", "Preferences"), encoding="utf-8"))
+        check(not prefs.get("extensions", {}).get("ui", {}).get("developer_mode", False),
+              "Chromium's developer mode stayed off")
+
+    def firefox_has_extension(self):
+        """Firefox ESR with a fresh profile installs the XPI at its start, through the policies."""
+        self.start_display()
+        log = open(os.path.join(self.tmp, "firefox.log"), "wb")
+        firefox = browsers.Firefox(os.path.join(self.tmp, "firefox-profile"), self.env, log)
+        try:
+            def installed():
+                return firefox.run_async("chrome", """
+                    const [id, done] = arguments;
+                    const {AddonManager} = ChromeUtils.importESModule("resource://gre/modules/AddonManager.sys.mjs");
+                    AddonManager.getAddonByID(id).then((addon) => done(addon && addon.isActive ? {
+                        version: addon.version, signed: addon.signedState, source: addon.installTelemetryInfo?.source ?? null,
+                        location: addon.location?.name ?? null} : null), () => done(null));""", [GECKO_ID])
+            addon = wait_for(installed, 60, "Firefox to install the extension")
+            print("Firefox add-on:", addon)
+            check(addon["source"] == "enterprise-policy", "Firefox ESR installed the extension through the policy")
+            firefox.navigate("about:addons")
+            firefox.run("content", 'document.querySelector(\'button[viewid="addons://list/extension"]\')?.click();')
+            time.sleep(2)
+            firefox.screenshot(os.path.join(self.args.shots, "firefox-addons.png"))
+        finally:
+            firefox.close()
+
     # --- the service and TorvoSync ---------------------------------------------------------------
 
     def sync_against_service(self):
@@ -266,16 +363,7 @@ class Test:
                 return probe.connect_ex(("127.0.0.1", port)) == 0
         wait_for(port_open, 15, "the service to listen")
 
-        read, write = os.pipe()
-        self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
-                   pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            display = f.readline().strip()
-        check(display != "", "Xvfb started")
-        self.env["DISPLAY"] = ":" + display
-        self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1.0)
+        self.start_display()
 
         app_log = open(os.path.join(self.tmp, "app.log"), "wb")
         app = self.start(["/usr/bin/TorvoSync"] + IDENTITY.split(" "), stdout=app_log, stderr=subprocess.STDOUT)
@@ -322,11 +410,14 @@ def main():
         test.install()
         test.check_programs()
         test.check_files()
+        test.check_extension_files()
+        test.chromium_has_extension()
+        test.firefox_has_extension()
         test.sync_against_service()
         test.remove()
     except (Failure, subprocess.TimeoutExpired) as failure:
         print("FAILED:", failure, file=sys.stderr)
-        for log in ("service.log", "app.log"):
+        for log in ("service.log", "app.log", "chromium.log", "firefox.log"):
             path = os.path.join(test.tmp, log)
             if os.path.exists(path):
                 sys.stderr.write("--- %s\n%s\n" % (log, open(path, "rb").read().decode(errors="replace")[-3000:]))
