@@ -5,7 +5,7 @@
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-foreach(program TorvoTool TorvoSync torvo-image torvo-service torvo-toolbar-host)
+foreach(program TorvoTool TorvoSync torvo-image torvo-service torvo-toolbar-host torvo-connect)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
@@ -38,7 +38,7 @@ function(torvo_gzipped source output)
 endfunction()
 
 set(_torvo_pages)
-foreach(program TorvoTool TorvoSync torvo-image torvo-service torvo-toolbar-host)
+foreach(program TorvoTool TorvoSync torvo-image torvo-service torvo-toolbar-host torvo-connect)
   if(TARGET ${program})
     torvo_gzipped(${PROJECT_SOURCE_DIR}/data/man/${program}.1 ${program}.1)
     list(APPEND _torvo_pages ${_torvo_data_out}/${program}.1.gz)

@@ -19,10 +19,10 @@ struct HttpResult {
     kSpeaksTls,    // http: the server answered with TLS (the address should be https)
   };
   bool transportOk = false;  // false: no connection, time-out, dropped body, bad address
-  Failure failure = Failure::kNone;  // when !transportOk
   long status = 0;           // HTTP status when transportOk
   std::string body;          // the bytes as received
   std::string error;         // what went wrong when !transportOk, in plain words
+  Failure failure = Failure::kNone;  // when !transportOk (last, so older brace lists still fit)
   bool Success() const { return transportOk && status >= 200 && status < 300; }
 };
 

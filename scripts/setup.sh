@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream
   nsis
+  nginx-light openssl
 )
 
 missing=()

@@ -70,11 +70,12 @@ bool IsLoopbackPeer(const std::string& address) {
   return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
 }
 
-std::string LocalMinute(std::time_t time) {
+// The date and the time break apart on a narrow screen, never inside.
+std::string LocalMinuteHtml(std::time_t time) {
   std::tm parts{};
   localtime_r(&time, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &parts);
+  char text[64];
+  std::strftime(text, sizeof text, "<span>%Y-%m-%d</span> <span>%H:%M</span>", &parts);
   return text;
 }
 
@@ -199,8 +200,8 @@ std::string WebPages::DevicesSection(const Visit& visit, const httplib::Request&
     for (const auto& device : devices) {
       std::string id = std::to_string(device.id);
       body += "<tr id=\"device-" + id + "\"><td class=\"device-name\">" + EscapeHtml(device.name) + "</td><td><time>" +
-              EscapeHtml(LocalMinute(device.created)) + "</time></td><td><time>" +
-              EscapeHtml(device.lastUsed > 0 ? LocalMinute(device.lastUsed) : std::string(Words(l, "never"))) +
+              LocalMinuteHtml(device.created) + "</time></td><td><time>" +
+              (device.lastUsed > 0 ? LocalMinuteHtml(device.lastUsed) : EscapeHtml(Words(l, "never"))) +
               "</time></td><td><form method=\"post\" action=\"/settings/devices/" + id + "/revoke\">" + csrf +
               "<button class=\"danger\" type=\"submit\">" + EscapeHtml(Words(l, "Revoke")) + "</button></form></td></tr>";
     }

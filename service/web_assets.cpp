@@ -54,8 +54,10 @@ nav.pages { display: flex; justify-content: center; align-items: center; gap: 1.
 .error { color: var(--danger); }
 .hint, .empty { color: var(--muted); }
 table.devices { border-collapse: collapse; width: 100%; }
-table.devices th, table.devices td { text-align: left; padding: .35rem .5rem; border-bottom: 1px solid var(--line);
-                                     overflow-wrap: anywhere; }
+table.devices th, table.devices td { text-align: left; padding: .35rem .3rem; border-bottom: 1px solid var(--line); }
+table.devices th { word-break: keep-all; }
+table.devices button, table.devices time span { white-space: nowrap; }
+table.devices .device-name { overflow-wrap: anywhere; min-width: 5em; }
 table.devices form { margin: 0; }
 .copyable code { user-select: all; overflow-wrap: anywhere; }
 .signin { max-width: 22rem; margin: 3rem auto; }
