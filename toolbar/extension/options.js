@@ -17,16 +17,19 @@ const fields = Object.fromEntries(["service", "name", "password", "toolbarId", "
 const status = document.getElementById("status");
 const connectButton = document.getElementById("connect");
 
-function show(message, isError) {
+const detail = document.getElementById("detail");
+
+function show(message, isError, details = "") {
   status.textContent = message;
   status.className = isError ? "error" : "ok";
+  detail.textContent = details;
 }
 
-// The host's answer for the user: its code translated where there is a translation, else its
-// own sentence.
+// The host's answer for the user: its code translated where there is a translation, with the
+// host's own sentence (naming the host) below it; else that sentence alone.
 function explain(answer) {
   const translated = answer.code ? text(`connect_${answer.code}`) : "";
-  return translated ? `${translated} ${answer.message ?? ""}`.trim() : (answer.message ?? JSON.stringify(answer));
+  return translated ? [translated, answer.message ?? ""] : [answer.message ?? JSON.stringify(answer), ""];
 }
 
 async function showCurrent() {
@@ -87,7 +90,7 @@ async function connect() {
   connectButton.disabled = true;
   try {
     const answer = await ask(message);
-    if (!answer || answer.ok !== true) return show(explain(answer ?? {}), true);
+    if (!answer || answer.ok !== true) return show(explain(answer ?? {})[0], true, explain(answer ?? {})[1]);
     await api.storage.local.set({toolbarId: answer.identity, service: answer.service, name: answer.name ?? "",
                                  folders: answer.folders});
     fields.password.value = "";
@@ -105,7 +108,7 @@ async function forget() {
   const stored = await api.storage.local.get(["service"]);
   if (stored.service) {
     const answer = await ask({type: "forget"});
-    if (!answer || answer.ok !== true) return show(explain(answer ?? {}), true);
+    if (!answer || answer.ok !== true) return show(explain(answer ?? {})[0], true, explain(answer ?? {})[1]);
   }
   await api.storage.local.remove(["toolbarId", "service", "name", "folders"]);
   await showCurrent();

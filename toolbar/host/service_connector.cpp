@@ -1,7 +1,9 @@
 #include "toolbar/host/service_connector.h"
 
-#include <nlohmann/json.hpp>
+#include <random>
+#include <system_error>
 
+#include "connect/connect.h"
 #include "platform/codepage.h"
 #include "platform/http.h"
 #include "upload/folder_list.h"
@@ -19,39 +21,6 @@ ConnectOutcome Outcome(Kind kind, std::string message) {
   return outcome;
 }
 
-std::string FormField(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-        c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
-// A transport failure told apart, naming the host.
-ConnectOutcome TransportOutcome(const HttpResult& result, const ServiceAddress& service) {
-  const std::string host = service.Authority();
-  switch (result.failure) {
-    case HttpResult::Failure::kUntrusted:
-      return Outcome(Kind::kUntrusted, "The certificate of " + host + " is not trusted.");
-    case HttpResult::Failure::kNotTls:
-      return Outcome(Kind::kWrongProtocol, host + " does not speak https: use an http:// address.");
-    case HttpResult::Failure::kSpeaksTls:
-      return Outcome(Kind::kWrongProtocol, host + " speaks https: use an https:// address.");
-    case HttpResult::Failure::kUnreachable:
-      return Outcome(Kind::kUnreachable, host + " cannot be reached.");
-    default:
-      return Outcome(Kind::kUnreachable, host + " cannot be reached: " + result.error);
-  }
-}
-
 // The options page waits for the answer: short time limits, and a reply is small.
 HttpTimeouts ConnectTimeouts() {
   HttpTimeouts timeouts;
@@ -61,16 +30,83 @@ HttpTimeouts ConnectTimeouts() {
   return timeouts;
 }
 
-// The upload host a folder list names is a host name or address with an optional port; any
-// other text (a web page) means the server is not a Torvo service.
-bool LooksLikeHost(std::u16string_view target) {
-  if (target.empty() || target.size() > 255) return false;
-  for (char16_t c : target) {
-    bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.' ||
-              c == u'-' || c == u':' || c == u'[' || c == u']';
-    if (!ok) return false;
+// torvo-connect's own steps (sign in, check, save) run against a scratch folder of the host's
+// own: the certificate the page sent is a file there, and so is the connection they save, which
+// the host then writes where it belongs. The scratch folder goes whatever happens.
+class Scratch {
+ public:
+  Scratch() {
+    std::error_code error;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    if (error) return;
+    std::random_device random;
+    for (int tries = 0; tries < 16; ++tries) {
+      std::filesystem::path folder = temporary / ("torvo-connect-" + std::to_string(random()));
+      // A new folder only: one that exists may be someone else's.
+      if (std::filesystem::create_directory(folder, error)) {
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+        folder_ = folder;
+        return;
+      }
+    }
   }
-  return true;
+  ~Scratch() {
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+  }
+  bool Ok() const { return !folder_.empty(); }
+  std::filesystem::path Path(const char* name) const { return folder_ / name; }
+
+ private:
+  std::filesystem::path folder_;
+};
+
+ConnectOutcome FromCore(const connect::Result& result) {
+  switch (result.outcome) {
+    case connect::Outcome::kSaved: {
+      ConnectOutcome outcome;
+      outcome.kind = Kind::kConnected;
+      outcome.identity = result.connection.identity;
+      return outcome;
+    }
+    case connect::Outcome::kUnreachable: return Outcome(Kind::kUnreachable, result.message);
+    case connect::Outcome::kUntrusted: return Outcome(Kind::kUntrusted, result.message);
+    case connect::Outcome::kNotTls:
+    case connect::Outcome::kSpeaksTls: return Outcome(Kind::kWrongProtocol, result.message);
+    case connect::Outcome::kNotTorvo: return Outcome(Kind::kNotTorvo, result.message);
+    case connect::Outcome::kCredentials: return Outcome(Kind::kCredentials, result.message);
+    case connect::Outcome::kSlowed: return Outcome(Kind::kSlowed, result.message);
+    case connect::Outcome::kSignedOut: return Outcome(Kind::kSignedOut, result.message);
+    default: return Outcome(Kind::kFailed, result.message);
+  }
+}
+
+// How many folders the page may name: the folder list, whose default folder every user has.
+int CountFolders(const ServiceAddress& service, const std::string& identity, const std::string& certificatePem) {
+  HttpClient http(ConnectTimeouts());
+  if (!certificatePem.empty()) http.SetExtraTrustedCertificates(certificatePem);
+  HttpResult result = http.Get(upload::FolderListUrl(service.Url(), FromUtf8(identity)));
+  if (!result.Success()) return 1;
+  upload::FolderReply reply = upload::ParseFolderReply(FromCp949(result.body));
+  return static_cast<int>(reply.folders.size()) + 1;
+}
+
+// Runs one of torvo-connect's steps with the certificate as a file.
+template <typename Step>
+ConnectOutcome RunCore(const ServiceAddress& service, const std::string& certificatePem, Step step) {
+  Scratch scratch;
+  if (!scratch.Ok()) return Outcome(Kind::kFailed, "No scratch folder could be made for the connection.");
+  std::string certificateFile;
+  if (!certificatePem.empty()) {
+    if (auto problem = CreatePrivateFile(scratch.Path("certificate.pem"), certificatePem)) {
+      return Outcome(Kind::kFailed, "The certificate could not be read: " + *problem);
+    }
+    certificateFile = scratch.Path("certificate.pem").string();
+  }
+  connect::CurlHttp http(ConnectTimeouts());
+  ConnectOutcome outcome = FromCore(step(http, certificateFile, scratch.Path("connection")));
+  if (outcome.kind == Kind::kConnected) outcome.folders = CountFolders(service, outcome.identity, certificatePem);
+  return outcome;
 }
 
 }  // namespace
@@ -78,54 +114,20 @@ bool LooksLikeHost(std::u16string_view target) {
 ConnectOutcome HttpServiceConnector::SignIn(const ServiceAddress& service, const std::string& name,
                                             const std::string& password, const std::string& device,
                                             const std::string& certificatePem) {
-  const std::string notTorvo = service.Url() + " is not a Torvo service.";
-  HttpResult result;
-  {
-    HttpClient http(ConnectTimeouts());
-    if (!certificatePem.empty()) http.SetExtraTrustedCertificates(certificatePem);
-    result = http.Post(service.Url("deviceSignIn.php"), "application/x-www-form-urlencoded",
-                       "name=" + FormField(name) + "&password=" + FormField(password) + "&device=" + FormField(device));
-  }
-  if (!result.transportOk) return TransportOutcome(result, service);
-  auto reply = nlohmann::json::parse(result.body, nullptr, false);
-  if (reply.is_discarded() || !reply.is_object() || reply.value("torvo", 0) != 1) {
-    return Outcome(Kind::kNotTorvo, notTorvo);
-  }
-  if (result.status == 401) return Outcome(Kind::kCredentials, "The name or the password is wrong.");
-  if (result.status == 429) {
-    int wait = reply.value("retryAfter", 0);
-    return Outcome(Kind::kSlowed, "Too many wrong passwords: try again in " + std::to_string(wait) + " s.");
-  }
-  if (result.status != 200 || !reply.contains("identity") || !reply["identity"].is_string()) {
-    std::string why = reply.contains("message") && reply["message"].is_string() ? reply["message"].get<std::string>()
-                                                                                  : "HTTP " + std::to_string(result.status);
-    return Outcome(Kind::kFailed, "The service refused the sign-in: " + why);
-  }
-  ConnectOutcome checked = Check(service, reply["identity"].get<std::string>(), certificatePem);
-  if (reply.contains("name") && reply["name"].is_string()) checked.name = reply["name"].get<std::string>();
-  return checked;
+  ConnectOutcome outcome = RunCore(service, certificatePem, [&](connect::Http& http, const std::string& certificate,
+                                                                 const std::filesystem::path& file) {
+    return connect::ConnectWithPassword(http, {service.Url(), name, password, device, certificate}, file);
+  });
+  if (outcome.kind == Kind::kConnected) outcome.name = name;
+  return outcome;
 }
 
 ConnectOutcome HttpServiceConnector::Check(const ServiceAddress& service, const std::string& identity,
                                            const std::string& certificatePem) {
-  HttpClient http(ConnectTimeouts());
-  if (!certificatePem.empty()) http.SetExtraTrustedCertificates(certificatePem);
-  HttpResult result = http.Get(upload::FolderListUrl(service.Url(), FromUtf8(identity)));
-  if (!result.transportOk) return TransportOutcome(result, service);
-  if (result.status != 200) return Outcome(Kind::kNotTorvo, service.Url() + " is not a Torvo service.");
-  upload::FolderReply reply = upload::ParseFolderReply(FromCp949(result.body));
-  if (reply.kind == upload::FolderReply::Kind::kSignedOut) {
-    return Outcome(Kind::kSignedOut, "The service does not know this ToolbarID (signed out).");
-  }
-  if (reply.kind != upload::FolderReply::Kind::kFolders || !LooksLikeHost(reply.target)) {
-    return Outcome(Kind::kNotTorvo, service.Url() + " is not a Torvo service.");
-  }
-  ConnectOutcome outcome;
-  outcome.kind = Kind::kConnected;
-  outcome.identity = identity;
-  // The list leaves out the default folder, which every user has.
-  outcome.folders = static_cast<int>(reply.folders.size()) + 1;
-  return outcome;
+  return RunCore(service, certificatePem, [&](connect::Http& http, const std::string& certificate,
+                                              const std::filesystem::path& file) {
+    return connect::ConnectWithToolbarId(http, service.Url(), identity, certificate, file);
+  });
 }
 
 bool HttpServiceConnector::SignOut(const ServiceAddress& service, const std::string& identity,
@@ -133,10 +135,9 @@ bool HttpServiceConnector::SignOut(const ServiceAddress& service, const std::str
   HttpClient http(ConnectTimeouts());
   if (!certificatePem.empty()) http.SetExtraTrustedCertificates(certificatePem);
   HttpResult result = http.Post(service.Url("deviceSignOut.php"), "application/x-www-form-urlencoded",
-                                "tid=" + FormField(identity));
+                                connect::FormField("tid", identity));
   if (!result.Success()) return false;
-  auto reply = nlohmann::json::parse(result.body, nullptr, false);
-  return reply.is_object() && reply.value("revoked", false);
+  return connect::JsonValue(result.body, "revoked") == "true";
 }
 
 }  // namespace torvo::toolbar
