@@ -728,15 +728,16 @@ Device Store::AddDevice(int64_t userId, std::string_view name, std::string_view 
 
 std::optional<User> Store::FindDeviceUser(std::string_view toolbarId) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT id, user_id, last_used FROM devices WHERE toolbar_id = ?");
+  // The user's columns as kUserColumns names them, then the device's.
+  Statement find(db_,
+                 "SELECT users.id, users.identity, users.signed_in, users.name, users.password_hash != '',"
+                 " devices.id, devices.last_used FROM devices JOIN users ON users.id = devices.user_id"
+                 " WHERE devices.toolbar_id = ?");
   if (!find.Bind(1, toolbarId).Step()) return std::nullopt;
-  int64_t deviceId = find.Int(0);
-  int64_t userId = find.Int(1);
-  int64_t lastUsed = find.Int(2);
-  Statement owner(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE id = ?").c_str());
-  if (!owner.Bind(1, userId).Step()) return std::nullopt;
-  User user = ReadUser(owner);
+  User user = ReadUser(find);
   user.identity = std::string(toolbarId);
+  int64_t deviceId = find.Int(5);
+  int64_t lastUsed = find.Int(6);
   // Every exchange passes here: a write a minute at most, not one per request.
   int64_t now = clock_();
   if (now >= lastUsed + 60 || now < lastUsed) {

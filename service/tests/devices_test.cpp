@@ -1,6 +1,9 @@
 // Devices: ToolbarIDs got by signing in, each revoked alone, in the store and through the real
 // service.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -116,6 +119,21 @@ TEST(StoreDevices, AFolderOfThePreviousLayoutGainsDevices) {
   EXPECT_TRUE(alice->signedIn);  // today's ToolbarID stays valid
   store.AddDevice(alice->id, "laptop", "laptop-id");
   EXPECT_EQ(store.FindDeviceUser("laptop-id")->id, alice->id);
+}
+
+// An IPv4 address of this machine that is not loopback; empty when it has none.
+std::string OtherAddress() {
+  ifaddrs* all = nullptr;
+  if (getifaddrs(&all) != 0) return {};
+  std::string found;
+  for (ifaddrs* item = all; item && found.empty(); item = item->ifa_next) {
+    if (!item->ifa_addr || item->ifa_addr->sa_family != AF_INET) continue;
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(item->ifa_addr)->sin_addr, text, sizeof text);
+    if (!std::string(text).starts_with("127.")) found = text;
+  }
+  freeifaddrs(all);
+  return found;
 }
 
 // alice and bob with passwords, and the real service.
@@ -396,6 +414,22 @@ TEST_F(Devices, TheAddressToEnter) {
     CommandResult refused = RunCommand({"--data", dir_.path().string(), "--port", "0", "--public-address", bad});
     EXPECT_EQ(refused.exitCode, 2) << bad << ": " << refused.out;
   }
+}
+
+// A client elsewhere could claim any scheme and host: only a proxy on this machine is believed.
+TEST_F(Devices, ForwardedHeadersCountFromThisMachineOnly) {
+  const std::string other = OtherAddress();
+  if (other.empty()) GTEST_SKIP() << "this machine has no address but loopback";
+  Start({"--bind", "0.0.0.0"});
+  const std::string cookie = PageSession("alice").first;
+  ASSERT_FALSE(cookie.empty());
+  httplib::Client client(other, port());
+  client.set_read_timeout(10, 0);
+  auto page = client.Get("/settings", {{"Cookie", cookie}, {"X-Forwarded-Proto", "https"}, {"X-Forwarded-Host", "evil.example"}});
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->body.find("<code id=\"service-address\">http://" + other + ":" + std::to_string(port()) + "/</code>"),
+            std::string::npos);
+  EXPECT_EQ(page->body.find("evil.example"), std::string::npos);
 }
 
 }  // namespace
