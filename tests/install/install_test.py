@@ -428,15 +428,22 @@ http { access_log off; client_body_temp_path %(d)s; proxy_temp_path %(d)s; fastc
             options = wait_for(lambda: next((t["targetId"] for t in chromium.targets() if t["url"] == options_url), None),
                                20, "the options page after a press while not connected")
             session = chromium.command("Target.attachToTarget", {"targetId": options, "flatten": True})["sessionId"]
-            why = wait_for(lambda: chromium.evaluate(session, "document.getElementById('why').hidden ? '' : "
-                                                             "document.getElementById('why').textContent"), 10, "the line why")
+            def why_line():
+                try:  # the page may still be loading
+                    return chromium.evaluate(session, "document.readyState === 'complete' && "
+                                             "!document.getElementById('why').hidden && document.getElementById('why').textContent")
+                except browsers.BrowserError:
+                    return None
+            why = wait_for(why_line, 15, "the line why")
             check(why in self.texts("notConnected"), "the options page says why it opened: %r" % why)
 
             def connect(**fields):
                 script = """(async () => {
                     for (const [id, value] of Object.entries(%s)) document.getElementById(id).value = value;
-                    document.getElementById("connect").click();
                     const status = document.getElementById("status");
+                    status.textContent = "";
+                    status.className = "";
+                    document.getElementById("connect").click();
                     for (let i = 0; i < 600; ++i) {
                       await new Promise((r) => setTimeout(r, 100));
                       if (!document.getElementById("connect").disabled && status.className) break;
@@ -517,12 +524,15 @@ http { access_log off; client_body_temp_path %(d)s; proxy_temp_path %(d)s; fastc
             firefox.screenshot(os.path.join(self.args.shots, "firefox-addons.png"))
 
             firefox.navigate("moz-extension://%s/options.html" % addon["host"])
+            time.sleep(1.0)  # the page has shown its state
             answer = firefox.run_async("content", """
                 const [service, toolbarId, done] = arguments;
                 document.getElementById("service").value = service;
                 document.getElementById("toolbarId").value = toolbarId;
-                document.getElementById("connect").click();
                 const status = document.getElementById("status");
+                status.textContent = "";
+                status.className = "";
+                document.getElementById("connect").click();
                 const wait = (i) => (!document.getElementById("connect").disabled && status.className) || i > 600
                   ? done({text: status.textContent, kind: status.className}) : setTimeout(() => wait(i + 1), 100);
                 wait(0);""", ["http://127.0.0.1:%d/" % self.args.port, IDENTITY])
@@ -647,7 +657,7 @@ def main():
         test.firefox_road()
         test.sync_against_service()
         test.remove()
-    except (Failure, subprocess.TimeoutExpired) as failure:
+    except (Failure, browsers.BrowserError, subprocess.TimeoutExpired) as failure:
         print("FAILED:", failure, file=sys.stderr)
         for log in ("service.log", "app.log", "chromium.log", "firefox.log", "nginx.log", "http.log"):
             path = os.path.join(test.tmp, log)
