@@ -523,6 +523,11 @@ http { access_log off; client_body_temp_path %(d)s; proxy_temp_path %(d)s; fastc
             time.sleep(2)
             firefox.screenshot(os.path.join(self.args.shots, "firefox-addons.png"))
 
+            # A ToolbarID of a device of its own, as the service's settings page or its command issues one.
+            added = must(["/usr/bin/torvo-service", "device", "add", "--data", self.data, IDENTITY, "--device", "Firefox"],
+                         "device add", env=self.env).split()
+            check(len(added) >= 1, "the service issued a device ToolbarID: %s" % added)
+            pasted = added[-1]
             firefox.navigate("moz-extension://%s/options.html" % addon["host"])
             time.sleep(1.0)  # the page has shown its state
             answer = firefox.run_async("content", """
@@ -535,11 +540,11 @@ http { access_log off; client_body_temp_path %(d)s; proxy_temp_path %(d)s; fastc
                 document.getElementById("connect").click();
                 const wait = (i) => (!document.getElementById("connect").disabled && status.className) || i > 600
                   ? done({text: status.textContent, kind: status.className}) : setTimeout(() => wait(i + 1), 100);
-                wait(0);""", ["http://127.0.0.1:%d/" % self.args.port, IDENTITY])
+                wait(0);""", ["http://127.0.0.1:%d/" % self.args.port, pasted])
             print("Firefox Connect:", answer)
             check(answer["kind"] == "ok" and answer["text"] in self.texts("connectedWithId", 1),
                   "Firefox's options page connects with a ToolbarID: %r" % answer["text"])
-            check("identity = " + IDENTITY in self.connection_file(), "the connection file holds the pasted ToolbarID")
+            check("identity = " + pasted in self.connection_file(), "the connection file holds the pasted ToolbarID")
             firefox.screenshot(os.path.join(self.args.shots, "firefox-options-connected.png"))
 
             firefox.navigate(self.page)
