@@ -37,8 +37,18 @@ std::optional<ServiceAddress> Refuse(std::string* problem, std::string why) {
 }  // namespace
 
 std::string ServiceAddress::Authority() const {
-  std::string out = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  if (!DefaultPort()) out += ":" + std::to_string(port);
+  std::string out;
+  if (host.find(':') != std::string::npos) {
+    out += '[';
+    out += host;
+    out += ']';
+  } else {
+    out = host;
+  }
+  if (!DefaultPort()) {
+    out += ':';
+    out += std::to_string(port);
+  }
   return out;
 }
 

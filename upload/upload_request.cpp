@@ -29,7 +29,10 @@ std::string BodyHead() {
 
 std::string HostAndPort(const UploadFields& fields) {
   std::string host = EscapeRequestTarget(ToCp949(fields.strTargetUrl));
-  if (fields.port != 0) host += ":" + std::to_string(fields.port);
+  if (fields.port != 0) {
+    host += ':';
+    host += std::to_string(fields.port);
+  }
   return host;
 }
 

@@ -108,6 +108,8 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
   const bool transportFailed = error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
   const bool protocolFailed = error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure;
   if (!why.empty() || !status.isValid() || transportFailed || protocolFailed) {
+    // Qt reads a 400 as a protocol failure: a TLS proxy's page for plain http is one.
+    HttpResult answered{true, status.isValid() ? status.toInt() : 0, std::move(result.body), "", HttpResult::Failure::kNone};
     result.body.clear();
     if (why.empty() && (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)) {
       // Qt's own transfer time-out ends the transfer as if cancelled.
@@ -116,6 +118,7 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
     result.error = !why.empty() ? why : reply->errorString().toStdString();
     if (result.error.empty()) result.error = "the transfer failed";
     result.failure = HttpResult::Failure::kOther;
+    MarkTlsServerReply(url, answered);
     if (why.empty()) {
       if (!certificateProblem.empty()) {
         result.failure = HttpResult::Failure::kUntrusted;
@@ -128,6 +131,9 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
         }
       } else if (error == QNetworkReply::ConnectionRefusedError || error == QNetworkReply::HostNotFoundError) {
         result.failure = HttpResult::Failure::kUnreachable;
+      } else if (answered.failure == HttpResult::Failure::kSpeaksTls) {
+        result.failure = answered.failure;
+        result.error = answered.error;
       } else if (error == QNetworkReply::ProtocolFailure && address.scheme() == "http") {
         // TLS bytes where an HTTP status line should be.
         result.failure = HttpResult::Failure::kSpeaksTls;

@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "platform/paths.h"
 #include "platform/tests/temp_folder.h"
 
 #ifndef _WIN32
@@ -108,7 +109,7 @@ TEST(ConnectionFile, RoundTripsAndReplacesWhole) {
   std::string problem;
   connection.service = *ParseServiceAddress("https://127.0.0.1:18443/torvo/", &problem);
   connection.identity = "0123456789abcdef";
-  connection.certificate = (folder.path / "내 인증서.pem").string();
+  connection.certificate = Utf8Path(folder.path / PathFromUtf8("내 인증서.pem"));
   ASSERT_EQ(WriteConnection(file, connection), std::nullopt);
   ConnectionFile read = ReadConnection(file);
   ASSERT_EQ(read.state, ConnectionFile::State::kRead) << read.problem;

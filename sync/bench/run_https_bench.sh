@@ -37,15 +37,16 @@ for f in "$work"/png/*.png; do
 done
 tls=$(free_port)
 plain=$(free_port)
-start_service() {  # start_service IMAGE_BASE -> prints the port
-  local ready="$work/ready-$RANDOM"
-  "$service" serve --data "$work/data" --port 0 --ready-file "$ready" --image-base "$1" 2>/dev/null &
+start_service() {  # start_service NAME IMAGE_BASE: the port lands in $work/NAME.port
+  "$service" serve --data "$work/data" --port 0 --ready-file "$work/$1.ready" --image-base "$2" >/dev/null 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do [ -s "$ready" ] && break; sleep 0.05; done
-  sed 's/.*://' "$ready"
+  for _ in $(seq 100); do [ -s "$work/$1.ready" ] && break; sleep 0.05; done
+  sed 's/.*://' "$work/$1.ready" >"$work/$1.port"
 }
-http_service=$(start_service "http://127.0.0.1:$plain/torvo")
-https_service=$(start_service "https://127.0.0.1:$tls/torvo")
+start_service http "http://127.0.0.1:$plain/torvo"
+start_service https "https://127.0.0.1:$tls/torvo"
+http_service=$(cat "$work/http.port")
+https_service=$(cat "$work/https.port")
 
 mkdir -p "$work/nginx"
 cat >"$work/nginx/nginx.conf" <<CONF

@@ -208,6 +208,28 @@ fi
 expect "tool untrusted: the work folder is clean" "$(ls -A "$work" 2>/dev/null)" ""
 expect "tool untrusted: nothing uploaded" "$(images | wc -l)" "$count_before"
 
+# The other protocol than the address says, each way: told naming the host, nothing left
+tool_refused() {  # tool_refused NAME SERVICE MESSAGE-PART
+  printf 'service = %s\nidentity = alice-toolbar-id\ncertificate = %s\n' "$2" "$tmp/ca.pem" >"$file"
+  rm -rf "$work"
+  run_tool
+  if box=$(find_window TorvoTool 300); then
+    sleep 0.3
+    shot "$1"
+    grep -q "^TorvoTool: $3" "$tmp/tool.err" && ok "$1: told" || bad "$1: said [$(cat "$tmp/tool.err")]"
+    xdotool windowactivate --sync "$box" key Return
+    wait_exit "$tool_pid"
+    expect "$1: ended with 1" "$status" "1"
+  else
+    bad "$1: no message box"; cat "$tmp/tool.err"
+  fi
+  expect "$1: the work folder is clean" "$(ls -A "$work" 2>/dev/null)" ""
+}
+tool_refused 05-tool-https-to-plain "https://127.0.0.1:$plain_port/" "서비스(127.0.0.1:$plain_port)가 https(TLS)로 응답하지 않습니다"
+tool_refused 06-tool-http-to-tls "http://127.0.0.1:$tls_port/torvo/" "서비스(127.0.0.1:$tls_port)가 https(TLS)로만 응답합니다"
+expect "refused: nothing uploaded" "$(images | wc -l)" "$count_before"
+printf 'service = %s\nidentity = alice-toolbar-id\n' "$address" >"$file"
+
 "$sync" >"$tmp/sync.out" 2>"$tmp/sync.err" &
 sync_pid=$!
 pids+=("$sync_pid")

@@ -27,7 +27,7 @@ import zlib
 
 import browsers
 
-PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host"]
+PROGRAMS = ["TorvoTool", "TorvoSync", "torvo-image", "torvo-service", "torvo-toolbar-host", "torvo-connect"]
 IDENTITY = "install 사용자"
 PASSWORD = "installed to stay"
 SKIPPED = 77
