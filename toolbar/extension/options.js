@@ -73,6 +73,7 @@ async function connect() {
     await api.storage.local.remove(["service", "name", "folders"]);
     await api.storage.local.set({toolbarId});
     await showCurrent();
+    document.getElementById("why").hidden = true;
     return show(text("saved"), false);
   }
   if (!toolbarId && (!name || !password)) return show(text("credentialsEmpty"), true);
