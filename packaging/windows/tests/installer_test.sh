@@ -84,7 +84,7 @@ import ast, json, struct, sys
 body = json.dumps(ast.literal_eval(sys.argv[2]), ensure_ascii=False).encode("utf-8")
 open(sys.argv[1], "wb").write(struct.pack("<I", len(body)) + body)
 PY
-  run "$install/torvo-toolbar-host.exe" chrome-extension://hepklnojnloegkaahcalngpblclohjkf/ \
+  run "$install/torvo-toolbar-host.exe" "$chromium_origin" \
     <"$work/request" >"$work/answer"
   python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); sys.exit(0 if d==b"\x0b\x00\x00\x00{\"ok\":true}" else "answer: %r" % d)' \
     "$work/answer" || fail "the host did not answer {\"ok\":true}"
