@@ -15,6 +15,7 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream
   nsis
   nginx-light openssl
+  postgresql-15 libpq-dev haproxy pgbouncer
 )
 
 missing=()

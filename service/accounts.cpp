@@ -62,7 +62,7 @@ bool SameSecret(std::string_view a, std::string_view b) {
   return a.size() == b.size() && sodium_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-SignInThrottle::SignInThrottle(Clock clock) : clock_(std::move(clock)) {
+SignInThrottle::SignInThrottle(Clock clock, SignInCounts* shared) : clock_(std::move(clock)), shared_(shared) {
   if (!clock_) clock_ = [] { return std::time(nullptr); };
 }
 
@@ -80,6 +80,10 @@ int SignInThrottle::WaitSeconds(const std::string& name, const std::string& addr
   std::time_t now = clock_();
   int wait = 0;
   for (const auto& key : {"n:" + name, "a:" + address}) {
+    if (shared_) {
+      wait = std::max(wait, Wait(shared_->Get(key), now));
+      continue;
+    }
     auto found = counts_.find(key);
     if (found != counts_.end()) wait = std::max(wait, Wait(found->second, now));
   }
@@ -91,6 +95,10 @@ void SignInThrottle::Failed(const std::string& name, const std::string& address)
   std::time_t now = clock_();
   Forget(now);
   for (const auto& key : {"n:" + name, "a:" + address}) {
+    if (shared_) {
+      shared_->AddFailure(key, now);
+      continue;
+    }
     Count& count = counts_[key];
     ++count.failures;
     count.last = now;
@@ -99,6 +107,11 @@ void SignInThrottle::Failed(const std::string& name, const std::string& address)
 
 void SignInThrottle::Succeeded(const std::string& name, const std::string& address) {
   std::lock_guard lock(mutex_);
+  if (shared_) {
+    shared_->Clear("n:" + name);
+    shared_->Clear("a:" + address);
+    return;
+  }
   counts_.erase("n:" + name);
   counts_.erase("a:" + address);
 }

@@ -437,12 +437,8 @@ namespace {
 
 // The picture of an entry, or nothing when it has none or its file is gone.
 std::string PictureBytes(Store& store, const std::optional<Image>& entry) {
-  std::string bytes;
-  if (entry && entry->HasPicture()) {
-    std::ifstream file(store.ImagePath(*entry), std::ios::binary);
-    bytes.assign((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  }
-  return bytes;
+  if (!entry || !entry->HasPicture()) return {};
+  return store.Picture(*entry).value_or(std::string{});
 }
 
 }  // namespace

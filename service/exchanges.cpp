@@ -282,10 +282,9 @@ void Service::Download(const httplib::Request&, httplib::Response& response) {
   if (!user->signedIn || effects.signedOut) return fail(403, "the user is signed out");
   auto image = store_.FindImage(user->id, name);
   if (!image) return fail(404, "no such image");
-  std::ifstream file(store_.ImagePath(*image), std::ios::binary);
-  if (!file) return fail(404, "the image's file is missing");
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  Respond(response, effects, 200, std::move(bytes), "image/png", Padding::TrailingBytes);
+  auto bytes = store_.Picture(*image);
+  if (!bytes) return fail(404, "the image's file is missing");
+  Respond(response, effects, 200, std::move(*bytes), "image/png", Padding::TrailingBytes);
 }
 
 }  // namespace torvo::service

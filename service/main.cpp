@@ -10,19 +10,24 @@
 #include <cstdint>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "service/accounts.h"
+#include "service/backup.h"
 #include "service/faults.h"
 #include "service/service.h"
 #include "service/store.h"
+#include "service/store_postgres.h"
+#include "service/store_sqlite.h"
 #include "service/url.h"
 #include "torvo_version.h"
 
@@ -39,6 +44,9 @@ Serving (the default command):
                 [--image-base URL] [--public-address URL] [--fault FAULT]... [--ready-file FILE]
 
     --data DIR          users, folders and images: DIR/torvo.sqlite and DIR/images/ (created)
+    --database URL      or all of it in PostgreSQL: a postgresql:// URL or a libpq connection
+                        string (also from TORVO_DATABASE when neither is given); any number of
+                        service processes may share one database
     --port P            TCP port (default 8765; 0 picks a free one)
     --bind ADDRESS      address to listen on (default 127.0.0.1)
     --upload-host HOST  upload host named in the folder list (default: the bound address)
@@ -80,11 +88,27 @@ Administration (works while the service runs):
   "image add" stores each file as it is, named as an upload would be (14 digits), or with
   --name (one file) under any name without "|" or control characters, to try the clients.
 
+  Every command takes --database URL in place of --data DIR.
+
+Backups of a data folder, while the service runs:
+  torvo-service backup --data DIR FILE
+  torvo-service restore FILE --data NEWDIR
+
+  "backup" writes the database as it was at one moment and the pictures its entries name into
+  one file; "restore" unpacks it into a new, empty folder. (On PostgreSQL: pg_dump.)
+
+Moving over to PostgreSQL:
+  torvo-service migrate --data DIR --database URL
+
+  Copies users, sessions, folders, entries and pictures into an empty PostgreSQL database in
+  one transaction and reports the counts.
+
   torvo-service --help | --version
 )";
 
 struct Options {
   std::string data;
+  std::string database;
   std::optional<int> port;
   std::string bind = "127.0.0.1";
   std::string uploadHost;
@@ -126,6 +150,7 @@ Options Parse(std::vector<std::string> args) {
       {"title", required_argument, nullptr, 'T'},       {"note", required_argument, nullptr, 'O'},
       {"toolbar-id", required_argument, nullptr, 'I'},  {"password-file", required_argument, nullptr, 'W'},
       {"public-address", required_argument, nullptr, 'A'}, {"device", required_argument, nullptr, 'D'},
+      {"database", required_argument, nullptr, 'B'},
       {nullptr, 0, nullptr, 0}};
   std::vector<char*> argv;
   std::string program = "torvo-service";
@@ -144,6 +169,7 @@ Options Parse(std::vector<std::string> args) {
     }
     switch (c) {
       case 'd': options.data = optarg; break;
+      case 'B': options.database = optarg; break;
       case 'p': {
         int32_t port = Number("port", optarg);
         if (port < 0 || port > 65535) throw UsageError("--port takes 0 to 65535");
@@ -169,6 +195,10 @@ Options Parse(std::vector<std::string> args) {
     }
   }
   for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) options.positional.push_back(argv[i]);
+  // Units and containers name the database in the environment; --data still means the embedded store.
+  if (options.database.empty() && options.data.empty()) {
+    if (const char* url = std::getenv("TORVO_DATABASE"); url && *url) options.database = url;
+  }
   return options;
 }
 
@@ -177,12 +207,18 @@ void Expect(const Options& options, const std::string& command, std::vector<std:
             size_t mostArguments = 0) {
   mostArguments = std::max(arguments, mostArguments);
   allowed.push_back("data");
+  allowed.push_back("database");
   for (const auto& name : options.given) {
     if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
       throw UsageError(command + " does not take --" + name);
     }
   }
-  if (options.data.empty()) throw UsageError(command + " needs --data DIR");
+  if (!options.data.empty() && !options.database.empty()) {
+    throw UsageError(command + " takes --data DIR or --database URL, not both");
+  }
+  if (options.data.empty() && options.database.empty()) {
+    throw UsageError(command + " needs --data DIR or --database URL (or TORVO_DATABASE)");
+  }
   if (options.positional.size() < arguments || options.positional.size() > mostArguments) {
     throw UsageError(command + " takes " + std::to_string(arguments) + (mostArguments > arguments ? " or more" : "") +
                      " argument" + (arguments == 1 ? "" : "s"));
@@ -199,6 +235,10 @@ std::string Cell(const std::string& text) {
     else out += c;
   }
   return out;
+}
+
+std::unique_ptr<Store> Open(const Options& options) {
+  return OpenStore(StoreLocation{options.data, options.database});
 }
 
 // Commands name users by the name they sign in with (for users from before the web page, their
@@ -260,7 +300,8 @@ int Serve(const Options& options) {
     if (!parsed.fault) throw UsageError(parsed.error);
     faults.Add(*parsed.fault);
   }
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   ServiceOptions serviceOptions;
   serviceOptions.bindAddress = options.bind;
   serviceOptions.port = options.port.value_or(8765);
@@ -289,7 +330,7 @@ int Serve(const Options& options) {
     std::ofstream(temporary) << address << "\n";
     std::filesystem::rename(temporary, options.readyFile);
   }
-  std::cerr << "torvo-service: data " << options.data << ", upload host " << service.UploadHost()
+  std::cerr << "torvo-service: data " << store.Describe() << ", upload host " << service.UploadHost()
             << ", image base " << service.ImageBase() << "\n";
   for (const auto& fault : faults.List()) std::cerr << "torvo-service: fault " << FormatFault(fault) << "\n";
   std::cout << "listening on " << address << std::endl;
@@ -316,7 +357,8 @@ int Serve(const Options& options) {
 int UserCommand(const Options& options, const std::string& action) {
   if (action == "list") {
     Expect(options, "user list", {}, 0);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     for (const auto& user : store.Users()) {
       std::cout << Cell(user.name) << "\t" << (user.signedIn ? "signed in" : "signed out") << "\t"
                 << (user.hasPassword ? "password" : "no password") << "\t" << Cell(user.identity) << "\n";
@@ -325,7 +367,8 @@ int UserCommand(const Options& options, const std::string& action) {
   }
   if (action == "passwd") {
     Expect(options, "user passwd", {"password-file"}, 1);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     auto password = ReadPassword(options);
     if (!password) throw StoreError("user passwd reads the password from the terminal or from --password-file");
@@ -338,7 +381,8 @@ int UserCommand(const Options& options, const std::string& action) {
   }
   Expect(options, "user " + action, action == "add" ? std::vector<std::string>{"toolbar-id", "password-file"}
                                                     : std::vector<std::string>{}, 1);
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   const std::string& name = options.positional[0];
   if (action == "add") {
     if (store.FindUserByName(name)) throw StoreError("the user " + name + " exists already");
@@ -359,7 +403,8 @@ int UserCommand(const Options& options, const std::string& action) {
 int DeviceCommand(const Options& options, const std::string& action) {
   if (action == "list") {
     Expect(options, "device list", {}, 1);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     auto time = [](std::time_t when) {
       if (when == 0) return std::string("never");
@@ -378,7 +423,8 @@ int DeviceCommand(const Options& options, const std::string& action) {
   }
   if (action == "add") {
     Expect(options, "device add", {"device"}, 1);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     Device device = store.AddDevice(user.id, options.device, RandomToken());
     std::cout << "added device " << device.id << " \"" << device.name << "\" to " << user.name << "\n";
@@ -389,7 +435,8 @@ int DeviceCommand(const Options& options, const std::string& action) {
   Expect(options, "device revoke", {}, 2);
   auto id = ParseInt32(options.positional[1]);
   if (!id) throw UsageError("device revoke takes the device's id (device list shows it)");
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   User user = RequireUser(store, options.positional[0]);
   if (!store.RevokeDevice(user.id, *id)) throw StoreError(user.name + " has no device " + options.positional[1]);
   std::cout << "revoked device " << *id << " of " << user.name << "\n";
@@ -399,7 +446,8 @@ int DeviceCommand(const Options& options, const std::string& action) {
 int FolderCommand(const Options& options, const std::string& action) {
   if (action == "add") {
     Expect(options, "folder add", {"number"}, 2);
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     auto folder = store.AddFolder(user.identity, options.positional[1], options.number);
     std::cout << "added folder " << folder.number << " \"" << folder.name << "\" to " << options.positional[0] << "\n";
@@ -407,7 +455,8 @@ int FolderCommand(const Options& options, const std::string& action) {
   }
   if (action != "list") throw UsageError("folder takes add or list");
   Expect(options, "folder list", {}, 1);
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   User user = RequireUser(store, options.positional[0]);
   std::cout << "0\t기본\n";
   for (const auto& folder : store.Folders(user.id)) std::cout << folder.number << "\t" << Cell(folder.name) << "\n";
@@ -418,7 +467,8 @@ int ImageCommand(const Options& options, const std::string& action) {
   if (action == "add") {
     Expect(options, "image add", {"name", "folder", "private", "url", "title", "note"}, 2, SIZE_MAX);
     if (options.name && options.positional.size() != 2) throw UsageError("--name goes with one file");
-    Store store(options.data);
+    auto opened = Open(options);
+    Store& store = *opened;
     User user = RequireUser(store, options.positional[0]);
     NewImage fields;
     fields.folder = options.folder.value_or(0);
@@ -442,13 +492,59 @@ int ImageCommand(const Options& options, const std::string& action) {
   }
   if (action != "list") throw UsageError("image takes add or list");
   Expect(options, "image list", {}, 1);
-  Store store(options.data);
+  auto opened = Open(options);
+  Store& store = *opened;
   User user = RequireUser(store, options.positional[0]);
   std::cout << "name\tuploaded\tfolder\tpublic\tbytes\turl\ttitle\tnote\n";
   for (const auto& image : store.Images(user.id)) {
     std::cout << Cell(image.name) << "\t" << image.uploaded << "\t" << image.folder << "\t"
               << (image.isPublic ? "P" : "S") << "\t" << image.size << "\t" << Cell(image.url) << "\t"
               << Cell(image.title) << "\t" << Cell(image.note) << "\n";
+  }
+  return 0;
+}
+
+int BackupCommand(const std::vector<std::string>& args, bool restore) {
+  Options options = Parse(args);
+  const char* command = restore ? "restore" : "backup";
+  for (const auto& name : options.given) {
+    if (name != "data") throw UsageError(std::string(command) + " does not take --" + name);
+  }
+  if (options.data.empty() || options.positional.size() != 1) {
+    throw UsageError(restore ? "restore takes FILE and --data NEWDIR" : "backup takes --data DIR and FILE");
+  }
+  if (restore) {
+    auto counts = Restore(options.positional[0], options.data);
+    std::cout << "restored " << counts.entries << " entries and " << counts.pictures << " pictures into " << options.data << "\n";
+    return 0;
+  }
+  auto counts = Backup(options.data, options.positional[0]);
+  std::cout << "backed up " << counts.entries << " entries and " << counts.pictures << " pictures to " << options.positional[0] << "\n";
+  if (counts.missingPictures) {
+    std::cout << counts.missingPictures << " entries were deleted during the backup and are kept without their picture\n";
+  }
+  return 0;
+}
+
+int MigrateCommand(const std::vector<std::string>& args) {
+  Options options = Parse(args);
+  for (const auto& name : options.given) {
+    if (name != "data" && name != "database") throw UsageError("migrate does not take --" + name);
+  }
+  if (options.data.empty() || options.database.empty() || !options.positional.empty()) {
+    throw UsageError("migrate takes --data DIR and --database URL");
+  }
+  if (!std::filesystem::exists(std::filesystem::path(options.data) / "torvo.sqlite")) {
+    throw StoreError("no data folder at " + options.data + " (no torvo.sqlite)");
+  }
+  SqliteStore from(options.data);
+  PostgresStore to(options.database);
+  std::cerr << "torvo-service: copying " << from.Describe() << " to " << to.Describe() << "\n";
+  auto copied = to.CopyFrom(from);
+  std::cout << "moved " << copied.users << " users, " << copied.devices << " devices, " << copied.folders << " folders, " << copied.entries << " entries, "
+            << copied.pictures << " pictures, " << copied.sessions << " sessions\n";
+  if (copied.missingPictures) {
+    std::cout << copied.missingPictures << " entries had lost their picture file and are kept without one\n";
   }
   return 0;
 }
@@ -470,6 +566,8 @@ int main(int argc, char** argv) {
     std::string command = args.empty() || args[0].starts_with("-") ? "serve" : args[0];
     if (!args.empty() && !args[0].starts_with("-")) args.erase(args.begin());
     if (command == "serve") return Serve(Parse(args));
+    if (command == "migrate") return MigrateCommand(args);
+    if (command == "backup" || command == "restore") return BackupCommand(args, command == "restore");
     if (command != "user" && command != "folder" && command != "image" && command != "device") {
       throw UsageError("unknown command " + command);
     }

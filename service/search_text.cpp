@@ -98,7 +98,61 @@ std::vector<std::string> Words(std::string_view text) {
   return words;
 }
 
+// Lower case without accents for the Latin letters people type without them ("Café" as "cafe"),
+// as SQLite's index folds its words.
+std::string Fold(std::string_view word) {
+  // U+00C0..U+00FF, then the same for lower case; '-' keeps the character.
+  static constexpr char kLatin1[] = "aaaaaa-ceeeeiiii-nooooo-ouuuuy--aaaaaa-ceeeeiiii-nooooo-ouuuuy-y";
+  std::string out;
+  for (size_t pos = 0; pos < word.size();) {
+    Character c = Next(word, pos);
+    if (c.code < 0x80) {
+      out += static_cast<char>(c.code >= 'A' && c.code <= 'Z' ? c.code + 32 : c.code);
+    } else if (c.code >= 0xC0 && c.code <= 0xFF && kLatin1[c.code - 0xC0] != '-') {
+      out += kLatin1[c.code - 0xC0];
+    } else {
+      out += c.bytes;
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::vector<std::string> IndexTerms(std::string_view utf8) {
+  std::vector<std::string> terms;
+  for (const Run& run : Runs(utf8)) {
+    if (run.paired) {
+      if (run.characters.size() == 1) terms.emplace_back(run.characters[0]);
+      for (size_t i = 0; i + 1 < run.characters.size(); ++i) {
+        terms.push_back(std::string(run.characters[i]).append(run.characters[i + 1]));
+      }
+      continue;
+    }
+    for (const auto& word : Words(run.text)) terms.push_back(Fold(word));
+  }
+  return terms;
+}
+
+std::vector<QueryTerm> QueryTerms(std::string_view words) {
+  std::vector<QueryTerm> terms;
+  for (const Run& run : Runs(words)) {
+    if (run.paired) {
+      if (run.characters.size() == 1) {
+        terms.push_back(QueryTerm{{std::string(run.characters[0])}, true});
+        continue;
+      }
+      QueryTerm phrase;
+      for (size_t i = 0; i + 1 < run.characters.size(); ++i) {
+        phrase.phrase.push_back(std::string(run.characters[i]).append(run.characters[i + 1]));
+      }
+      terms.push_back(std::move(phrase));
+      continue;
+    }
+    for (const auto& word : Words(run.text)) terms.push_back(QueryTerm{{Fold(word)}, true});
+  }
+  return terms;
+}
 
 bool IsValidUtf8(std::string_view text) {
   for (size_t pos = 0; pos < text.size();) {

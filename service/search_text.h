@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvo::service {
 
@@ -19,6 +20,18 @@ std::string SearchText(std::string_view utf8);
 // as its pairs in a row, other words and single characters as the start of an indexed word.
 // Nothing when the words hold nothing that can be searched for (only punctuation, say).
 std::optional<std::string> SearchQuery(std::string_view words);
+
+// The same words for an index of our own (PostgreSQL's tsvector): the terms of the text in order,
+// pairs for paired runs, other words folded to lower case without accents.
+std::vector<std::string> IndexTerms(std::string_view utf8);
+
+// One term of a query: the pairs of a run that must follow each other, or one word or character
+// that is the start of an indexed term.
+struct QueryTerm {
+  std::vector<std::string> phrase;
+  bool prefix = false;
+};
+std::vector<QueryTerm> QueryTerms(std::string_view words);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms).
 bool IsValidUtf8(std::string_view text);

@@ -100,6 +100,17 @@ Service::Service(Store& store, FaultBoard& faults, ServiceOptions options, std::
          AdminFaults(request, response, true);
        });
 
+  // For a load balancer: 200 while this process reaches its database, 503 and why when not.
+  Get("/health", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_header("Cache-Control", "no-store");
+    if (auto problem = store_.Unhealthy()) {
+      response.status = 503;
+      response.set_content("database unreachable: " + *problem + "\n", "text/plain");
+      return;
+    }
+    response.set_content("ok\n", "text/plain");
+  });
+
   web_.SetPublicAddress(options_.publicAddress);
   web_.Register(*this);
 

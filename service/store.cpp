@@ -1,6 +1,12 @@
-#include "service/store.h"
+#include "service/store_sqlite.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
 
 #include <algorithm>
 #include <chrono>
@@ -163,20 +169,7 @@ constexpr const char* kToolbarIdTaken =
 
 constexpr int64_t kSessionIdleSeconds = 30 * 24 * 3600;
 
-bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
-  });
-}
 
-std::string FormatLocalTime(std::time_t time, const char* format) {
-  std::tm parts{};
-  localtime_r(&time, &parts);
-  char buffer[32];
-  size_t length = std::strftime(buffer, sizeof buffer, format, &parts);
-  return std::string(buffer, length);
-}
 
 // Names made only of letters, digits, "-" and "_" name their file; others are kept by row id.
 bool IsPlainFileName(std::string_view name) {
@@ -185,20 +178,29 @@ bool IsPlainFileName(std::string_view name) {
   });
 }
 
+// The picture is whole on disk under its name before its row commits: written to NAME.part,
+// flushed, renamed. A crash before the commit leaves a file no row names, which the next start
+// removes (SweepStrayPictures); one after leaves both.
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
   std::filesystem::path temporary = path;
   temporary += ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      throw StoreError("cannot write " + temporary.string());
-    }
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw StoreError("cannot write " + temporary.string() + ": " + std::strerror(errno));
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
   }
+  ok = ok && ::fsync(fd) == 0;
+  int saved = errno;
+  ok = ::close(fd) == 0 && ok;
   std::error_code error;
+  if (!ok) {
+    std::filesystem::remove(temporary, error);
+    throw StoreError("cannot write " + temporary.string() + ": " + std::strerror(saved));
+  }
   std::filesystem::rename(temporary, path, error);
   if (error) {
     std::filesystem::remove(temporary, error);
@@ -212,18 +214,7 @@ User ReadUser(const Statement& row) {
   return User{row.Int(0), row.Text(1), row.Int(2) != 0, row.Text(3), row.Int(4) != 0};
 }
 
-void CheckIdentity(std::string_view identity) {
-  if (identity.empty()) throw StoreError("an identity must not be empty");
-  if (HasControlCharacter(identity) || identity.find_first_of("%&#") != std::string_view::npos) {
-    throw StoreError("an identity must not hold \"%\", \"&\", \"#\" or control characters: the clients send it unescaped");
-  }
-  if (!Utf8ToCp949(identity)) throw StoreError("the identity has characters that code page 949 lacks");
-}
 
-void CheckUserName(std::string_view name) {
-  if (name.empty() || name.size() > 200) throw StoreError("a user name must be 1 to 200 bytes long");
-  if (HasControlCharacter(name) || !IsValidUtf8(name)) throw StoreError("a user name must be UTF-8 text without control characters");
-}
 
 constexpr const char* kImageColumns =
     "id, name, file, folder, public, url, title, note, size, uploaded";
@@ -248,7 +239,7 @@ constexpr int kLockWaitMs = 10000;
 
 }  // namespace
 
-Store::Store(const std::filesystem::path& dataDir, Clock clock)
+SqliteStore::SqliteStore(const std::filesystem::path& dataDir, Clock clock)
     : dataDir_(dataDir), imageDir_(dataDir / "images"), clock_(std::move(clock)) {
   if (!clock_) clock_ = [] { return std::time(nullptr); };
   std::error_code error;
@@ -282,15 +273,16 @@ Store::Store(const std::filesystem::path& dataDir, Clock clock)
       creating.Commit();
     }
     Migrate();
+    SweepStrayPictures();
   } catch (...) {
     sqlite3_close(db_);
     throw;
   }
 }
 
-Store::~Store() { sqlite3_close(db_); }
+SqliteStore::~SqliteStore() { sqlite3_close(db_); }
 
-void Store::Migrate() {
+void SqliteStore::Migrate() {
   auto version = [this] {
     Statement read(db_, "PRAGMA user_version");
     read.Step();
@@ -320,7 +312,7 @@ void Store::Migrate() {
   transaction.Commit();
 }
 
-void Store::IndexEntry(int64_t entryId, const NewImage& fields) {
+void SqliteStore::IndexEntry(int64_t entryId, const NewImage& fields) {
   Statement remove(db_, "DELETE FROM entries_index WHERE rowid = ?");
   remove.Bind(1, entryId).Step();
   Statement insert(db_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
@@ -328,9 +320,7 @@ void Store::IndexEntry(int64_t entryId, const NewImage& fields) {
   insert.Step();
 }
 
-User Store::AddUser(std::string_view identity) { return AddAccount(identity, identity); }
-
-User Store::AddAccount(std::string_view name, std::string_view toolbarId) {
+User SqliteStore::AddAccount(std::string_view name, std::string_view toolbarId) {
   CheckUserName(name);
   CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
@@ -346,21 +336,21 @@ User Store::AddAccount(std::string_view name, std::string_view toolbarId) {
   return User{id, std::string(toolbarId), true, std::string(name), false};
 }
 
-std::optional<User> Store::FindUserByName(std::string_view name) {
+std::optional<User> SqliteStore::FindUserByName(std::string_view name) {
   std::lock_guard lock(mutex_);
   Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE name = ?").c_str());
   if (!find.Bind(1, name).Step()) return std::nullopt;
   return ReadUser(find);
 }
 
-std::optional<User> Store::FindUserById(int64_t userId) {
+std::optional<User> SqliteStore::FindUserById(int64_t userId) {
   std::lock_guard lock(mutex_);
   Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE id = ?").c_str());
   if (!find.Bind(1, userId).Step()) return std::nullopt;
   return ReadUser(find);
 }
 
-void Store::SetPasswordHash(int64_t userId, std::string_view hash) {
+void SqliteStore::SetPasswordHash(int64_t userId, std::string_view hash) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   Statement update(db_, "UPDATE users SET password_hash = ? WHERE id = ?");
@@ -372,13 +362,13 @@ void Store::SetPasswordHash(int64_t userId, std::string_view hash) {
   transaction.Commit();
 }
 
-std::string Store::PasswordHash(int64_t userId) {
+std::string SqliteStore::PasswordHash(int64_t userId) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT password_hash FROM users WHERE id = ?");
   return find.Bind(1, userId).Step() ? find.Text(0) : std::string{};
 }
 
-void Store::ReplaceToolbarId(int64_t userId, std::string_view toolbarId) {
+void SqliteStore::ReplaceToolbarId(int64_t userId, std::string_view toolbarId) {
   CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
@@ -392,7 +382,7 @@ void Store::ReplaceToolbarId(int64_t userId, std::string_view toolbarId) {
   transaction.Commit();
 }
 
-void Store::AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) {
+void SqliteStore::AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) {
   std::lock_guard lock(mutex_);
   int64_t now = clock_();
   Statement expired(db_, "DELETE FROM sessions WHERE seen < ?");
@@ -401,7 +391,7 @@ void Store::AddSession(std::string_view tokenHash, int64_t userId, std::string_v
   insert.Bind(1, tokenHash).Bind(2, userId).Bind(3, csrf).Bind(4, now).Bind(5, now).Step();
 }
 
-std::optional<Session> Store::FindSession(std::string_view tokenHash) {
+std::optional<Session> SqliteStore::FindSession(std::string_view tokenHash) {
   std::lock_guard lock(mutex_);
   int64_t now = clock_();
   Statement find(db_, "SELECT user_id, csrf, seen FROM sessions WHERE token_hash = ?");
@@ -416,13 +406,13 @@ std::optional<Session> Store::FindSession(std::string_view tokenHash) {
   return session;
 }
 
-void Store::RemoveSession(std::string_view tokenHash) {
+void SqliteStore::RemoveSession(std::string_view tokenHash) {
   std::lock_guard lock(mutex_);
   Statement remove(db_, "DELETE FROM sessions WHERE token_hash = ?");
   remove.Bind(1, tokenHash).Step();
 }
 
-std::optional<User> Store::FindUser(std::string_view identity) {
+std::optional<User> SqliteStore::FindUser(std::string_view identity) {
   std::lock_guard lock(mutex_);
   Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE identity = ?").c_str());
   if (find.Bind(1, identity).Step()) return ReadUser(find);
@@ -435,7 +425,7 @@ std::optional<User> Store::FindUser(std::string_view identity) {
   return user;
 }
 
-std::vector<User> Store::Users() {
+std::vector<User> SqliteStore::Users() {
   std::lock_guard lock(mutex_);
   Statement all(db_, (std::string("SELECT ") + kUserColumns + " FROM users ORDER BY id").c_str());
   std::vector<User> users;
@@ -443,27 +433,14 @@ std::vector<User> Store::Users() {
   return users;
 }
 
-void Store::SetSignedIn(std::string_view identity, bool signedIn) {
+void SqliteStore::SetSignedIn(std::string_view identity, bool signedIn) {
   std::lock_guard lock(mutex_);
   Statement update(db_, "UPDATE users SET signed_in = ? WHERE identity = ?");
   update.Bind(1, signedIn ? 1 : 0).Bind(2, identity).Step();
   if (sqlite3_changes(db_) == 0) throw StoreError("no user " + std::string(identity));
 }
 
-void Store::CheckFolderName(std::string_view name) {
-  if (name.find_first_of("|^") != std::string_view::npos || HasControlCharacter(name)) {
-    throw StoreError("a folder name must not hold \"|\", \"^\" or control characters");
-  }
-  if (!Utf8ToCp949(name)) throw StoreError("the folder name has characters that code page 949 lacks");
-}
-
-Folder Store::AddFolder(int64_t userId, std::string_view name) {
-  auto user = FindUserById(userId);
-  if (!user) throw StoreError("no such user");
-  return AddFolder(user->identity, name, std::nullopt);
-}
-
-void Store::RenameFolder(int64_t userId, int32_t number, std::string_view name) {
+void SqliteStore::RenameFolder(int64_t userId, int32_t number, std::string_view name) {
   CheckFolderName(name);
   std::lock_guard lock(mutex_);
   Statement update(db_, "UPDATE folders SET name = ? WHERE user_id = ? AND number = ?");
@@ -471,7 +448,7 @@ void Store::RenameFolder(int64_t userId, int32_t number, std::string_view name) 
   if (sqlite3_changes(db_) == 0) throw StoreError("no such folder");
 }
 
-void Store::RemoveFolder(int64_t userId, int32_t number) {
+void SqliteStore::RemoveFolder(int64_t userId, int32_t number) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   Statement remove(db_, "DELETE FROM folders WHERE user_id = ? AND number = ?");
@@ -482,7 +459,7 @@ void Store::RemoveFolder(int64_t userId, int32_t number) {
   transaction.Commit();
 }
 
-Folder Store::AddFolder(std::string_view identity, std::string_view name, std::optional<int32_t> number) {
+Folder SqliteStore::AddFolder(std::string_view identity, std::string_view name, std::optional<int32_t> number) {
   CheckFolderName(name);
   if (number == 0) throw StoreError("folder number 0 is the default folder");
   auto user = FindUser(identity);
@@ -506,7 +483,7 @@ Folder Store::AddFolder(std::string_view identity, std::string_view name, std::o
   return Folder{*number, std::string(name)};
 }
 
-std::vector<Folder> Store::Folders(int64_t userId) {
+std::vector<Folder> SqliteStore::Folders(int64_t userId) {
   std::lock_guard lock(mutex_);
   Statement all(db_, "SELECT number, name FROM folders WHERE user_id = ? ORDER BY id");
   all.Bind(1, userId);
@@ -515,25 +492,13 @@ std::vector<Folder> Store::Folders(int64_t userId) {
   return folders;
 }
 
-bool Store::HasFolder(int64_t userId, int32_t number) {
+bool SqliteStore::HasFolder(int64_t userId, int32_t number) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
   return find.Bind(1, userId).Bind(2, number).Step();
 }
 
-Image Store::AddImage(int64_t userId, const NewImage& fields, std::string_view png) {
-  return Insert(userId, std::nullopt, fields, png);
-}
-
-Image Store::AddNamedImage(int64_t userId, std::string_view name, const NewImage& fields, std::string_view png) {
-  if (name.find('|') != std::string_view::npos || HasControlCharacter(name)) {
-    throw StoreError("an image name must not hold \"|\" or control characters");
-  }
-  if (!Utf8ToCp949(name)) throw StoreError("the image name has characters that code page 949 lacks");
-  return Insert(userId, name, fields, png);
-}
-
-std::string Store::NewName() {
+std::string SqliteStore::NewName() {
   Statement probe(db_, "SELECT 1 FROM images WHERE name = ?");
   for (std::time_t time = clock_();; ++time) {
     std::string name = FormatLocalTime(time, "%Y%m%d%H%M%S");
@@ -543,7 +508,7 @@ std::string Store::NewName() {
   }
 }
 
-Image Store::Insert(int64_t userId, std::optional<std::string_view> wantedName, const NewImage& fields,
+Image SqliteStore::Insert(int64_t userId, std::optional<std::string_view> wantedName, const NewImage& fields,
                     std::string_view png) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
@@ -588,7 +553,7 @@ Image Store::Insert(int64_t userId, std::optional<std::string_view> wantedName, 
   return image;
 }
 
-std::vector<Image> Store::Images(int64_t userId) {
+std::vector<Image> SqliteStore::Images(int64_t userId) {
   std::lock_guard lock(mutex_);
   Statement all(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND file != '' ORDER BY id").c_str());
   all.Bind(1, userId);
@@ -597,16 +562,58 @@ std::vector<Image> Store::Images(int64_t userId) {
   return images;
 }
 
-std::optional<Image> Store::FindImage(int64_t userId, std::string_view name) {
+std::optional<Image> SqliteStore::FindImage(int64_t userId, std::string_view name) {
   std::lock_guard lock(mutex_);
   Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND name = ? AND file != ''").c_str());
   if (!find.Bind(1, userId).Bind(2, name).Step()) return std::nullopt;
   return ReadImage(find);
 }
 
-std::filesystem::path Store::ImagePath(const Image& image) const { return imageDir_ / image.file; }
+std::filesystem::path SqliteStore::ImagePath(const Image& image) const { return imageDir_ / image.file; }
 
-Image Store::AddEntry(int64_t userId, const NewImage& fields, std::time_t added) {
+std::optional<std::string> SqliteStore::Picture(const Image& image) {
+  if (!image.HasPicture()) return std::nullopt;
+  std::ifstream file(ImagePath(image), std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+int SqliteStore::SweepStrayPictures() {
+  std::lock_guard lock(mutex_);
+  // Under the write lock no upload of another process is between its file and its commit, so a
+  // file no row names is what a dead process left.
+  Transaction transaction(db_);
+  std::unordered_set<std::string> named;
+  Statement files(db_, "SELECT file FROM images WHERE file != ''");
+  while (files.Step()) named.insert(files.Text(0));
+  int removed = 0;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(imageDir_, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (!it->is_regular_file(error)) continue;
+    std::string relative = std::filesystem::relative(it->path(), imageDir_, error).generic_string();
+    if (named.count(relative)) continue;
+    std::error_code ignored;
+    if (std::filesystem::remove(it->path(), ignored)) ++removed;
+  }
+  transaction.Commit();
+  return removed;
+}
+
+std::optional<std::string> SqliteStore::Unhealthy() {
+  try {
+    std::lock_guard lock(mutex_);
+    Statement probe(db_, "SELECT count(*) FROM users");
+    probe.Step();
+    return std::nullopt;
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  }
+}
+
+std::string SqliteStore::Describe() const { return "sqlite " + dataDir_.string(); }
+
+Image SqliteStore::AddEntry(int64_t userId, const NewImage& fields, std::time_t added) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   if (fields.folder != 0) {
@@ -634,13 +641,13 @@ Image Store::AddEntry(int64_t userId, const NewImage& fields, std::time_t added)
   return image;
 }
 
-bool Store::HasEntry(int64_t userId, const NewImage& fields) {
+bool SqliteStore::HasEntry(int64_t userId, const NewImage& fields) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT 1 FROM images WHERE user_id = ? AND url = ? AND title = ? AND note = ? AND folder = ?");
   return find.Bind(1, userId).Bind(2, fields.url).Bind(3, fields.title).Bind(4, fields.note).Bind(5, fields.folder).Step();
 }
 
-std::vector<Image> Store::Entries(const EntryQuery& query) {
+std::vector<Image> SqliteStore::Entries(const EntryQuery& query) {
   std::optional<std::string> match;
   if (!query.search.empty()) {
     match = SearchQuery(query.search);
@@ -661,14 +668,14 @@ std::vector<Image> Store::Entries(const EntryQuery& query) {
   return entries;
 }
 
-std::optional<Image> Store::FindEntry(int64_t userId, int64_t entryId) {
+std::optional<Image> SqliteStore::FindEntry(int64_t userId, int64_t entryId) {
   std::lock_guard lock(mutex_);
   Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ?").c_str());
   if (!find.Bind(1, userId).Bind(2, entryId).Step()) return std::nullopt;
   return ReadImage(find);
 }
 
-bool Store::UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) {
+bool SqliteStore::UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   // Another user's entry is not there at all, whatever folder the change names.
@@ -691,7 +698,7 @@ bool Store::UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields)
   return true;
 }
 
-bool Store::DeleteEntry(int64_t userId, int64_t entryId) {
+bool SqliteStore::DeleteEntry(int64_t userId, int64_t entryId) {
   std::filesystem::path file;
   {
     std::lock_guard lock(mutex_);
@@ -714,29 +721,14 @@ bool Store::DeleteEntry(int64_t userId, int64_t entryId) {
   return true;
 }
 
-namespace {
-
-// An album's name travels in an address: no separators of one, no spaces, no controls.
-void CheckAlbumName(std::string_view album) {
-  if (album.empty() || album.size() > 100 || album == "." || album == ".." || !IsValidUtf8(album) ||
-      std::any_of(album.begin(), album.end(), [](char c) {
-        auto byte = static_cast<unsigned char>(c);
-        return byte <= 0x20 || byte == 0x7F || std::string_view("/\\?#%").find(c) != std::string_view::npos;
-      })) {
-    throw StoreError("an album name is 1 to 100 bytes without spaces, \"/\", \"\\\", \"?\", \"#\" or \"%\"");
-  }
-}
-
-}  // namespace
-
-Sharing Store::SharingOf(int64_t userId) {
+Sharing SqliteStore::SharingOf(int64_t userId) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT shared, COALESCE(album, ''), COALESCE(feed_secret, '') FROM sharing WHERE user_id = ?");
   if (!find.Bind(1, userId).Step()) return {};
   return Sharing{find.Int(0) != 0, find.Text(1), find.Text(2)};
 }
 
-Sharing Store::SetSharing(int64_t userId, bool shared, std::string_view album) {
+Sharing SqliteStore::SetSharing(int64_t userId, bool shared, std::string_view album) {
   std::string name(album);
   {
     std::lock_guard lock(mutex_);
@@ -757,16 +749,14 @@ Sharing Store::SetSharing(int64_t userId, bool shared, std::string_view album) {
   return SharingOf(userId);
 }
 
-std::optional<int64_t> Store::SharedAlbum(std::string_view album) {
+std::optional<int64_t> SqliteStore::SharedAlbum(std::string_view album) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT user_id FROM sharing WHERE album = ? AND shared = 1");
   if (!find.Bind(1, album).Step()) return std::nullopt;
   return find.Int(0);
 }
 
-std::string Store::FeedSecret(int64_t userId) { return SharingOf(userId).feedSecret; }
-
-std::string Store::ReplaceFeedSecret(int64_t userId, std::string_view secret) {
+std::string SqliteStore::ReplaceFeedSecret(int64_t userId, std::string_view secret) {
   if (secret.size() < 16) throw StoreError("a feed secret must be at least 16 characters");
   std::lock_guard lock(mutex_);
   Statement upsert(db_, "INSERT INTO sharing(user_id, feed_secret) VALUES(?1, ?2) "
@@ -775,7 +765,7 @@ std::string Store::ReplaceFeedSecret(int64_t userId, std::string_view secret) {
   return std::string(secret);
 }
 
-std::optional<int64_t> Store::FeedOwner(std::string_view secret) {
+std::optional<int64_t> SqliteStore::FeedOwner(std::string_view secret) {
   if (secret.empty()) return std::nullopt;
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT user_id FROM sharing WHERE feed_secret = ?");
@@ -783,7 +773,7 @@ std::optional<int64_t> Store::FeedOwner(std::string_view secret) {
   return find.Int(0);
 }
 
-std::vector<Image> Store::PublicEntries(const EntryQuery& query, bool withPicture) {
+std::vector<Image> SqliteStore::PublicEntries(const EntryQuery& query, bool withPicture) {
   std::optional<std::string> match;
   if (!query.search.empty()) {
     match = SearchQuery(query.search);
@@ -805,14 +795,14 @@ std::vector<Image> Store::PublicEntries(const EntryQuery& query, bool withPictur
   return entries;
 }
 
-std::optional<Image> Store::FindPublicEntry(int64_t userId, int64_t entryId) {
+std::optional<Image> SqliteStore::FindPublicEntry(int64_t userId, int64_t entryId) {
   std::lock_guard lock(mutex_);
   Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ? AND public = 1").c_str());
   if (!find.Bind(1, userId).Bind(2, entryId).Step()) return std::nullopt;
   return ReadImage(find);
 }
 
-std::vector<int32_t> Store::PublicFolders(int64_t userId) {
+std::vector<int32_t> SqliteStore::PublicFolders(int64_t userId) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT 0 WHERE EXISTS(SELECT 1 FROM images WHERE user_id = ?1 AND public = 1 AND folder = 0) "
                       "UNION ALL SELECT number FROM (SELECT number, id FROM folders WHERE user_id = ?1 ORDER BY id) f "
@@ -823,16 +813,7 @@ std::vector<int32_t> Store::PublicFolders(int64_t userId) {
   return numbers;
 }
 
-std::string Store::DeviceName(std::string_view name) {
-  if (name.empty()) return "device";
-  if (name.size() > kLongestDeviceName) {
-    throw StoreError("a device name must be at most " + std::to_string(kLongestDeviceName) + " bytes long");
-  }
-  if (HasControlCharacter(name) || !IsValidUtf8(name)) throw StoreError("a device name must be UTF-8 text without control characters");
-  return std::string(name);
-}
-
-Device Store::AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId) {
+Device SqliteStore::AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId) {
   std::string deviceName = DeviceName(name);
   CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
@@ -849,7 +830,7 @@ Device Store::AddDevice(int64_t userId, std::string_view name, std::string_view 
   return Device{id, userId, std::string(toolbarId), deviceName, now, 0};
 }
 
-std::optional<User> Store::FindDeviceUser(std::string_view toolbarId) {
+std::optional<User> SqliteStore::FindDeviceUser(std::string_view toolbarId) {
   std::lock_guard lock(mutex_);
   // The user's columns as kUserColumns names them, then the device's.
   Statement find(db_,
@@ -870,7 +851,7 @@ std::optional<User> Store::FindDeviceUser(std::string_view toolbarId) {
   return user;
 }
 
-std::vector<Device> Store::Devices(int64_t userId) {
+std::vector<Device> SqliteStore::Devices(int64_t userId) {
   std::lock_guard lock(mutex_);
   Statement all(db_, "SELECT id, user_id, toolbar_id, name, created, last_used FROM devices WHERE user_id = ? ORDER BY id");
   all.Bind(1, userId);
@@ -882,7 +863,7 @@ std::vector<Device> Store::Devices(int64_t userId) {
   return devices;
 }
 
-bool Store::RevokeDevice(int64_t userId, int64_t deviceId) {
+bool SqliteStore::RevokeDevice(int64_t userId, int64_t deviceId) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   Statement retire(db_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT toolbar_id, user_id FROM devices WHERE id = ? AND user_id = ?");
@@ -894,7 +875,7 @@ bool Store::RevokeDevice(int64_t userId, int64_t deviceId) {
   return true;
 }
 
-bool Store::RevokeDevice(std::string_view toolbarId) {
+bool SqliteStore::RevokeDevice(std::string_view toolbarId) {
   int64_t deviceId = 0;
   int64_t userId = 0;
   {

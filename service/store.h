@@ -1,21 +1,19 @@
 #pragma once
-// Users, their folders and their images: a SQLite database DIR/torvo.sqlite and the PNG files
-// under DIR/images/. Safe to use from many threads, and from the command line while the service
-// runs (the database waits for the other writer).
+// Users, their folders and their images, and the interface of the two stores that keep them.
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-
 namespace torvo::service {
+
+class SignInCounts;
 
 // A refused or failed store operation, with a message for the person who asked.
 class StoreError : public std::runtime_error {
@@ -87,129 +85,142 @@ struct Image {
   bool HasPicture() const { return !file.empty(); }
 };
 
+// Where the service keeps its users, entries and pictures: an embedded SQLite database beside a
+// folder of PNG files (SqliteStore, the default), or a PostgreSQL database holding everything,
+// pictures included, so that any number of service processes share it (PostgresStore). Both
+// behave the same; every method is safe from many threads.
 class Store {
  public:
   using Clock = std::function<std::time_t()>;
-
-  // Opens (creating when missing) the database and the image folder under dataDir.
-  explicit Store(const std::filesystem::path& dataDir, Clock clock = nullptr);
-  ~Store();
-  Store(const Store&) = delete;
-  Store& operator=(const Store&) = delete;
-
-  // The version of the database's layout this build writes; older ones are brought up to it when
-  // opened, a newer one is refused.
-  static constexpr int kSchemaVersion = 3;
+  virtual ~Store() = default;
 
   // Identities travel raw in the clients' query strings, so they must be non-empty, have a code
   // page 949 form, and hold no "%", "&", "#" or control character.
   // A user whose name and ToolbarID are both the identity, as every user was before the web page.
-  User AddUser(std::string_view identity);
+  User AddUser(std::string_view identity) { return AddAccount(identity, identity); }
   // A user of the web page: a name to sign in with (no control characters, at most 200 bytes) and
   // a ToolbarID for the exchanges.
-  User AddAccount(std::string_view name, std::string_view toolbarId);
+  virtual User AddAccount(std::string_view name, std::string_view toolbarId) = 0;
   // By ToolbarID; a ToolbarID the user has replaced finds the user as signed out.
-  std::optional<User> FindUser(std::string_view identity);
-  std::optional<User> FindUserByName(std::string_view name);
-  std::optional<User> FindUserById(int64_t userId);
-  std::vector<User> Users();
-  void SetSignedIn(std::string_view identity, bool signedIn);
+  virtual std::optional<User> FindUser(std::string_view identity) = 0;
+  virtual std::optional<User> FindUserByName(std::string_view name) = 0;
+  virtual std::optional<User> FindUserById(int64_t userId) = 0;
+  virtual std::vector<User> Users() = 0;
+  virtual void SetSignedIn(std::string_view identity, bool signedIn) = 0;
   // An Argon2id hash as libsodium writes it; empty: the user cannot sign in to the page.
-  void SetPasswordHash(int64_t userId, std::string_view hash);
-  std::string PasswordHash(int64_t userId);
+  virtual void SetPasswordHash(int64_t userId, std::string_view hash) = 0;
+  virtual std::string PasswordHash(int64_t userId) = 0;
   // Gives the user a new ToolbarID; the old one then reads as signed out.
-  void ReplaceToolbarId(int64_t userId, std::string_view toolbarId);
+  virtual void ReplaceToolbarId(int64_t userId, std::string_view toolbarId) = 0;
 
   // Devices: a user may hold any number of ToolbarIDs besides the one above, one per device.
   // A device name is UTF-8 without control characters, at most 100 bytes; empty becomes "device".
   static constexpr size_t kLongestDeviceName = 100;
   // Throws StoreError with the reason when the name cannot be a device's.
   static std::string DeviceName(std::string_view name);
-  Device AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId);
+  virtual Device AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId) = 0;
   // The user of a live device's ToolbarID, as FindUser gives it (identity: that ToolbarID); notes
   // the use, writing at most once a minute per device. Revoked ones are FindUser's (signed out).
-  std::optional<User> FindDeviceUser(std::string_view toolbarId);
-  std::vector<Device> Devices(int64_t userId);
+  virtual std::optional<User> FindDeviceUser(std::string_view toolbarId) = 0;
+  virtual std::vector<Device> Devices(int64_t userId) = 0;
   // The device's ToolbarID then reads as signed out. False when the user has no such device.
-  bool RevokeDevice(int64_t userId, int64_t deviceId);
+  virtual bool RevokeDevice(int64_t userId, int64_t deviceId) = 0;
   // By the device's ToolbarID; false when it is no live device's (a user's first ToolbarID too).
-  bool RevokeDevice(std::string_view toolbarId);
+  virtual bool RevokeDevice(std::string_view toolbarId) = 0;
 
   // Sessions of the web page, by a hash of their cookie; they end after 30 idle days.
-  void AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf);
-  std::optional<Session> FindSession(std::string_view tokenHash);
-  void RemoveSession(std::string_view tokenHash);
+  virtual void AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) = 0;
+  virtual std::optional<Session> FindSession(std::string_view tokenHash) = 0;
+  virtual void RemoveSession(std::string_view tokenHash) = 0;
 
   // A folder name may be empty but holds no "|" or "^" (they separate the folder list); the
   // number is any 32-bit number but 0 (the default folder), unique for the user; without one the
   // next number after the user's highest is taken.
-  Folder AddFolder(std::string_view identity, std::string_view name, std::optional<int32_t> number);
+  virtual Folder AddFolder(std::string_view identity, std::string_view name, std::optional<int32_t> number) = 0;
   Folder AddFolder(int64_t userId, std::string_view name);
-  std::vector<Folder> Folders(int64_t userId);
-  bool HasFolder(int64_t userId, int32_t number);
-  void RenameFolder(int64_t userId, int32_t number, std::string_view name);
+  virtual std::vector<Folder> Folders(int64_t userId) = 0;
+  virtual bool HasFolder(int64_t userId, int32_t number) = 0;
+  virtual void RenameFolder(int64_t userId, int32_t number, std::string_view name) = 0;
   // The folder's entries move to the default folder.
-  void RemoveFolder(int64_t userId, int32_t number);
+  virtual void RemoveFolder(int64_t userId, int32_t number) = 0;
 
   // Stores the PNG and its fields under a new name of 14 digits: the local time of now as
-  // YYYYMMDDhhmmss, a second later while that name is taken by any image.
-  Image AddImage(int64_t userId, const NewImage& fields, std::string_view png);
+  // YYYYMMDDhhmmss, a second later while that name is taken by any image. Once it returns, the
+  // picture and its entry are stored whole; a crash before leaves neither.
+  Image AddImage(int64_t userId, const NewImage& fields, std::string_view png) {
+    return Insert(userId, std::nullopt, fields, png);
+  }
   // Stores an image under a name chosen by the caller (tests offer the clients odd names): any
   // text with a code page 949 form and no "|" or control character, unique for the user.
   Image AddNamedImage(int64_t userId, std::string_view name, const NewImage& fields, std::string_view png);
 
   // An entry without a picture (a bookmark brought in from elsewhere) added at that time. Its name
   // is no upload's: the image list does not name it.
-  Image AddEntry(int64_t userId, const NewImage& fields, std::time_t added);
+  virtual Image AddEntry(int64_t userId, const NewImage& fields, std::time_t added) = 0;
   // True when the user has an entry of this address, title, note and folder already.
-  bool HasEntry(int64_t userId, const NewImage& fields);
+  virtual bool HasEntry(int64_t userId, const NewImage& fields) = 0;
 
   // Those with a picture, in upload order, and one of them by name: what the exchanges serve.
-  std::vector<Image> Images(int64_t userId);
-  std::optional<Image> FindImage(int64_t userId, std::string_view name);
+  virtual std::vector<Image> Images(int64_t userId) = 0;
+  virtual std::optional<Image> FindImage(int64_t userId, std::string_view name) = 0;
+  // The picture's bytes; nothing when it is gone.
+  virtual std::optional<std::string> Picture(const Image& image) = 0;
 
   // The web page's list: newest first; a search matches title, address and note.
-  std::vector<Image> Entries(const EntryQuery& query);
-  std::optional<Image> FindEntry(int64_t userId, int64_t entryId);
+  virtual std::vector<Image> Entries(const EntryQuery& query) = 0;
+  virtual std::optional<Image> FindEntry(int64_t userId, int64_t entryId) = 0;
   // Both false when the user has no such entry.
-  bool UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields);
-  bool DeleteEntry(int64_t userId, int64_t entryId);
-  std::filesystem::path ImagePath(const Image& image) const;
+  virtual bool UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields) = 0;
+  virtual bool DeleteEntry(int64_t userId, int64_t entryId) = 0;
 
   // What everyone may see. A user's sharing is off until turned on; an album name is unique
   // among all users and is the user's name unless they choose another.
-  Sharing SharingOf(int64_t userId);
+  virtual Sharing SharingOf(int64_t userId) = 0;
   // Turns sharing on or off; album empty keeps the current name (the user's name the first time).
   // Throws StoreError when the name is another user's album.
-  Sharing SetSharing(int64_t userId, bool shared, std::string_view album);
+  virtual Sharing SetSharing(int64_t userId, bool shared, std::string_view album) = 0;
   // The user whose album has this name, only while they share it: a name that is no album and
   // an album not shared are the same nothing.
-  std::optional<int64_t> SharedAlbum(std::string_view album);
+  virtual std::optional<int64_t> SharedAlbum(std::string_view album) = 0;
   // The private feed's secret (empty until one is given); a new one replaces it, and the old one
   // then finds no one.
-  std::string FeedSecret(int64_t userId);
-  std::string ReplaceFeedSecret(int64_t userId, std::string_view secret);
-  std::optional<int64_t> FeedOwner(std::string_view secret);
+  std::string FeedSecret(int64_t userId) { return SharingOf(userId).feedSecret; }
+  virtual std::string ReplaceFeedSecret(int64_t userId, std::string_view secret) = 0;
+  virtual std::optional<int64_t> FeedOwner(std::string_view secret) = 0;
   // The public entries only (never a private one): the query's folder and search apply, newest
   // first; withPicture leaves out entries without a picture (the picture wall).
-  std::vector<Image> PublicEntries(const EntryQuery& query, bool withPicture = false);
-  std::optional<Image> FindPublicEntry(int64_t userId, int64_t entryId);
+  virtual std::vector<Image> PublicEntries(const EntryQuery& query, bool withPicture = false) = 0;
+  virtual std::optional<Image> FindPublicEntry(int64_t userId, int64_t entryId) = 0;
   // The folders that hold at least one public entry (0, the default folder, among them).
-  std::vector<int32_t> PublicFolders(int64_t userId);
-  const std::filesystem::path& DataDir() const { return dataDir_; }
+  virtual std::vector<int32_t> PublicFolders(int64_t userId) = 0;
 
- private:
-  Image Insert(int64_t userId, std::optional<std::string_view> name, const NewImage& fields, std::string_view png);
-  std::string NewName();
-  void Migrate();
-  void IndexEntry(int64_t entryId, const NewImage& fields);
-  void CheckFolderName(std::string_view name);
+  // Failed sign-ins counted where every service process sees them; nullptr: this process keeps
+  // its own counts (one process owns the embedded store).
+  virtual SignInCounts* SharedSignInCounts() { return nullptr; }
+  // Whether the database answers now, for the health check; the reason when it does not.
+  virtual std::optional<std::string> Unhealthy() = 0;
+  // "sqlite DIR" or "postgresql host/db", for the log.
+  virtual std::string Describe() const = 0;
 
-  std::filesystem::path dataDir_;
-  std::filesystem::path imageDir_;
-  Clock clock_;
-  sqlite3* db_ = nullptr;
-  std::mutex mutex_;
+ protected:
+  virtual Image Insert(int64_t userId, std::optional<std::string_view> name, const NewImage& fields,
+                       std::string_view png) = 0;
 };
+
+// Where to open the store: a PostgreSQL connection (a postgresql:// URL or a libpq connection
+// string) when databaseUrl is not empty, else the embedded store in dataDir.
+struct StoreLocation {
+  std::filesystem::path dataDir;
+  std::string databaseUrl;
+};
+std::unique_ptr<Store> OpenStore(const StoreLocation& location, Store::Clock clock = nullptr);
+
+// Checks shared by both stores; StoreError tells what is wrong.
+void CheckIdentity(std::string_view identity);
+void CheckUserName(std::string_view name);
+void CheckFolderName(std::string_view name);
+void CheckAlbumName(std::string_view album);
+bool HasControlCharacter(std::string_view text);
+std::string FormatLocalTime(std::time_t time, const char* format);
 
 }  // namespace torvo::service

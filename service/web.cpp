@@ -167,7 +167,7 @@ std::string FolderNameFrom(std::string name) {
 }  // namespace
 
 WebPages::WebPages(Store& store, SignInThrottle::Clock clock)
-    : store_(store), throttle_(std::move(clock)), album_(store) {}
+    : store_(store), throttle_(std::move(clock), store.SharedSignInCounts()), album_(store) {}
 
 void WebPages::Register(httplib::Server& server) {
   using Request = httplib::Request;
@@ -618,10 +618,7 @@ void WebPages::Thumbnail(const httplib::Request& request, httplib::Response& res
   // Anyone else (signed out, or another user) learns nothing, not even whether the entry exists.
   auto entry = visit.user && id ? store_.FindEntry(visit.user->id, *id) : std::nullopt;
   std::string bytes;
-  if (entry && entry->HasPicture()) {
-    std::ifstream file(store_.ImagePath(*entry), std::ios::binary);
-    bytes.assign((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  }
+  if (entry && entry->HasPicture()) bytes = store_.Picture(*entry).value_or(std::string{});
   if (bytes.empty()) {
     response.status = 404;
     response.set_content("not found\n", "text/plain");
@@ -687,9 +684,9 @@ void WebPages::ExportZip(const httplib::Request& request, httplib::Response& res
     for (size_t i = 0; ok && i < all->size(); ++i) {
       const Image& entry = (*all)[i].second;
       if (!entry.HasPicture()) continue;
-      std::ifstream file(store.ImagePath(entry), std::ios::binary);
-      if (!file) continue;
-      std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      auto picture = store.Picture(entry);
+      if (!picture) continue;
+      const std::string& bytes = *picture;
       // The pictures keep the names the image list gives them; odd names become their row's.
       std::string name = entry.name;
       if (name.find_first_of("/\\") != std::string::npos || name.starts_with(".")) name = "entry-" + std::to_string(entry.id);

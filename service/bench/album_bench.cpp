@@ -21,7 +21,7 @@
 
 #include "service/faults.h"
 #include "service/service.h"
-#include "service/store.h"
+#include "service/store_sqlite.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   std::mt19937 random(23);
 
   std::time_t now = std::time(nullptr) - 3 * 365 * 24 * 3600;
-  Store store(dir, [&now] { return now; });
+  SqliteStore store(dir, [&now] { return now; });
   User alice = store.AddAccount("alice", "alice-toolbar");
   for (const char* name : {"여행", "업무", "요리", "읽을거리"}) store.AddFolder(alice.id, name);
   User bob = store.AddAccount("bob", "bob-toolbar");

@@ -5,7 +5,8 @@
 //   2. 20 uploads at once from 20 clients while 4 clients read list pages: every upload must be
 //      stored once, under a name of its own, with no error anywhere.
 //
-//   service_web_bench [--entries N] [--requests N]
+//   service_web_bench [--entries N] [--requests N] [--database URL]
+// With --database, on that PostgreSQL database (an empty one) instead of a SQLite data folder.
 #include <httplib.h>
 
 #include <algorithm>
@@ -26,7 +27,8 @@
 #include "service/accounts.h"
 #include "service/faults.h"
 #include "service/service.h"
-#include "service/store.h"
+#include "service/store_postgres.h"
+#include "service/store_sqlite.h"
 
 namespace {
 
@@ -113,16 +115,21 @@ std::string Png(int seed) {
 int main(int argc, char** argv) {
   int entries = 100000;
   int requests = 400;
+  std::string database;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string option = argv[i];
     if (option == "--entries") entries = std::atoi(argv[i + 1]);
     else if (option == "--requests") requests = std::atoi(argv[i + 1]);
+    else if (option == "--database") database = argv[i + 1];
   }
   auto dir = std::filesystem::temp_directory_path() / ("torvo-web-bench-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::mt19937 random(17);
 
-  Store store(dir);
+  std::unique_ptr<Store> owned;
+  if (database.empty()) owned = std::make_unique<SqliteStore>(dir);
+  else owned = std::make_unique<PostgresStore>(database, nullptr, 8);
+  Store& store = *owned;
   User alice = store.AddAccount("alice", "alice-toolbar");
   store.SetPasswordHash(alice.id, HashPassword("bench password"));
   for (const char* name : {"여행", "업무", "요리", "읽을거리"}) store.AddFolder(alice.id, name);
@@ -148,9 +155,8 @@ int main(int argc, char** argv) {
       store.AddEntry(bob.id, fields, first + i);
     }
   }
-  std::printf("album: %d entries of alice (and %d of bob) in %.1f s, database %.1f MB\n", entries, entries / 5,
-              std::chrono::duration<double>(Clock::now() - started).count(),
-              std::filesystem::file_size(dir / "torvo.sqlite") / 1e6);
+  std::printf("album (%s): %d entries of alice (and %d of bob) in %.1f s\n", store.Describe().c_str(), entries,
+              entries / 5, std::chrono::duration<double>(Clock::now() - started).count());
 
   FaultBoard faults;
   ServiceOptions options;

@@ -6,13 +6,15 @@
 #include <regex>
 
 #include "service/album.h"
-#include "service/store.h"
+#include "service/store_sqlite.h"
 #include "service_process.h"
+#include "test_store.h"
 
 namespace torvo::service {
 namespace {
 
 using testing::MakePng;
+using testing::OpenTestStore;
 using testing::RunCommand;
 using testing::ServiceProcess;
 using testing::TempDir;
@@ -21,7 +23,7 @@ using testing::TempDir;
 class AlbumStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    store_.emplace(dir_.path(), [this] { return now_++; });
+    store_ = OpenTestStore(dir_.path(), [this] { return now_++; });
     alice_ = store_->AddAccount("alice", "alice-tb").id;
     bob_ = store_->AddAccount("bob", "bob-tb").id;
     trips_ = store_->AddFolder(alice_, "여행").number;
@@ -53,7 +55,7 @@ class AlbumStoreTest : public ::testing::Test {
 
   TempDir dir_;
   std::time_t now_ = 1'700'000'000;
-  std::optional<Store> store_;
+  std::unique_ptr<Store> store_;
   int64_t alice_ = 0, bob_ = 0;
   int32_t trips_ = 0, secrets_ = 0;
   int64_t open_ = 0, trip_ = 0, hidden_ = 0, hiddenDefault_ = 0, noPicture_ = 0, bobs_ = 0;
@@ -171,7 +173,7 @@ TEST_F(AlbumStoreTest, AReplacedFeedSecretFindsNoOne) {
 TEST(AlbumMigrationTest, AFolderOfTheLayoutBeforeSharingIsBroughtUpToDate) {
   TempDir dir;
   {
-    Store store(dir.path());
+    SqliteStore store(dir.path());
     store.AddAccount("alice", "alice-tb");
   }
   {
@@ -184,7 +186,7 @@ TEST(AlbumMigrationTest, AFolderOfTheLayoutBeforeSharingIsBroughtUpToDate) {
               SQLITE_OK);
     sqlite3_close(db);
   }
-  Store store(dir.path());
+  SqliteStore store(dir.path());
   int64_t alice = store.FindUserByName("alice")->id;
   EXPECT_FALSE(store.SharingOf(alice).shared);
   store.SetSharing(alice, true, "");
@@ -215,7 +217,8 @@ class AlbumWebTest : public ::testing::Test {
   void SetUp() override {
     {
       std::time_t now = 1'700'000'000;
-      Store timed(dir_.path(), [&now] { return now++; });
+      auto opened = OpenTestStore(dir_.path(), [&now] { return now++; });
+      Store& timed = *opened;
       alice_ = timed.AddAccount("alice", "alice-tb").id;
       int64_t bob = timed.AddAccount("bob", "bob-tb").id;
       auto add = [&](int64_t user, bool isPublic, const std::string& title, const std::string& note) {

@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "service/accounts.h"
+#include "service/store_sqlite.h"
 #include "service_fixture.h"
 
 namespace torvo::service::testing {
@@ -18,7 +19,8 @@ namespace {
 TEST(StoreDevices, LastUseIsWrittenAtMostOnceAMinute) {
   TempDir dir;
   std::time_t now = 1000000;
-  Store store(dir.path(), [&now] { return now; });
+  auto opened = OpenTestStore(dir.path(), [&now] { return now; });
+  Store& store = *opened;
   User alice = store.AddAccount("alice", "alice-first");
   Device device = store.AddDevice(alice.id, "laptop", "laptop-id");
   EXPECT_EQ(device.created, 1000000);
@@ -46,7 +48,8 @@ TEST(StoreDevices, LastUseIsWrittenAtMostOnceAMinute) {
 
 TEST(StoreDevices, RevokingOneLeavesTheOthersAndNeverGivesItAgain) {
   TempDir dir;
-  Store store(dir.path());
+  auto opened = OpenTestStore(dir.path());
+  Store& store = *opened;
   User alice = store.AddAccount("alice", "alice-first");
   User bob = store.AddAccount("bob", "bob-first");
   Device laptop = store.AddDevice(alice.id, "laptop", "laptop-id");
@@ -104,7 +107,7 @@ TEST(StoreDevices, DeviceNames) {
 TEST(StoreDevices, AFolderOfThePreviousLayoutGainsDevices) {
   TempDir dir;
   {
-    Store store(dir.path());
+    SqliteStore store(dir.path());
     store.AddAccount("alice", "alice-first");
   }
   // Back to the layout before devices, as the previous release left it.
@@ -113,7 +116,7 @@ TEST(StoreDevices, AFolderOfThePreviousLayoutGainsDevices) {
   ASSERT_EQ(sqlite3_exec(db, "DROP TABLE devices; PRAGMA user_version = 1", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
 
-  Store store(dir.path());
+  SqliteStore store(dir.path());
   auto alice = store.FindUser("alice-first");
   ASSERT_TRUE(alice);
   EXPECT_TRUE(alice->signedIn);  // today's ToolbarID stays valid
@@ -141,7 +144,8 @@ class Devices : public ServiceTest {
  protected:
   void SetUp() override {
     ServiceTest::SetUp();
-    Store store(dir_.path());
+    auto opened = OpenTestStore(dir_.path());
+    Store& store = *opened;
     for (const char* name : {"alice", "bob"}) {
       User user = store.AddAccount(name, std::string(name) + "-first");
       store.SetPasswordHash(user.id, HashPassword(std::string(name) + "'s password"));
@@ -215,7 +219,8 @@ TEST_F(Devices, SignInExchange) {
     EXPECT_EQ(reply->get_header_value("Content-Type"), "application/json; charset=utf-8") << c.what;
   }
   // The device answered its ToolbarID, which the exchanges take; the failures added none.
-  Store store(dir_.path());
+  auto opened = OpenTestStore(dir_.path());
+  Store& store = *opened;
   auto devices = store.Devices(store.FindUserByName("alice")->id);
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].name, "노트북");
@@ -249,7 +254,8 @@ TEST_F(Devices, WrongPasswordsOnThePageAndTheExchangeCountTogether) {
   EXPECT_LE(std::stoi(match[1]), 4);
   EXPECT_EQ(slowed->get_header_value("Retry-After"), match[1].str());
   EXPECT_EQ(page("alice%27s+password"), 429);
-  Store store(dir_.path());
+  auto opened = OpenTestStore(dir_.path());
+  Store& store = *opened;
   EXPECT_TRUE(store.Devices(store.FindUserByName("alice")->id).empty());
 }
 
@@ -307,7 +313,8 @@ TEST_F(Devices, TwoDevicesUploadAndRevokingOneSignsOutThatOneAlone) {
   EXPECT_EQ(std::count(aliceList.begin(), aliceList.end(), '|'), 3) << aliceList;
   const std::string bobList = Get("/imgList.php?tid=" + bobs).body;
   ASSERT_EQ(std::count(bobList.begin(), bobList.end(), '|'), 1) << bobList;
-  Store store(dir_.path());
+  auto opened = OpenTestStore(dir_.path());
+  Store& store = *opened;
   auto aliceImages = store.Images(store.FindUserByName("alice")->id);
   ASSERT_EQ(aliceImages.size(), 3u);
   for (const auto& image : aliceImages) {

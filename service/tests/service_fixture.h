@@ -7,6 +7,7 @@
 
 #include "service/cp949.h"
 #include "service/store.h"
+#include "test_store.h"
 #include "service_process.h"
 
 namespace torvo::service::testing {
@@ -14,7 +15,8 @@ namespace torvo::service::testing {
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Store store(dir_.path());
+    auto opened = OpenTestStore(dir_.path());
+    Store& store = *opened;
     store.AddUser("u1");
     store.AddFolder("u1", "업무", 12);
     store.AddFolder("u1", "여행", 7);
@@ -52,8 +54,8 @@ class ServiceTest : public ::testing::Test {
   }
 
   std::vector<Image> Images(const std::string& identity) {
-    Store store(dir_.path());
-    return store.Images(store.FindUser(identity)->id);
+    auto store = OpenTestStore(dir_.path());
+    return store->Images(store->FindUser(identity)->id);
   }
 
   static std::string Cp949(const std::string& utf8) { return Utf8ToCp949(utf8).value(); }

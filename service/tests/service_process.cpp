@@ -1,5 +1,7 @@
 #include "service_process.h"
 
+#include "test_store.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +86,7 @@ TempDir::~TempDir() {
 
 CommandResult RunCommand(const std::vector<std::string>& args) {
   int out = -1;
-  pid_t pid = Spawn(args, out, "/dev/null");
+  pid_t pid = Spawn(WithTestStore(args), out, "/dev/null");
   CommandResult result;
   // A command that does not end within 10 seconds is killed and counts as failed (-1).
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -108,10 +111,13 @@ CommandResult RunCommand(const std::vector<std::string>& args) {
 
 ServiceProcess::ServiceProcess(const std::filesystem::path& dataDir, const std::vector<std::string>& extra)
     : logFile_(dataDir / "service.log") {
-  std::vector<std::string> args = {"--port", "0", "--data", dataDir.string()};
+  std::vector<std::string> args = {"--port", "0"};
+  if (std::find(extra.begin(), extra.end(), "--database") == extra.end()) {
+    args.insert(args.end(), {"--data", dataDir.string()});
+  }
   args.insert(args.end(), extra.begin(), extra.end());
   int out = -1;
-  pid_ = Spawn(args, out, logFile_.string());
+  pid_ = Spawn(WithTestStore(args), out, logFile_.string());
   // The first line of standard output says where it listens.
   std::string line;
   pollfd fd{out, POLLIN, 0};
@@ -149,6 +155,13 @@ int ServiceProcess::Stop() {
   waitpid(pid_, &status, 0);
   pid_ = -1;
   return exitCode_ = -1;
+}
+
+void ServiceProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 std::string ServiceProcess::Log() const {

@@ -41,6 +41,8 @@ class ServiceProcess {
   // stopped, returns that status again.
   int Stop();
   std::string Log() const;
+  // Ends it with SIGKILL, as a crash would, and waits for it.
+  void Kill();
 
  private:
   pid_t pid_ = -1;

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "service/store.h"
+#include "service/store_sqlite.h"
 #include "service_process.h"
+#include "test_store.h"
 
 namespace torvo::service {
 namespace {
 
+using testing::OpenTestStore;
 using testing::TempDir;
 
 std::vector<std::string> Titles(const std::vector<Image>& images) {
@@ -33,7 +35,10 @@ class StoreWebTest : public ::testing::Test {
   }
   TempDir dir_;
   std::time_t now_ = 1259670896;
-  Store store_{dir_.path(), [this] { return now_; }};
+  std::unique_ptr<Store> owned_ = OpenTestStore(dir_.path(), [this] { return now_; });
+  Store& store_ = *owned_;
+  // The picture's file, for the embedded store; nothing for PostgreSQL, which keeps no files.
+  SqliteStore* sqlite() { return dynamic_cast<SqliteStore*>(&store_); }
 };
 
 TEST_F(StoreWebTest, ListIsNewestFirstAndPaged) {
@@ -122,10 +127,13 @@ TEST_F(StoreWebTest, EditsAndDeletesReachOnlyTheOwnersEntries) {
   EXPECT_TRUE(store_.Folders(user.id).empty());
   EXPECT_EQ(store_.FindEntry(user.id, image.id)->folder, 0);  // moved to 기본
 
-  auto path = store_.ImagePath(*edited);
-  ASSERT_TRUE(std::filesystem::exists(path));
+  ASSERT_EQ(store_.Picture(*edited), "\x89PNG picture");
+  std::filesystem::path path = sqlite() ? sqlite()->ImagePath(*edited) : std::filesystem::path{};
   ASSERT_TRUE(store_.DeleteEntry(user.id, image.id));
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(store_.Picture(*edited));
+  if (sqlite()) {
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
   EXPECT_TRUE(store_.Images(user.id).empty());
   EXPECT_TRUE(store_.Entries(Query(user, "메모")).empty());
   EXPECT_FALSE(store_.DeleteEntry(user.id, image.id));
@@ -216,7 +224,7 @@ TEST(StoreMigration, TodaysDataFolderOpensWithNothingLost) {
   TempDir dir;
   WriteFirstLayout(dir.path());
   {
-    Store store(dir.path());
+    SqliteStore store(dir.path());
     auto user = store.FindUser("김 철수");
     ASSERT_TRUE(user);
     EXPECT_EQ(user->name, "김 철수");  // today's users keep their identity as ToolbarID and name
@@ -237,19 +245,19 @@ TEST(StoreMigration, TodaysDataFolderOpensWithNothingLost) {
     ASSERT_EQ(found.size(), 1u);  // the old entries are in the search index
     EXPECT_EQ(found[0].title, "second");
   }
-  Store again(dir.path());  // a second opening changes nothing
+  SqliteStore again(dir.path());  // a second opening changes nothing
   EXPECT_EQ(again.Users().size(), 2u);
 }
 
 TEST(StoreMigration, NewerLayoutIsRefused) {
   TempDir dir;
-  { Store store(dir.path()); }
+  { SqliteStore store(dir.path()); }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((dir.path() / "torvo.sqlite").c_str(), &db), SQLITE_OK);
   sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
   sqlite3_close(db);
   try {
-    Store store(dir.path());
+    SqliteStore store(dir.path());
     FAIL() << "opened a layout from the future";
   } catch (const StoreError& error) {
     EXPECT_NE(std::string(error.what()).find("newer torvo-service (layout 99"), std::string::npos) << error.what();

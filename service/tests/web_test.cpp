@@ -5,12 +5,14 @@
 #include <regex>
 
 #include "service/store.h"
+#include "test_store.h"
 #include "service_process.h"
 
 namespace torvo::service {
 namespace {
 
 using testing::CommandResult;
+using testing::OpenTestStore;
 using testing::RunCommand;
 using testing::ServiceProcess;
 using testing::TempDir;
@@ -147,7 +149,8 @@ TEST_F(WebTest, ChangesNeedThisSitesOriginAndTheSessionsToken) {
     EXPECT_EQ(reply->status, c.status) << c.what;
     if (reply->status == 303) ++added;
   }
-  Store store(dir_.path());
+  auto opened = OpenTestStore(dir_.path());
+  Store& store = *opened;
   EXPECT_EQ(store.Folders(store.FindUserByName("alice")->id).size(), static_cast<size_t>(added));
   EXPECT_EQ(added, 2);
 }
@@ -158,7 +161,8 @@ TEST_F(WebTest, ANewToolbarIdSignsTheOldOneOut) {
   auto reply = Client().Post("/settings/toolbar-id", {{"Origin", origin_}, {"Cookie", cookie}}, "csrf=" + csrf,
                              "application/x-www-form-urlencoded");
   ASSERT_EQ(reply->status, 303);
-  Store store(dir_.path());
+  auto opened = OpenTestStore(dir_.path());
+  Store& store = *opened;
   std::string fresh = store.FindUserByName("alice")->identity;
   EXPECT_NE(fresh, toolbarId_);
   EXPECT_EQ(Client().Get("/imgList.php?state=geturi&tid=" + toolbarId_)->body, "0");
@@ -168,7 +172,8 @@ TEST_F(WebTest, ANewToolbarIdSignsTheOldOneOut) {
 
 TEST_F(WebTest, ListPagesHoldThirtyWithNextAndPrevious) {
   {
-    Store store(dir_.path());
+    auto opened = OpenTestStore(dir_.path());
+  Store& store = *opened;
     int64_t alice = store.FindUserByName("alice")->id;
     for (int i = 0; i < 31; ++i) {
       store.AddEntry(alice, NewImage{0, true, "https://e.example/" + std::to_string(i), "entry " + std::to_string(i), ""},
@@ -208,7 +213,8 @@ TEST(WebCommands, PasswordsAreSetByCommand) {
   CommandResult set = RunCommand({"user", "passwd", "--data", data, "old", "--password-file", (dir.path() / "good").string()});
   EXPECT_EQ(set.exitCode, 0);
   EXPECT_EQ(set.out, "set the password of old\n");
-  Store store(dir.path());
+  auto opened = OpenTestStore(dir.path());
+  Store& store = *opened;
   EXPECT_TRUE(store.FindUserByName("old")->hasPassword);
   EXPECT_EQ(RunCommand({"user", "add", "--data", data, "old"}).exitCode, 1);  // exists
   EXPECT_EQ(RunCommand({"user", "add", "--data", data, "x", "--toolbar-id", "old"}).exitCode, 1);  // ToolbarID taken
