@@ -1,11 +1,14 @@
 #include "sync/sync_loop.h"
 
 #include <algorithm>
+#include <future>
+#include <optional>
 #include <system_error>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
 #include "sync/album_folder.h"
+#include "sync/fetch_ahead.h"
 #include "sync/image_list.h"
 #include "sync/image_name.h"
 #include "sync/image_writer.h"
@@ -32,12 +35,35 @@ SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
   return outcome;
 }
 
+// What the loop below may ask for, in its order: each item with a usable name that is not in the
+// folder yet. plannedAt[i] is the item's place among the addresses, -1 for none. A name that is
+// present by the time its turn comes (an earlier item of the same name) is passed over.
+std::vector<std::string> PlanDownloads(const ImageList& list, const AlbumFolder& album, std::vector<int>& plannedAt) {
+  std::vector<std::string> addresses;
+  plannedAt.assign(list.names.size(), -1);
+  if (!IsUsableBaseAddress(list.baseAddress)) return addresses;
+  for (size_t i = 0; i < list.names.size(); ++i) {
+    const std::u16string& name = list.names[i];
+    if (ImageNameProblem(name) || album.FileExists(ToUtf8(name + u".png"))) continue;
+    plannedAt[i] = static_cast<int>(addresses.size());
+    addresses.push_back(DownloadAddress(list.baseAddress, name));
+  }
+  return addresses;
+}
+
 // The items one after the other. Downloads are counted when handed to the writer; RunSync settles
 // the count once the writer is done.
-SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& fetch, ImageWriter& writer,
-                        SyncObserver& observer, const std::atomic<bool>* cancel, SyncOutcome outcome) {
+SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& fetch, const FetchMaker& imageLanes,
+                        ImageWriter& writer, SyncObserver& observer, const std::atomic<bool>* cancel,
+                        SyncOutcome outcome) {
   const int n = outcome.itemCount;
   const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
+  std::vector<int> plannedAt;
+  std::optional<FetchAhead> ahead;
+  if (imageLanes) {
+    std::vector<std::string> addresses = PlanDownloads(list, album, plannedAt);
+    if (!addresses.empty()) ahead.emplace(imageLanes, kImageLanes, std::move(addresses), 2 * kImageLanes);
+  }
   for (int i = 1; i <= n; ++i) {
     if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
     // A disk that refused the last image stops the sync; RunSync says why.
@@ -70,7 +96,8 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& 
                   u"The image list from the service names no usable image address (\"" + list.baseAddress +
                       u"\"). Nothing was downloaded.");
     }
-    HttpResult image = fetch(DownloadAddress(list.baseAddress, name));
+    HttpResult image = ahead ? ahead->Take(static_cast<size_t>(plannedAt[i - 1]), cancel)
+                             : fetch(DownloadAddress(list.baseAddress, name));
     if (!image.transportOk) {
       // A transfer cut short because the window closed is no failure to report.
       if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
@@ -93,7 +120,7 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& 
 }  // namespace
 
 SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
-                    const std::atomic<bool>* cancel) {
+                    const std::atomic<bool>* cancel, const FetchMaker& imageLanes) {
   SyncOutcome outcome;
   const std::filesystem::path& folder = request.folder;
   if (!DirExists(folder)) {
@@ -105,7 +132,11 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
                       Text(ec ? ec.message() : "it is not a folder") + u".");
     }
   }
-  RemoveStaleTemporaryFiles(folder);
+  // The folder is tidied and listed while the list is on its way.
+  std::future<AlbumFolder> listing = std::async(std::launch::async, [folder] {
+    RemoveStaleTemporaryFiles(folder);
+    return AlbumFolder(folder);
+  });
   if (request.commandLine.empty()) {
     return Stop(outcome, SyncEnd::NoIdentity, u"No user was named on the command line: nothing to sync.");
   }
@@ -123,11 +154,11 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   const ImageList list = ParseImageList(listReply.body);
   if (list.signedOut) return Stop(outcome, SyncEnd::SignedOut, u"Please you must Login");
 
-  AlbumFolder album(folder);
+  AlbumFolder album = listing.get();
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
   ImageWriter writer;
-  outcome = HandleItems(list, album, fetch, writer, observer, cancel, std::move(outcome));
+  outcome = HandleItems(list, album, fetch, imageLanes, writer, observer, cancel, std::move(outcome));
 
   // Every image handed to the writer is on disk before the sync reports its end.
   writer.Finish();
