@@ -35,8 +35,8 @@ SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
   return outcome;
 }
 
-// What the loop below may ask for, in its order: each item with a usable name that is not in the
-// folder yet. plannedAt[i] is the item's place among the addresses, -1 for none. A name that is
+// What the loop below may ask for, in its order: each item with a usable name that was not in the
+// folder's listing. plannedAt[i] is the item's place among the addresses, -1 for none. A name that is
 // present by the time its turn comes (an earlier item of the same name) is passed over.
 std::vector<std::string> PlanDownloads(const ImageList& list, const AlbumFolder& album, std::vector<int>& plannedAt) {
   std::vector<std::string> addresses;
@@ -44,7 +44,7 @@ std::vector<std::string> PlanDownloads(const ImageList& list, const AlbumFolder&
   if (!IsUsableBaseAddress(list.baseAddress)) return addresses;
   for (size_t i = 0; i < list.names.size(); ++i) {
     const std::u16string& name = list.names[i];
-    if (ImageNameProblem(name) || album.FileExists(ToUtf8(name + u".png"))) continue;
+    if (ImageNameProblem(name) || album.Listed(ToUtf8(name + u".png"))) continue;
     plannedAt[i] = static_cast<int>(addresses.size());
     addresses.push_back(DownloadAddress(list.baseAddress, name));
   }
