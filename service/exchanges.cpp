@@ -168,6 +168,11 @@ std::string CheckUpload(Store& store, const User& user, const QueryFields& field
 
 }  // namespace
 
+std::optional<User> Service::FindCaller(const std::string& identity) {
+  if (auto user = store_.FindUser(identity)) return user;
+  return store_.FindDeviceUser(identity);
+}
+
 void Service::ImageListScript(const httplib::Request&, httplib::Response& response) {
   Connection& connection = *Connection::Current();
   QueryFields fields = ParseQuery(SplitTarget(connection.RawTarget()).query);
@@ -183,7 +188,7 @@ void Service::ImageListScript(const httplib::Request&, httplib::Response& respon
 void Service::FolderList(const std::string& identity, const std::vector<Fault>& faults,
                          httplib::Response& response) {
   FaultEffects effects = ApplyFaults(faults, *Connection::Current());
-  auto user = store_.FindUser(identity);
+  auto user = FindCaller(identity);
   std::string body = "0";
   if (user && user->signedIn && !effects.signedOut) {
     body = uploadHost_;
@@ -196,7 +201,7 @@ void Service::FolderList(const std::string& identity, const std::vector<Fault>& 
 
 void Service::ImageList(const std::string& identity, const std::vector<Fault>& faults, httplib::Response& response) {
   FaultEffects effects = ApplyFaults(faults, *Connection::Current());
-  auto user = store_.FindUser(identity);
+  auto user = FindCaller(identity);
   std::string body = "0";
   if (user && user->signedIn && !effects.signedOut) {
     body = imageBase_ + "/img/" + PercentEncodeSegment(ToCp949OrQuestionMarks(user->identity));
@@ -228,7 +233,7 @@ void Service::Upload(const httplib::Request& request, httplib::Response& respons
   }
 
   QueryFields fields = ParseQuery(SplitTarget(target).query);
-  auto user = store_.FindUser(Identity(fields));
+  auto user = FindCaller(Identity(fields));
   if (!user || !user->signedIn || effects.signedOut) {
     return Respond(response, effects, 200, "idnotfind", kTextType, Padding::LeadingLine);
   }
@@ -272,7 +277,7 @@ void Service::Download(const httplib::Request&, httplib::Response& response) {
   escapedName.remove_suffix(4);
   std::string name = Cp949ToUtf8(PercentDecode(escapedName));
 
-  auto user = store_.FindUser(identity);
+  auto user = FindCaller(identity);
   if (!user) return fail(404, "no such image");
   if (!user->signedIn || effects.signedOut) return fail(403, "the user is signed out");
   auto image = store_.FindImage(user->id, name);

@@ -36,13 +36,17 @@ finds, searches and manages what they kept, on one port.
 
 Serving (the default command):
   torvo-service [serve] --data DIR [--port P] [--bind ADDRESS] [--upload-host HOST]
-                [--image-base URL] [--fault FAULT]... [--ready-file FILE]
+                [--image-base URL] [--public-address URL] [--fault FAULT]... [--ready-file FILE]
 
     --data DIR          users, folders and images: DIR/torvo.sqlite and DIR/images/ (created)
     --port P            TCP port (default 8765; 0 picks a free one)
     --bind ADDRESS      address to listen on (default 127.0.0.1)
     --upload-host HOST  upload host named in the folder list (default: the bound address)
     --image-base URL    start of the image list's base address (default http://ADDRESS:PORT)
+    --public-address URL  the address users enter in their programs when a proxy stands in
+                        front (e.g. https://example.org/torvo/): shown on the settings page, and
+                        the default of --upload-host (its host) and --image-base (URL without
+                        its last "/")
     --fault FAULT       inject a fault, e.g. download:drop or upload:split=3,pause=200
                         (see README.md; change them at run time on /admin/faults)
     --ready-file FILE   write ADDRESS:PORT to FILE once the port is bound
@@ -55,6 +59,12 @@ Administration (works while the service runs):
   torvo-service user add --data DIR NAME [--toolbar-id ID] [--password-file FILE]
   torvo-service user passwd --data DIR NAME [--password-file FILE]
   torvo-service user list --data DIR
+  torvo-service device list --data DIR NAME
+  torvo-service device add --data DIR NAME [--device DEVICE]
+  torvo-service device revoke --data DIR NAME ID
+
+  A device is a ToolbarID of its own that a program got by signing in with the user's name and
+  password; "device revoke" signs that device out alone. "device add" issues one (scripts).
 
   "user add" gives the user a random ToolbarID unless --toolbar-id names one, and a password
   for the web page, asked on the terminal or read from the first line of FILE ("-": standard
@@ -79,6 +89,8 @@ struct Options {
   std::string bind = "127.0.0.1";
   std::string uploadHost;
   std::string imageBase;
+  std::string publicAddress;
+  std::string device;
   std::vector<std::string> faults;
   std::string readyFile;
   std::optional<int32_t> number;
@@ -113,6 +125,7 @@ Options Parse(std::vector<std::string> args) {
       {"private", no_argument, nullptr, 'P'},           {"url", required_argument, nullptr, 'U'},
       {"title", required_argument, nullptr, 'T'},       {"note", required_argument, nullptr, 'O'},
       {"toolbar-id", required_argument, nullptr, 'I'},  {"password-file", required_argument, nullptr, 'W'},
+      {"public-address", required_argument, nullptr, 'A'}, {"device", required_argument, nullptr, 'D'},
       {nullptr, 0, nullptr, 0}};
   std::vector<char*> argv;
   std::string program = "torvo-service";
@@ -151,6 +164,8 @@ Options Parse(std::vector<std::string> args) {
       case 'O': options.note = optarg; break;
       case 'I': options.toolbarId = optarg; break;
       case 'W': options.passwordFile = optarg; break;
+      case 'A': options.publicAddress = optarg; break;
+      case 'D': options.device = optarg; break;
     }
   }
   for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) options.positional.push_back(argv[i]);
@@ -230,7 +245,15 @@ std::optional<std::string> ReadPassword(const Options& options) {
 }
 
 int Serve(const Options& options) {
-  Expect(options, "serve", {"port", "bind", "upload-host", "image-base", "fault", "ready-file"}, 0);
+  Expect(options, "serve", {"port", "bind", "upload-host", "image-base", "public-address", "fault", "ready-file"}, 0);
+  std::string publicAddress;
+  if (options.given.end() != std::find(options.given.begin(), options.given.end(), "public-address")) {
+    auto address = ParsePublicAddress(options.publicAddress);
+    if (!address) {
+      throw UsageError("--public-address takes an http:// or https:// address with a host, e.g. https://example.org/torvo/");
+    }
+    publicAddress = address->url;
+  }
   FaultBoard faults;
   for (const auto& text : options.faults) {
     FaultParse parsed = ParseFault(text);
@@ -243,6 +266,7 @@ int Serve(const Options& options) {
   serviceOptions.port = options.port.value_or(8765);
   serviceOptions.uploadHost = options.uploadHost;
   serviceOptions.imageBase = options.imageBase;
+  serviceOptions.publicAddress = publicAddress;
 
   // Signals are taken by one thread; every other thread, the HTTP workers included, blocks them.
   sigset_t signals;
@@ -332,6 +356,46 @@ int UserCommand(const Options& options, const std::string& action) {
   return 0;
 }
 
+int DeviceCommand(const Options& options, const std::string& action) {
+  if (action == "list") {
+    Expect(options, "device list", {}, 1);
+    Store store(options.data);
+    User user = RequireUser(store, options.positional[0]);
+    auto time = [](std::time_t when) {
+      if (when == 0) return std::string("never");
+      std::tm parts{};
+      localtime_r(&when, &parts);
+      char text[32];
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+      return std::string(text);
+    };
+    std::cout << "id\tdevice\tcreated\tlast used\tToolbarID\n";
+    for (const auto& device : store.Devices(user.id)) {
+      std::cout << device.id << "\t" << Cell(device.name) << "\t" << time(device.created) << "\t" << time(device.lastUsed)
+                << "\t" << Cell(device.toolbarId) << "\n";
+    }
+    return 0;
+  }
+  if (action == "add") {
+    Expect(options, "device add", {"device"}, 1);
+    Store store(options.data);
+    User user = RequireUser(store, options.positional[0]);
+    Device device = store.AddDevice(user.id, options.device, RandomToken());
+    std::cout << "added device " << device.id << " \"" << device.name << "\" to " << user.name << "\n";
+    std::cout << "ToolbarID " << device.toolbarId << "\n";
+    return 0;
+  }
+  if (action != "revoke") throw UsageError("device takes list, add or revoke");
+  Expect(options, "device revoke", {}, 2);
+  auto id = ParseInt32(options.positional[1]);
+  if (!id) throw UsageError("device revoke takes the device's id (device list shows it)");
+  Store store(options.data);
+  User user = RequireUser(store, options.positional[0]);
+  if (!store.RevokeDevice(user.id, *id)) throw StoreError(user.name + " has no device " + options.positional[1]);
+  std::cout << "revoked device " << *id << " of " << user.name << "\n";
+  return 0;
+}
+
 int FolderCommand(const Options& options, const std::string& action) {
   if (action == "add") {
     Expect(options, "folder add", {"number"}, 2);
@@ -406,7 +470,7 @@ int main(int argc, char** argv) {
     std::string command = args.empty() || args[0].starts_with("-") ? "serve" : args[0];
     if (!args.empty() && !args[0].starts_with("-")) args.erase(args.begin());
     if (command == "serve") return Serve(Parse(args));
-    if (command != "user" && command != "folder" && command != "image") {
+    if (command != "user" && command != "folder" && command != "image" && command != "device") {
       throw UsageError("unknown command " + command);
     }
     if (args.empty() || args[0].starts_with("-")) throw UsageError(command + " needs an action");
@@ -415,6 +479,7 @@ int main(int argc, char** argv) {
     Options options = Parse(args);
     if (command == "user") return UserCommand(options, action);
     if (command == "folder") return FolderCommand(options, action);
+    if (command == "device") return DeviceCommand(options, action);
     return ImageCommand(options, action);
   } catch (const UsageError& error) {
     std::cerr << "torvo-service: " << error.what() << "\n(torvo-service --help shows the commands)\n";

@@ -100,6 +100,7 @@ Service::Service(Store& store, FaultBoard& faults, ServiceOptions options, std::
          AdminFaults(request, response, true);
        });
 
+  web_.SetPublicAddress(options_.publicAddress);
   web_.Register(*this);
 
   set_error_handler(HandlerWithResponse([](const httplib::Request&, httplib::Response& response) {
@@ -135,8 +136,14 @@ int Service::Bind() {
   // A service bound to every address names loopback: the clients of this machine reach it there.
   std::string host = options_.bindAddress;
   if (host == "0.0.0.0" || host == "::" || host.empty()) host = "127.0.0.1";
+  std::string imageBase = "http://" + host + ":" + std::to_string(port);
+  // Behind a proxy the programs reach the service where its users do.
+  if (auto address = ParsePublicAddress(options_.publicAddress)) {
+    host = address->host;
+    imageBase = address->url;
+  }
   uploadHost_ = options_.uploadHost.empty() ? host : options_.uploadHost;
-  imageBase_ = options_.imageBase.empty() ? "http://" + host + ":" + std::to_string(port) : options_.imageBase;
+  imageBase_ = options_.imageBase.empty() ? imageBase : options_.imageBase;
   while (imageBase_.ends_with('/')) imageBase_.pop_back();
   options_.port = port;
   return port;

@@ -24,6 +24,9 @@ struct ServiceOptions {
   int port = 8765;            // 0: any free port
   std::string uploadHost;     // named in the folder list; empty: the bound address
   std::string imageBase;      // start of the image list's base address; empty: http://ADDRESS:PORT
+  // The address users enter in their programs (http(s)://HOST[:PORT]/PATH/) when the service is
+  // reached through a proxy; it gives the upload host and the image base unless those are set.
+  std::string publicAddress;
   size_t maxUploadBytes = 32 * 1024 * 1024;
   int readTimeoutMs = 20000;
   int keepAliveTimeoutMs = 10000;
@@ -49,6 +52,8 @@ class Service : public httplib::Server {
   void Sleep(int milliseconds);
   void Log(const Connection& connection, double milliseconds);
 
+  // The user of any live ToolbarID: the user's own or one of their devices'.
+  std::optional<User> FindCaller(const std::string& identity);
   void ImageListScript(const httplib::Request& request, httplib::Response& response);
   void FolderList(const std::string& identity, const std::vector<Fault>& faults, httplib::Response& response);
   void ImageList(const std::string& identity, const std::vector<Fault>& faults, httplib::Response& response);

@@ -131,6 +131,23 @@ CREATE INDEX images_by_folder ON images(user_id, folder, uploaded, id);
 CREATE VIRTUAL TABLE entries_index USING fts5(title, url, note, tokenize = 'unicode61 remove_diacritics 2');
 )sql";
 
+// Devices, each with a ToolbarID of its own; a revoked one's ToolbarID goes to retired_ids.
+constexpr const char* kVersion2 = R"sql(
+CREATE TABLE devices(
+  id INTEGER PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  toolbar_id TEXT NOT NULL UNIQUE,
+  name TEXT NOT NULL,
+  created INTEGER NOT NULL,
+  last_used INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX devices_by_user ON devices(user_id, id);
+)sql";
+
+// A ToolbarID is never given twice: not while it is a user's or a device's, nor after.
+constexpr const char* kToolbarIdTaken =
+    "SELECT 1 FROM users WHERE identity = ?1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = ?1"
+    " UNION ALL SELECT 1 FROM devices WHERE toolbar_id = ?1";
+
 constexpr int64_t kSessionIdleSeconds = 30 * 24 * 3600;
 
 bool HasControlCharacter(std::string_view text) {
@@ -284,6 +301,7 @@ void Store::Migrate() {
       IndexEntry(all.Int(0), fields);
     }
   }
+  if (found < 2) Execute(db_, kVersion2);
   Execute(db_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
   transaction.Commit();
 }
@@ -305,7 +323,7 @@ User Store::AddAccount(std::string_view name, std::string_view toolbarId) {
   Transaction transaction(db_);
   Statement find(db_, "SELECT 1 FROM users WHERE name = ?");
   if (find.Bind(1, name).Step()) throw StoreError("the user " + std::string(name) + " exists already");
-  Statement taken(db_, "SELECT 1 FROM users WHERE identity = ?1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = ?1");
+  Statement taken(db_, kToolbarIdTaken);
   if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
   Statement insert(db_, "INSERT INTO users(identity, signed_in, name) VALUES(?, 1, ?)");
   insert.Bind(1, toolbarId).Bind(2, name).Step();
@@ -350,7 +368,7 @@ void Store::ReplaceToolbarId(int64_t userId, std::string_view toolbarId) {
   CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
-  Statement taken(db_, "SELECT 1 FROM users WHERE identity = ?1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = ?1");
+  Statement taken(db_, kToolbarIdTaken);
   if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
   Statement retire(db_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT identity, id FROM users WHERE id = ?");
   retire.Bind(1, userId).Step();
@@ -680,6 +698,90 @@ bool Store::DeleteEntry(int64_t userId, int64_t entryId) {
     std::filesystem::remove(file, ignored);
   }
   return true;
+}
+
+std::string Store::DeviceName(std::string_view name) {
+  if (name.empty()) return "device";
+  if (name.size() > kLongestDeviceName) {
+    throw StoreError("a device name must be at most " + std::to_string(kLongestDeviceName) + " bytes long");
+  }
+  if (HasControlCharacter(name) || !IsValidUtf8(name)) throw StoreError("a device name must be UTF-8 text without control characters");
+  return std::string(name);
+}
+
+Device Store::AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId) {
+  std::string deviceName = DeviceName(name);
+  CheckIdentity(toolbarId);
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  Statement user(db_, "SELECT 1 FROM users WHERE id = ?");
+  if (!user.Bind(1, userId).Step()) throw StoreError("no such user");
+  Statement taken(db_, kToolbarIdTaken);
+  if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
+  int64_t now = clock_();
+  Statement insert(db_, "INSERT INTO devices(user_id, toolbar_id, name, created, last_used) VALUES(?, ?, ?, ?, 0)");
+  insert.Bind(1, userId).Bind(2, toolbarId).Bind(3, deviceName).Bind(4, now).Step();
+  int64_t id = sqlite3_last_insert_rowid(db_);
+  transaction.Commit();
+  return Device{id, userId, std::string(toolbarId), deviceName, now, 0};
+}
+
+std::optional<User> Store::FindDeviceUser(std::string_view toolbarId) {
+  std::lock_guard lock(mutex_);
+  // The user's columns as kUserColumns names them, then the device's.
+  Statement find(db_,
+                 "SELECT users.id, users.identity, users.signed_in, users.name, users.password_hash != '',"
+                 " devices.id, devices.last_used FROM devices JOIN users ON users.id = devices.user_id"
+                 " WHERE devices.toolbar_id = ?");
+  if (!find.Bind(1, toolbarId).Step()) return std::nullopt;
+  User user = ReadUser(find);
+  user.identity = std::string(toolbarId);
+  int64_t deviceId = find.Int(5);
+  int64_t lastUsed = find.Int(6);
+  // Every exchange passes here: a write a minute at most, not one per request.
+  int64_t now = clock_();
+  if (now >= lastUsed + 60 || now < lastUsed) {
+    Statement touch(db_, "UPDATE devices SET last_used = ? WHERE id = ?");
+    touch.Bind(1, now).Bind(2, deviceId).Step();
+  }
+  return user;
+}
+
+std::vector<Device> Store::Devices(int64_t userId) {
+  std::lock_guard lock(mutex_);
+  Statement all(db_, "SELECT id, user_id, toolbar_id, name, created, last_used FROM devices WHERE user_id = ? ORDER BY id");
+  all.Bind(1, userId);
+  std::vector<Device> devices;
+  while (all.Step()) {
+    devices.push_back(Device{all.Int(0), all.Int(1), all.Text(2), all.Text(3), static_cast<std::time_t>(all.Int(4)),
+                             static_cast<std::time_t>(all.Int(5))});
+  }
+  return devices;
+}
+
+bool Store::RevokeDevice(int64_t userId, int64_t deviceId) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  Statement retire(db_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT toolbar_id, user_id FROM devices WHERE id = ? AND user_id = ?");
+  retire.Bind(1, deviceId).Bind(2, userId).Step();
+  if (sqlite3_changes(db_) == 0) return false;
+  Statement remove(db_, "DELETE FROM devices WHERE id = ?");
+  remove.Bind(1, deviceId).Step();
+  transaction.Commit();
+  return true;
+}
+
+bool Store::RevokeDevice(std::string_view toolbarId) {
+  int64_t deviceId = 0;
+  int64_t userId = 0;
+  {
+    std::lock_guard lock(mutex_);
+    Statement find(db_, "SELECT id, user_id FROM devices WHERE toolbar_id = ?");
+    if (!find.Bind(1, toolbarId).Step()) return false;
+    deviceId = find.Int(0);
+    userId = find.Int(1);
+  }
+  return RevokeDevice(userId, deviceId);
 }
 
 }  // namespace torvo::service

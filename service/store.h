@@ -31,6 +31,17 @@ struct User {
   bool hasPassword = false;
 };
 
+// One device's own ToolbarID, got by signing in from that device; revoking it signs that device
+// out alone.
+struct Device {
+  int64_t id = 0;
+  int64_t userId = 0;
+  std::string toolbarId;
+  std::string name;      // as the device named itself (UTF-8)
+  std::time_t created = 0;
+  std::time_t lastUsed = 0;  // 0: never; kept to the minute
+};
+
 struct Session {
   int64_t userId = 0;
   std::string csrf;  // the token every changing form of this session carries
@@ -80,7 +91,7 @@ class Store {
 
   // The version of the database's layout this build writes; older ones are brought up to it when
   // opened, a newer one is refused.
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   // Identities travel raw in the clients' query strings, so they must be non-empty, have a code
   // page 949 form, and hold no "%", "&", "#" or control character.
@@ -100,6 +111,21 @@ class Store {
   std::string PasswordHash(int64_t userId);
   // Gives the user a new ToolbarID; the old one then reads as signed out.
   void ReplaceToolbarId(int64_t userId, std::string_view toolbarId);
+
+  // Devices: a user may hold any number of ToolbarIDs besides the one above, one per device.
+  // A device name is UTF-8 without control characters, at most 100 bytes; empty becomes "device".
+  static constexpr size_t kLongestDeviceName = 100;
+  // Throws StoreError with the reason when the name cannot be a device's.
+  static std::string DeviceName(std::string_view name);
+  Device AddDevice(int64_t userId, std::string_view name, std::string_view toolbarId);
+  // The user of a live device's ToolbarID, as FindUser gives it (identity: that ToolbarID); notes
+  // the use, writing at most once a minute per device. Revoked ones are FindUser's (signed out).
+  std::optional<User> FindDeviceUser(std::string_view toolbarId);
+  std::vector<Device> Devices(int64_t userId);
+  // The device's ToolbarID then reads as signed out. False when the user has no such device.
+  bool RevokeDevice(int64_t userId, int64_t deviceId);
+  // By the device's ToolbarID; false when it is no live device's (a user's first ToolbarID too).
+  bool RevokeDevice(std::string_view toolbarId);
 
   // Sessions of the web page, by a hash of their cookie; they end after 30 idle days.
   void AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf);

@@ -110,4 +110,43 @@ std::optional<int32_t> ParseInt32(std::string_view text) {
   return value;
 }
 
+std::optional<PublicAddress> ParsePublicAddress(std::string_view url) {
+  if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; })) {
+    return std::nullopt;
+  }
+  size_t schemeEnd = url.find("://");
+  if (schemeEnd == std::string_view::npos) return std::nullopt;
+  std::string scheme(url.substr(0, schemeEnd));
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (scheme != "http" && scheme != "https") return std::nullopt;
+  std::string_view rest = url.substr(schemeEnd + 3);
+  if (rest.find_first_of("?#") != std::string_view::npos) return std::nullopt;
+  std::string_view authority = rest.substr(0, rest.find('/'));
+  if (authority.find('@') != std::string_view::npos) return std::nullopt;
+  std::string_view host = authority;
+  std::optional<std::string_view> port;
+  if (authority.starts_with('[')) {
+    size_t close = authority.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    host = authority.substr(0, close + 1);
+    std::string_view after = authority.substr(close + 1);
+    if (!after.empty() && !after.starts_with(':')) return std::nullopt;
+    if (!after.empty()) port = after.substr(1);
+  } else if (size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+  }
+  if (host.empty() || host == "[]") return std::nullopt;
+  if (port) {
+    bool digits = !port->empty() && std::all_of(port->begin(), port->end(), [](char c) { return c >= '0' && c <= '9'; });
+    auto number = digits ? ParseInt32(*port) : std::nullopt;
+    if (!number || *number < 1 || *number > 65535) return std::nullopt;
+  }
+  PublicAddress address;
+  address.url = std::string(url);
+  if (!address.url.ends_with('/')) address.url += '/';
+  address.host = std::string(host);
+  return address;
+}
+
 }  // namespace torvo::service

@@ -42,4 +42,12 @@ std::optional<std::string> FindField(const QueryFields& fields, std::string_view
 // A whole decimal number in the signed 32-bit range: an optional sign and digits, nothing else.
 std::optional<int32_t> ParseInt32(std::string_view text);
 
+// The address users enter to reach the service: "http://" or "https://", a host (a name, an IPv4
+// address or a bracketed IPv6 one), an optional port and path. Nothing when it is not one.
+struct PublicAddress {
+  std::string url;   // as given, ending in "/"
+  std::string host;  // without the port
+};
+std::optional<PublicAddress> ParsePublicAddress(std::string_view url);
+
 }  // namespace torvo::service

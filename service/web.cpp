@@ -177,6 +177,7 @@ void WebPages::Register(httplib::Server& server) {
   server.Post("/signout", [this](const Request& q, Response& r) { SignOut(q, r); });
   server.Get("/settings", [this](const Request& q, Response& r) { SettingsPage(q, r); });
   server.Post("/settings/toolbar-id", [this](const Request& q, Response& r) { NewToolbarId(q, r); });
+  RegisterDevices(server);
   server.Get(R"(/entries/(\d+)/edit)", [this](const Request& q, Response& r) { EditPage(q, r); });
   server.Post(R"(/entries/(\d+)/edit)", [this](const Request& q, Response& r) { EditEntry(q, r); });
   server.Post(R"(/entries/(\d+)/delete)", [this](const Request& q, Response& r) { DeleteEntry(q, r); });
@@ -565,6 +566,7 @@ void WebPages::SettingsPage(const httplib::Request& request, httplib::Response& 
   body += "<form method=\"post\" action=\"/settings/toolbar-id\">" + csrf + "<button type=\"submit\">" +
           EscapeHtml(Words(l, "Issue a new ToolbarID")) + "</button> <span class=\"hint\">" +
           EscapeHtml(Words(l, "The old one then signs the toolbar out.")) + "</span></form></section>";
+  body += DevicesSection(visit, request);
   body += "<section><h2>" + EscapeHtml(Words(l, "Export")) + "</h2><p><a href=\"/export.html\" download>" +
           EscapeHtml(Words(l, "Bookmarks (HTML)")) + "</a> · <a href=\"/export.zip\" download>" +
           EscapeHtml(Words(l, "Whole album (zip)")) + "</a></p></section>";

@@ -21,6 +21,8 @@ class WebPages {
  public:
   explicit WebPages(Store& store, SignInThrottle::Clock clock = nullptr);
   void Register(httplib::Server& server);
+  // The address to show users for their programs; empty: as their browser reached the page.
+  void SetPublicAddress(std::string address) { publicAddress_ = std::move(address); }
 
   static constexpr int kPageSize = 30;
 
@@ -54,6 +56,13 @@ class WebPages {
   void DeleteEntry(const httplib::Request& request, httplib::Response& response);
   void FoldersPage(const httplib::Request& request, httplib::Response& response);
   void ChangeFolder(const httplib::Request& request, httplib::Response& response, const std::string& action);
+  // Devices: the sign-in exchange of the programs and the toolbar, its sign-out, and the settings
+  // page's list (devices.cpp).
+  void RegisterDevices(httplib::Server& server);
+  void DeviceSignIn(const httplib::Request& request, httplib::Response& response);
+  void DeviceSignOut(const httplib::Request& request, httplib::Response& response);
+  void RevokeDevice(const httplib::Request& request, httplib::Response& response);
+  std::string DevicesSection(const Visit& visit, const httplib::Request& request) const;
   void Thumbnail(const httplib::Request& request, httplib::Response& response);
   void ExportHtml(const httplib::Request& request, httplib::Response& response);
   void ExportZip(const httplib::Request& request, httplib::Response& response);
@@ -66,6 +75,7 @@ class WebPages {
 
   Store& store_;
   SignInThrottle throttle_;
+  std::string publicAddress_;
 };
 
 }  // namespace torvo::service

@@ -53,6 +53,13 @@ ol.entries { list-style: none; margin: 0; padding: 0; }
 nav.pages { display: flex; justify-content: center; align-items: center; gap: 1.5rem; margin: 1.5rem 0; }
 .error { color: var(--danger); }
 .hint, .empty { color: var(--muted); }
+table.devices { border-collapse: collapse; width: 100%; }
+table.devices th, table.devices td { text-align: left; padding: .35rem .3rem; border-bottom: 1px solid var(--line); }
+table.devices th { word-break: keep-all; }
+table.devices button, table.devices time span { white-space: nowrap; }
+table.devices .device-name { overflow-wrap: anywhere; min-width: 5em; }
+table.devices form { margin: 0; }
+.copyable code { user-select: all; overflow-wrap: anywhere; }
 .signin { max-width: 22rem; margin: 3rem auto; }
 .folder-list { list-style: none; padding: 0; }
 .folder-list li { display: flex; flex-wrap: wrap; gap: .5rem; padding: .4rem 0; border-bottom: 1px solid var(--line); }
@@ -82,6 +89,28 @@ document.addEventListener("keydown", (event) => {
   event.preventDefault();
   search.focus();
   search.select();
+});
+// A copy button puts its element's text on the clipboard; without the clipboard (plain http on
+// another machine) the text is selected for the user to copy.
+document.addEventListener("click", (event) => {
+  const button = event.target instanceof Element ? event.target.closest("button[data-copy]") : null;
+  if (!button) return;
+  const source = document.getElementById(button.dataset.copy);
+  if (!source) return;
+  const done = () => { button.textContent = button.dataset.copied; };
+  const select = () => {
+    const range = document.createRange();
+    range.selectNodeContents(source);
+    const selection = window.getSelection();
+    selection.removeAllRanges();
+    selection.addRange(range);
+    if (document.execCommand && document.execCommand("copy")) done();
+  };
+  if (navigator.clipboard && window.isSecureContext) {
+    navigator.clipboard.writeText(source.textContent).then(done, select);
+  } else {
+    select();
+  }
 });
 )js";
 

@@ -121,12 +121,14 @@ ServiceProcess::ServiceProcess(const std::filesystem::path& dataDir, const std::
     line += c;
   }
   close(out);
-  const std::string prefix = "listening on 127.0.0.1:";
-  if (!line.starts_with(prefix)) {
+  // On loopback, or on every address (--bind 0.0.0.0), loopback included.
+  const std::string prefix = "listening on ";
+  const size_t colon = line.rfind(':');
+  if (!line.starts_with(prefix + "127.0.0.1:") && !line.starts_with(prefix + "0.0.0.0:")) {
     Stop();
     throw std::runtime_error("torvo-service did not start: " + line + Log());
   }
-  port_ = std::stoi(line.substr(prefix.size()));
+  port_ = std::stoi(line.substr(colon + 1));
 }
 
 ServiceProcess::~ServiceProcess() { Stop(); }

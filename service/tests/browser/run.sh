@@ -3,8 +3,8 @@
 # protocol by puppeteer-core): first TorvoTool uploads a page to a real torvo-service on the
 # build's loopback port (Xvfb, openbox, a click on "저장"), then web_test.mjs signs in and finds
 # that page with its thumbnail, searches, filters, edits, deletes, exports into a fresh service,
-# and tries the hostile entries, a form from another site, a second user on every route and
-# repeated wrong passwords. Screenshots of the list, dark mode and a phone's width land in SHOTS.
+# and tries the hostile entries, a form from another site, a second user on every route, devices
+# signed in through the exchange (listed, revoked) and repeated wrong passwords. Screenshots of the list, dark mode and a phone's width land in SHOTS.
 #
 #   run.sh --tool TorvoTool --service torvo-service --port 8765 --shots DIR
 set -uo pipefail

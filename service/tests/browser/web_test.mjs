@@ -352,6 +352,40 @@ await check("a new ToolbarID signs the old one out of the exchanges", async () =
   expect("download, new", (await fetch(`${base}/img/${fresh}/${name}.png`)).status, 200);
 });
 
+await check("devices: each signs in once, the settings page lists them and revokes one alone", async () => {
+  const signInDevice = async (device) => {
+    const response = await fetch(`${base}/deviceSignIn.php`, {
+      method: "POST", body: new URLSearchParams({ name: alice.name, password: alice.password, device }) });
+    expect(`sign-in of ${device}`, response.status, 200);
+    const reply = await response.json();
+    expect("a Torvo service", reply.torvo, 1);
+    return reply.identity;
+  };
+  const laptop = await signInDevice("laptop");
+  const phone = await signInDevice("<b>phone</b>");
+  assert("the laptop's ToolbarID works", (await exchange(`state=geturi&tid=${laptop}`)).startsWith("127.0.0.1"));
+  await aliceContext.overridePermissions(base, ["clipboard-read", "clipboard-write", "clipboard-sanitized-write"]);
+  await page.goto(`${base}/settings`);
+  const rows = async () => page.$$eval("table.devices tbody tr", (trs) => trs.map((tr) => ({
+    name: tr.querySelector(".device-name").textContent,
+    used: tr.querySelectorAll("time")[1].textContent,
+  })));
+  const listed = await rows();
+  expect("devices listed, the hostile name as text", listed.map((r) => r.name), ["laptop", "<b>phone</b>"]);
+  assert(`the laptop was used (${listed[0].used})`, /^\d{4}-\d\d-\d\d \d\d:\d\d$/.test(listed[0].used));
+  expect("the phone was not", listed[1].used, "never");
+
+  expect("the address to enter", await page.$eval("#service-address", (c) => c.textContent), `${base}/`);
+  await page.click("button[data-copy]");
+  await page.waitForFunction(() => document.querySelector("button[data-copy]").textContent === "Copied", { timeout: 5000 });
+  expect("on the clipboard", await page.evaluate(() => navigator.clipboard.readText()), `${base}/`);
+
+  await Promise.all([page.waitForNavigation(), page.click("table.devices tbody tr:first-child button")]);
+  expect("the laptop is gone", (await rows()).map((r) => r.name), ["<b>phone</b>"]);
+  expect("the laptop reads as signed out", await exchange(`state=geturi&tid=${laptop}`), "0");
+  assert("the phone still works", (await exchange(`state=geturi&tid=${phone}`)).startsWith("127.0.0.1"));
+});
+
 await check("repeated wrong passwords are slowed down", async () => {
   const context = await browser.createBrowserContext();
   const guess = await newPage(context);
