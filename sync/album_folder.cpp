@@ -36,8 +36,6 @@ bool AlbumFolder::FileExists(const std::string& fileName) const {
   return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
-bool AlbumFolder::Listed(const std::string& fileName) const { return files_.contains(FoldedName(fileName)); }
-
 void AlbumFolder::Added(const std::string& fileName) { files_.insert(FoldedName(fileName)); }
 
 bool IsTemporaryFileName(std::string_view name) {

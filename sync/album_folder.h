@@ -24,8 +24,6 @@ class AlbumFolder {
   // As FileExists(folder / fileName) at the time of the listing, or for a file of exactly that
   // name made since.
   bool FileExists(const std::string& fileName) const;
-  // As FileExists, but from the listing and the files added alone, asking the disk nothing.
-  bool Listed(const std::string& fileName) const;
   // A file this sync has just put in place.
   void Added(const std::string& fileName);
   const std::filesystem::path& folder() const { return folder_; }

@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <future>
-#include <optional>
 #include <system_error>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
 #include "sync/album_folder.h"
-#include "sync/fetch_ahead.h"
 #include "sync/image_list.h"
 #include "sync/image_name.h"
 #include "sync/image_writer.h"
@@ -35,35 +33,12 @@ SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
   return outcome;
 }
 
-// What the loop below may ask for, in its order: each item with a usable name that was not in the
-// folder's listing. plannedAt[i] is the item's place among the addresses, -1 for none. A name that is
-// present by the time its turn comes (an earlier item of the same name) is passed over.
-std::vector<std::string> PlanDownloads(const ImageList& list, const AlbumFolder& album, std::vector<int>& plannedAt) {
-  std::vector<std::string> addresses;
-  plannedAt.assign(list.names.size(), -1);
-  if (!IsUsableBaseAddress(list.baseAddress)) return addresses;
-  for (size_t i = 0; i < list.names.size(); ++i) {
-    const std::u16string& name = list.names[i];
-    if (ImageNameProblem(name) || album.Listed(ToUtf8(name + u".png"))) continue;
-    plannedAt[i] = static_cast<int>(addresses.size());
-    addresses.push_back(DownloadAddress(list.baseAddress, name));
-  }
-  return addresses;
-}
-
 // The items one after the other. Downloads are counted when handed to the writer; RunSync settles
 // the count once the writer is done.
-SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& fetch, const FetchMaker& imageLanes,
-                        ImageWriter& writer, SyncObserver& observer, const std::atomic<bool>* cancel,
-                        SyncOutcome outcome) {
+SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& fetch, ImageWriter& writer,
+                        SyncObserver& observer, const std::atomic<bool>* cancel, SyncOutcome outcome) {
   const int n = outcome.itemCount;
   const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
-  std::vector<int> plannedAt;
-  std::optional<FetchAhead> ahead;
-  if (imageLanes) {
-    std::vector<std::string> addresses = PlanDownloads(list, album, plannedAt);
-    if (!addresses.empty()) ahead.emplace(imageLanes, kImageLanes, std::move(addresses), 2 * kImageLanes);
-  }
   for (int i = 1; i <= n; ++i) {
     if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
     // A disk that refused the last image stops the sync; RunSync says why.
@@ -96,8 +71,7 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& 
                   u"The image list from the service names no usable image address (\"" + list.baseAddress +
                       u"\"). Nothing was downloaded.");
     }
-    HttpResult image = ahead ? ahead->Take(static_cast<size_t>(plannedAt[i - 1]), cancel)
-                             : fetch(DownloadAddress(list.baseAddress, name));
+    HttpResult image = fetch(DownloadAddress(list.baseAddress, name));
     if (!image.transportOk) {
       // A transfer cut short because the window closed is no failure to report.
       if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
@@ -120,7 +94,7 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& 
 }  // namespace
 
 SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
-                    const std::atomic<bool>* cancel, const FetchMaker& imageLanes) {
+                    const std::atomic<bool>* cancel) {
   SyncOutcome outcome;
   const std::filesystem::path& folder = request.folder;
   if (!DirExists(folder)) {
@@ -158,7 +132,7 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
   ImageWriter writer;
-  outcome = HandleItems(list, album, fetch, imageLanes, writer, observer, cancel, std::move(outcome));
+  outcome = HandleItems(list, album, fetch, writer, observer, cancel, std::move(outcome));
 
   // Every image handed to the writer is on disk before the sync reports its end.
   writer.Finish();

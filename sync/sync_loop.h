@@ -20,10 +20,6 @@ struct SyncRequest {
 
 // Blocking GET of a request target, as HttpClient::Get.
 using Fetch = std::function<HttpResult(const std::string& url)>;
-// Makes a fetch on a connection of its own that ends soon as a failure once *stop is true.
-using FetchMaker = std::function<Fetch(const std::atomic<bool>* stop)>;
-// Connections side by side for the images when RunSync is given a FetchMaker.
-inline constexpr int kImageLanes = 4;
 
 enum class ItemResult { Downloaded, AlreadyPresent, Failed };
 
@@ -64,10 +60,8 @@ struct SyncOutcome {
 
 // Items that failed are not written, so the next sync fetches them again. A transport failure or
 // a write failure stops the loop; every image written before stays.
-// With imageLanes the images come over kImageLanes connections of their own at once, a few ahead
-// of the item being handled; what the loop reports, writes and stops on stays the same.
 SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
-                    const std::atomic<bool>* cancel = nullptr, const FetchMaker& imageLanes = {});
+                    const std::atomic<bool>* cancel = nullptr);
 
 // What the window says when the sync has ended: the counts, and what stopped it if anything.
 std::u16string DescribeOutcome(const SyncOutcome& outcome);

@@ -33,14 +33,6 @@ class PostingObserver final : public SyncObserver {
 
 }  // namespace
 
-FetchMaker HttpClientLanes() {
-  return [](const std::atomic<bool>* stop) -> Fetch {
-    auto client = std::make_shared<HttpClient>();
-    client->SetAbortFlag(stop);
-    return [client](const std::string& url) { return client->Get(url); };
-  };
-}
-
 std::u16string ItemCaption(int i, int n) {
   const std::string text = std::to_string(i) + " / " + std::to_string(n);
   return std::u16string(text.begin(), text.end());
@@ -58,7 +50,6 @@ SyncSession::SyncSession(SyncSessionSetup setup, SyncFormView& view, WindowThrea
     client_ = std::make_unique<HttpClient>();
     client_->SetAbortFlag(&cancel_);
     setup_.fetch = [client = client_.get()](const std::string& url) { return client->Get(url); };
-    setup_.imageLanes = HttpClientLanes();
   }
 }
 
@@ -83,7 +74,7 @@ void SyncSession::Sync() {
   worker_ = std::thread([this, session = std::weak_ptr<SyncSession*>(alive_)] {
     PostingObserver observer(windowThread_, session, view_);
     const SyncRequest request{setup_.serviceHost, setup_.commandLine, setup_.folder};
-    const SyncOutcome outcome = RunSync(request, setup_.fetch, observer, &cancel_, setup_.imageLanes);
+    const SyncOutcome outcome = RunSync(request, setup_.fetch, observer, &cancel_);
     windowThread_.Post([session, outcome] {
       if (auto alive = session.lock()) (*alive)->EndSync(outcome);
     });

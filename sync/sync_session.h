@@ -43,13 +43,7 @@ struct SyncSessionSetup {
   std::u16string commandLine;  // the identity
   std::filesystem::path folder;
   Fetch fetch;  // empty: HTTP over one kept-open connection, aborted when the window goes
-  // With fetch given: the images' own connections side by side, or none (the images through
-  // fetch, one at a time). With fetch empty: HttpClientLanes().
-  FetchMaker imageLanes = {};
 };
-
-// The images over HttpClient connections of their own, side by side.
-FetchMaker HttpClientLanes();
 
 class SyncSession {
  public:

@@ -13,7 +13,6 @@
 #include "platform/http.h"
 #include "sync/image_list.h"
 #include "sync/sync_loop.h"
-#include "sync/sync_session.h"
 
 namespace {
 
@@ -48,10 +47,8 @@ SyncOutcome SyncOnce(benchmark::State& state, const std::filesystem::path& folde
   // A fresh client per sync: the connection is made inside the measured time, as on a first press.
   HttpClient client;
   SyncObserver observer;
-  // The images over connections of their own, as TorvoSync's window fetches them.
   SyncOutcome outcome = RunSync({Settings().host, Settings().identity, folder},
-                                [&](const std::string& url) { return client.Get(url); }, observer, nullptr,
-                                HttpClientLanes());
+                                [&](const std::string& url) { return client.Get(url); }, observer);
   if (outcome.end != SyncEnd::Finished || outcome.failed != 0) {
     state.SkipWithError(("sync did not finish cleanly: " + ToUtf8(DescribeOutcome(outcome))).c_str());
   }

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <map>
-#include <mutex>
-#include <thread>
 
 #include "temp_folder.h"
 
@@ -255,109 +252,6 @@ TEST(SyncOutcomeAnswer, TheFailuresOneALineTheFirstTwenty) {
   EXPECT_EQ(text.substr(0, text.find(u'\n')), u"2: \"사진1.png\" — HTTP 404");
   EXPECT_EQ(std::count(text.begin(), text.end(), u'\n'), 19);
   EXPECT_EQ(text.substr(text.rfind(u'\n') + 1), u"40: \"사진0.png\" — HTTP 404");
-}
-
-}  // namespace
-}  // namespace torvo::sync
-
-namespace torvo::sync {
-namespace {
-
-// The fake service's answers from several connections at once.
-FetchMaker Lanes(FakeService& service, std::mutex& mutex) {
-  return [&](const std::atomic<bool>*) -> Fetch {
-    return [&](const std::string& url) {
-      std::lock_guard lock(mutex);
-      return service.fetch()(url);
-    };
-  };
-}
-
-// Fetched side by side, an album ends as it does one image at a time: the same events, counts,
-// failures and files, whatever fails where.
-TEST(SyncLoopSideBySide, EndsAsOneAtATime) {
-  struct Case {
-    const char* name;
-    std::string list;
-    std::map<std::string, HttpResult> replies;  // beyond the default "bytes of <url>"
-    std::vector<std::string> present;
-  };
-  std::string names;
-  for (int i = 0; i < 40; ++i) names += "|p" + std::to_string(i);
-  const std::vector<Case> cases = {
-      {"all missing", "http://img/u1" + names, {}, {}},
-      {"some present, a name twice in two cases, bad names",
-       "http://img/u1|a|B|b|../x|c" + names + "|A|.hidden|d",
-       {},
-       {"b.png", "p3.png", "P7.PNG"}},
-      {"an error reply, and the same name again after it",
-       "http://img/u1|a|gone|b|GONE|c" + names,
-       {{"http://img/u1/gone.png", Reply(404, "no")}},
-       {}},
-      {"a transfer breaks off",
-       "http://img/u1" + names,
-       {{"http://img/u1/p9.png", Broken("Transferred a partial file")}},
-       {"p2.png"}},
-      {"a list without a usable address", "ftp://img/u1|a|b", {}, {}},
-  };
-  for (const Case& c : cases) {
-    SyncOutcome outcomes[2];
-    std::vector<std::string> events[2];
-    std::map<std::string, std::string> files[2];
-    for (int sideBySide = 0; sideBySide < 2; ++sideBySide) {
-      TempFolder home;
-      const auto album = home.path() / "Torvo";
-      std::filesystem::create_directory(album);
-      for (const std::string& file : c.present) WriteFile(album / file, "mine");
-      FakeService service;
-      service.replies[kList] = Reply(200, c.list);
-      for (const std::string name : {"a", "b", "c", "d", "A", "B", "GONE"})
-        service.replies["http://img/u1/" + name + ".png"] = Reply(200, "bytes of " + name);
-      for (int i = 0; i < 40; ++i) {
-        service.replies["http://img/u1/p" + std::to_string(i) + ".png"] = Reply(200, std::string(1000 + i, char('a' + i % 26)));
-      }
-      for (const auto& [url, reply] : c.replies) service.replies[url] = reply;
-      Recorder recorder;
-      std::mutex mutex;
-      outcomes[sideBySide] = RunSync({"svc", u"u 1", album}, service.fetch(), recorder, nullptr,
-                                     sideBySide ? Lanes(service, mutex) : FetchMaker());
-      events[sideBySide] = recorder.events;
-      for (const std::string& entry : Entries(album)) files[sideBySide][entry] = ReadFile(album / entry);
-    }
-    EXPECT_EQ(outcomes[1].end, outcomes[0].end) << c.name;
-    EXPECT_EQ(DescribeOutcome(outcomes[1]), DescribeOutcome(outcomes[0])) << c.name;
-    EXPECT_EQ(DescribeFailures(outcomes[1]), DescribeFailures(outcomes[0])) << c.name;
-    EXPECT_EQ(events[1], events[0]) << c.name;
-    EXPECT_EQ(files[1], files[0]) << c.name;
-  }
-}
-
-// A connection that hangs does not keep a closing window waiting: the cancel stops it.
-TEST(SyncLoopSideBySide, CancelStopsTransfersThatHang) {
-  TempFolder home;
-  FakeService service;
-  service.replies[kList] = Reply(200, "http://img/u1|a|b|c|d|e|f");
-  std::atomic<bool> cancel{false};
-  FetchMaker hanging = [&](const std::atomic<bool>* stop) -> Fetch {
-    return [stop](const std::string& url) {
-      if (url.ends_with("/a.png")) return Reply(200, "a");
-      while (!stop->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      return Broken("aborted");
-    };
-  };
-  // The window closes as the second item begins.
-  struct Closing : Recorder {
-    std::atomic<bool>* cancel;
-    void ItemStarted(int i, int n) override {
-      Recorder::ItemStarted(i, n);
-      if (i == 2) *cancel = true;
-    }
-  } recorder;
-  recorder.cancel = &cancel;
-  SyncOutcome outcome = RunSync({"svc", u"u 1", home.path() / "Torvo"}, service.fetch(), recorder, &cancel, hanging);
-  EXPECT_EQ(outcome.end, SyncEnd::Cancelled);
-  EXPECT_EQ(Entries(home.path() / "Torvo"), std::set<std::string>{"a.png"});
-  EXPECT_EQ(recorder.events, (std::vector<std::string>{"1 / 6", "done 1 downloaded", "2 / 6"}));
 }
 
 }  // namespace
