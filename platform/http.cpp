@@ -2,12 +2,18 @@
 
 #include <curl/curl.h>
 
+#include <fstream>
+#include <iterator>
+
 namespace torvo {
 
 struct HttpClient::Impl {
   CURL* curl = nullptr;
   HttpTimeouts timeouts;
   const std::atomic<bool>* abort = nullptr;
+  // The system's bundle followed by the extra certificates: a blob replaces the bundle file, and
+  // a server with a certificate of a public CA must keep working after the user names their own.
+  std::string trustPem;
 };
 
 namespace {
@@ -32,6 +38,24 @@ int CheckAbort(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return flag && static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
 }
 
+HttpResult::Failure FailureOf(CURLcode rc) {
+  switch (rc) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return HttpResult::Failure::kUnreachable;
+    case CURLE_PEER_FAILED_VERIFICATION:
+#if LIBCURL_VERSION_NUM < 0x073e00
+    case CURLE_SSL_CACERT:
+#endif
+      return HttpResult::Failure::kUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+      // A plain http server's reply read as a TLS record: "wrong version number" and the like.
+      return HttpResult::Failure::kNotTls;
+    default:
+      return HttpResult::Failure::kOther;
+  }
+}
+
 struct CurlGlobal {
   CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 };
@@ -49,15 +73,58 @@ HttpClient::~HttpClient() {
 
 void HttpClient::SetAbortFlag(const std::atomic<bool>* abort) { impl_->abort = abort; }
 
+void HttpClient::SetExtraTrustedCertificates(std::string pem) {
+  impl_->trustPem.clear();
+  if (pem.empty() || !impl_->curl) return;
+  char* bundle = nullptr;
+  if (curl_easy_getinfo(impl_->curl, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle) {
+    std::ifstream in(bundle, std::ios::binary);
+    impl_->trustPem.assign(std::istreambuf_iterator<char>(in), {});
+    if (!impl_->trustPem.empty() && impl_->trustPem.back() != '\n') impl_->trustPem += '\n';
+  }
+  impl_->trustPem += pem;
+}
+
 HttpResult HttpClient::Get(const std::string& url) {
+  CURL* c = impl_->curl;
+  if (c) {
+    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+  }
+  return Perform(url);
+}
+
+HttpResult HttpClient::Post(const std::string& url, const std::string& contentType, const std::string& body) {
+  CURL* c = impl_->curl;
+  curl_slist* headers = nullptr;
+  if (c) {
+    headers = curl_slist_append(headers, ("Content-Type: " + contentType).c_str());
+    // No "Expect: 100-continue" wait for a small form.
+    headers = curl_slist_append(headers, "Expect:");
+    curl_easy_setopt(c, CURLOPT_POST, 1L);
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+  }
+  HttpResult result = Perform(url);
+  if (c) {
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  }
+  curl_slist_free_all(headers);
+  return result;
+}
+
+HttpResult HttpClient::Perform(const std::string& url) {
   HttpResult result;
   CURL* c = impl_->curl;
   if (!c) {
+    result.failure = HttpResult::Failure::kOther;
     result.error = "the HTTP client could not be started";
     return result;
   }
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
   BodySink sink{&result.body, impl_->timeouts.maxBodyBytes};
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
@@ -76,7 +143,14 @@ HttpResult HttpClient::Get(const std::string& url) {
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, impl_->abort ? 0L : 1L);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, CheckAbort);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(impl_->abort));
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!impl_->trustPem.empty()) {
+    curl_blob blob{impl_->trustPem.data(), impl_->trustPem.size(), CURL_BLOB_COPY};
+    curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+  }
   if (impl_->abort && impl_->abort->load()) {
+    result.failure = HttpResult::Failure::kOther;
     result.error = "aborted";
     return result;
   }
@@ -87,11 +161,18 @@ HttpResult HttpClient::Get(const std::string& url) {
     } else {
       result.error = rc == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(rc);
     }
+    result.failure = FailureOf(rc);
+    if ((rc == CURLE_UNSUPPORTED_PROTOCOL || rc == CURLE_WEIRD_SERVER_REPLY) && url.compare(0, 7, "http://") == 0) {
+      // An http:// request answered with TLS bytes reads as HTTP/0.9 or nonsense.
+      result.failure = HttpResult::Failure::kSpeaksTls;
+      result.error = "the server speaks TLS: the address should begin with https://";
+    }
     result.body.clear();
     return result;
   }
   result.transportOk = true;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &result.status);
+  MarkTlsServerReply(url, result);
   return result;
 }
 

@@ -9,10 +9,20 @@
 namespace torvo {
 
 struct HttpResult {
+  // Why a transport failed, where a user is to be told apart.
+  enum class Failure {
+    kNone,
+    kOther,        // time-out, dropped body, bad address: error says
+    kUnreachable,  // no connection to the host could be made (refused, no route, unknown name)
+    kUntrusted,    // https: the server's certificate did not verify for the host
+    kNotTls,       // https: the server answered without TLS (a plain http server)
+    kSpeaksTls,    // http: the server answered with TLS (the address should be https)
+  };
   bool transportOk = false;  // false: no connection, time-out, dropped body, bad address
   long status = 0;           // HTTP status when transportOk
   std::string body;          // the bytes as received
   std::string error;         // what went wrong when !transportOk, in plain words
+  Failure failure = Failure::kNone;  // when !transportOk (last, so older brace lists still fit)
   bool Success() const { return transportOk && status >= 200 && status < 300; }
 };
 
@@ -32,6 +42,9 @@ class HttpGetter {
   virtual ~HttpGetter() = default;
   // url must already be a valid request target (see EscapeRequestTarget).
   virtual HttpResult Get(const std::string& url) = 0;
+  // PEM text of certificates (a self-signed server's or its CA's) trusted for https beside the
+  // system's own; empty: the system's alone. A getter without it trusts the system's alone.
+  virtual void SetExtraTrustedCertificates(std::string pem) { (void)pem; }
 };
 
 class HttpClient final : public HttpGetter {
@@ -42,12 +55,18 @@ class HttpClient final : public HttpGetter {
   HttpClient& operator=(const HttpClient&) = delete;
 
   HttpResult Get(const std::string& url) override;
+  // A POST of body with the given Content-Type (a form's "application/x-www-form-urlencoded").
+  HttpResult Post(const std::string& url, const std::string& contentType, const std::string& body);
+
+  void SetExtraTrustedCertificates(std::string pem) override;
 
   // While *abort is true, a running or later Get ends soon as a transport failure ("aborted"),
   // so a window can close without waiting for a slow server. nullptr: never aborts.
   void SetAbortFlag(const std::atomic<bool>* abort);
 
  private:
+  HttpResult Perform(const std::string& url);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
@@ -56,5 +75,10 @@ class HttpClient final : public HttpGetter {
 // 0x7F) or a byte at or above 0x80 becomes "%" and two uppercase hexadecimal digits; every other
 // byte passes unchanged. Input is the address's bytes (code page 949 for the programs' text).
 std::string EscapeRequestTarget(const std::string& bytes);
+
+// An http:// request's reply that is a TLS server's answer to plain text (a TLS alert's bytes,
+// or a proxy's "plain HTTP request was sent to HTTPS port" page) becomes the transport failure
+// kSpeaksTls: the address should have been https. Every client calls it on its results.
+void MarkTlsServerReply(const std::string& url, HttpResult& result);
 
 }  // namespace torvo

@@ -18,4 +18,17 @@ std::string EscapeRequestTarget(const std::string& bytes) {
   return out;
 }
 
+void MarkTlsServerReply(const std::string& url, HttpResult& result) {
+  if (url.compare(0, 7, "http://") != 0) return;
+  const bool alert = result.body.size() >= 2 && result.body[0] == '\x15' && result.body[1] == '\x03';
+  const bool proxyPage = result.transportOk && result.status == 400 &&
+                         result.body.find("HTTP request was sent to HTTPS port") != std::string::npos;
+  if (!alert && !proxyPage) return;
+  result.transportOk = false;
+  result.failure = HttpResult::Failure::kSpeaksTls;
+  result.status = 0;
+  result.body.clear();
+  result.error = "the server speaks TLS: the address should begin with https://";
+}
+
 }  // namespace torvo

@@ -8,12 +8,13 @@ packages=(
   qt6-base-dev libfreeimage-dev libpng-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev libcpp-httplib-dev libsodium-dev libfontconfig-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool imagemagick x11-utils fonts-nanum
-  python3 python3-numpy curl wget
+  python3 python3-numpy python3-feedparser curl wget
   nlohmann-json3-dev nodejs chromium firefox-esr zip
   weston xwayland dbus
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream
   nsis
+  nginx-light openssl
 )
 
 missing=()

@@ -113,6 +113,21 @@ std::string_view Words(Language language, std::string_view english) {
       {"Signed in as", "로그인:"},
       {"Page", "쪽"},
       {"No picture", "그림 없음"},
+      {"List", "목록"},
+      {"Picture wall", "그림 벽"},
+      {"Feed", "피드"},
+      {"%s's album", "%s의 앨범"},
+      {"Sharing", "공유"},
+      {"Your entries that are not private are public at", "비공개가 아닌 항목은 이 주소에 공개됩니다:"},
+      {"Sharing is off: nobody but you sees any of your entries.", "공유가 꺼져 있습니다. 당신 말고는 아무도 항목을 볼 수 없습니다."},
+      {"Share the entries that are not private", "비공개가 아닌 항목 공유하기"},
+      {"Album name", "앨범 이름"},
+      {"Private feed", "비공개 피드"},
+      {"Every entry, the private ones too, for your feed reader alone. Keep this address secret.",
+       "비공개 항목까지 모든 항목을 당신의 피드 리더로만 받습니다. 이 주소는 남에게 알리지 마세요."},
+      {"New private feed address", "새 비공개 피드 주소 받기"},
+      {"The old address then stops working.", "그러면 이전 주소는 더 이상 쓸 수 없습니다."},
+      {"All my entries", "내 모든 항목"},
   };
   if (language == Language::Korean) {
     auto found = kKorean.find(english);

@@ -143,6 +143,19 @@ CREATE TABLE devices(
 CREATE INDEX devices_by_user ON devices(user_id, id);
 )sql";
 
+// Sharing: whether a user shows their public entries, under which album name, and the secret of
+// their private feed; the public list's order and its folder filter over public entries alone.
+constexpr const char* kVersion3 = R"sql(
+CREATE TABLE IF NOT EXISTS sharing(
+  user_id INTEGER PRIMARY KEY REFERENCES users(id),
+  shared INTEGER NOT NULL DEFAULT 0,
+  album TEXT UNIQUE,
+  feed_secret TEXT UNIQUE);
+CREATE INDEX IF NOT EXISTS images_public_newest ON images(user_id, public, uploaded, id);
+CREATE INDEX IF NOT EXISTS images_public_by_folder ON images(user_id, public, folder, uploaded, id);
+CREATE INDEX IF NOT EXISTS images_public_pictures ON images(user_id, public, uploaded, id) WHERE file != '';
+)sql";
+
 // A ToolbarID is never given twice: not while it is a user's or a device's, nor after.
 constexpr const char* kToolbarIdTaken =
     "SELECT 1 FROM users WHERE identity = ?1 UNION ALL SELECT 1 FROM retired_ids WHERE toolbar_id = ?1"
@@ -302,6 +315,7 @@ void Store::Migrate() {
     }
   }
   if (found < 2) Execute(db_, kVersion2);
+  if (found < 3) Execute(db_, kVersion3);
   Execute(db_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
   transaction.Commit();
 }
@@ -698,6 +712,115 @@ bool Store::DeleteEntry(int64_t userId, int64_t entryId) {
     std::filesystem::remove(file, ignored);
   }
   return true;
+}
+
+namespace {
+
+// An album's name travels in an address: no separators of one, no spaces, no controls.
+void CheckAlbumName(std::string_view album) {
+  if (album.empty() || album.size() > 100 || album == "." || album == ".." || !IsValidUtf8(album) ||
+      std::any_of(album.begin(), album.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F || std::string_view("/\\?#%").find(c) != std::string_view::npos;
+      })) {
+    throw StoreError("an album name is 1 to 100 bytes without spaces, \"/\", \"\\\", \"?\", \"#\" or \"%\"");
+  }
+}
+
+}  // namespace
+
+Sharing Store::SharingOf(int64_t userId) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, "SELECT shared, COALESCE(album, ''), COALESCE(feed_secret, '') FROM sharing WHERE user_id = ?");
+  if (!find.Bind(1, userId).Step()) return {};
+  return Sharing{find.Int(0) != 0, find.Text(1), find.Text(2)};
+}
+
+Sharing Store::SetSharing(int64_t userId, bool shared, std::string_view album) {
+  std::string name(album);
+  {
+    std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    Statement user(db_, "SELECT name, (SELECT album FROM sharing WHERE user_id = users.id) FROM users WHERE id = ?");
+    if (!user.Bind(1, userId).Step()) throw StoreError("no such user");
+    if (name.empty()) name = user.Text(1).empty() ? user.Text(0) : user.Text(1);
+    CheckAlbumName(name);
+    // Another user's album, or another user's name (their album to be), is not to be had.
+    Statement taken(db_, "SELECT 1 FROM sharing WHERE album = ?1 AND user_id != ?2 "
+                         "UNION ALL SELECT 1 FROM users WHERE name = ?1 AND id != ?2");
+    if (taken.Bind(1, name).Bind(2, userId).Step()) throw StoreError("the album name " + name + " is taken");
+    Statement upsert(db_, "INSERT INTO sharing(user_id, shared, album) VALUES(?1, ?2, ?3) "
+                          "ON CONFLICT(user_id) DO UPDATE SET shared = ?2, album = ?3");
+    upsert.Bind(1, userId).Bind(2, shared ? 1 : 0).Bind(3, name).Step();
+    transaction.Commit();
+  }
+  return SharingOf(userId);
+}
+
+std::optional<int64_t> Store::SharedAlbum(std::string_view album) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, "SELECT user_id FROM sharing WHERE album = ? AND shared = 1");
+  if (!find.Bind(1, album).Step()) return std::nullopt;
+  return find.Int(0);
+}
+
+std::string Store::FeedSecret(int64_t userId) { return SharingOf(userId).feedSecret; }
+
+std::string Store::ReplaceFeedSecret(int64_t userId, std::string_view secret) {
+  if (secret.size() < 16) throw StoreError("a feed secret must be at least 16 characters");
+  std::lock_guard lock(mutex_);
+  Statement upsert(db_, "INSERT INTO sharing(user_id, feed_secret) VALUES(?1, ?2) "
+                        "ON CONFLICT(user_id) DO UPDATE SET feed_secret = ?2");
+  upsert.Bind(1, userId).Bind(2, secret).Step();
+  return std::string(secret);
+}
+
+std::optional<int64_t> Store::FeedOwner(std::string_view secret) {
+  if (secret.empty()) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  Statement find(db_, "SELECT user_id FROM sharing WHERE feed_secret = ?");
+  if (!find.Bind(1, secret).Step()) return std::nullopt;
+  return find.Int(0);
+}
+
+std::vector<Image> Store::PublicEntries(const EntryQuery& query, bool withPicture) {
+  std::optional<std::string> match;
+  if (!query.search.empty()) {
+    match = SearchQuery(query.search);
+    if (!match) return {};
+  }
+  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ?1 AND public = 1";
+  if (query.folder) sql += " AND folder = ?2";
+  if (withPicture) sql += " AND file != ''";
+  if (match) sql += " AND id IN (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3)";
+  sql += " ORDER BY uploaded DESC, id DESC LIMIT ?4 OFFSET ?5";
+  std::lock_guard lock(mutex_);
+  Statement select(db_, sql.c_str());
+  select.Bind(1, query.userId);
+  if (query.folder) select.Bind(2, *query.folder);
+  if (match) select.Bind(3, *match);
+  select.Bind(4, std::max(query.limit, 0)).Bind(5, std::max(query.offset, 0));
+  std::vector<Image> entries;
+  while (select.Step()) entries.push_back(ReadImage(select));
+  return entries;
+}
+
+std::optional<Image> Store::FindPublicEntry(int64_t userId, int64_t entryId) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ? AND public = 1").c_str());
+  if (!find.Bind(1, userId).Bind(2, entryId).Step()) return std::nullopt;
+  return ReadImage(find);
+}
+
+std::vector<int32_t> Store::PublicFolders(int64_t userId) {
+  std::lock_guard lock(mutex_);
+  Statement find(db_, "SELECT 0 WHERE EXISTS(SELECT 1 FROM images WHERE user_id = ?1 AND public = 1 AND folder = 0) "
+                      "UNION ALL SELECT number FROM (SELECT number, id FROM folders WHERE user_id = ?1 ORDER BY id) f "
+                      "WHERE EXISTS(SELECT 1 FROM images WHERE user_id = ?1 AND public = 1 AND folder = f.number)");
+  find.Bind(1, userId);
+  std::vector<int32_t> numbers;
+  while (find.Step()) numbers.push_back(static_cast<int32_t>(find.Int(0)));
+  return numbers;
 }
 
 std::string Store::DeviceName(std::string_view name) {

@@ -56,6 +56,14 @@ struct EntryQuery {
   int limit = 30;
 };
 
+// Whether a user shows their non-private entries to everyone, at which album name, and the secret
+// that names their private feed of every entry.
+struct Sharing {
+  bool shared = false;     // off until the user turns it on
+  std::string album;       // the album's name in its address; empty: never turned on
+  std::string feedSecret;  // empty until the settings page first shows the private feed
+};
+
 struct Folder {
   int32_t number = 0;
   std::string name;  // UTF-8
@@ -91,7 +99,7 @@ class Store {
 
   // The version of the database's layout this build writes; older ones are brought up to it when
   // opened, a newer one is refused.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   // Identities travel raw in the clients' query strings, so they must be non-empty, have a code
   // page 949 form, and hold no "%", "&", "#" or control character.
@@ -167,6 +175,27 @@ class Store {
   bool UpdateEntry(int64_t userId, int64_t entryId, const NewImage& fields);
   bool DeleteEntry(int64_t userId, int64_t entryId);
   std::filesystem::path ImagePath(const Image& image) const;
+
+  // What everyone may see. A user's sharing is off until turned on; an album name is unique
+  // among all users and is the user's name unless they choose another.
+  Sharing SharingOf(int64_t userId);
+  // Turns sharing on or off; album empty keeps the current name (the user's name the first time).
+  // Throws StoreError when the name is another user's album.
+  Sharing SetSharing(int64_t userId, bool shared, std::string_view album);
+  // The user whose album has this name, only while they share it: a name that is no album and
+  // an album not shared are the same nothing.
+  std::optional<int64_t> SharedAlbum(std::string_view album);
+  // The private feed's secret (empty until one is given); a new one replaces it, and the old one
+  // then finds no one.
+  std::string FeedSecret(int64_t userId);
+  std::string ReplaceFeedSecret(int64_t userId, std::string_view secret);
+  std::optional<int64_t> FeedOwner(std::string_view secret);
+  // The public entries only (never a private one): the query's folder and search apply, newest
+  // first; withPicture leaves out entries without a picture (the picture wall).
+  std::vector<Image> PublicEntries(const EntryQuery& query, bool withPicture = false);
+  std::optional<Image> FindPublicEntry(int64_t userId, int64_t entryId);
+  // The folders that hold at least one public entry (0, the default folder, among them).
+  std::vector<int32_t> PublicFolders(int64_t userId);
   const std::filesystem::path& DataDir() const { return dataDir_; }
 
  private:

@@ -166,7 +166,8 @@ std::string FolderNameFrom(std::string name) {
 
 }  // namespace
 
-WebPages::WebPages(Store& store, SignInThrottle::Clock clock) : store_(store), throttle_(std::move(clock)) {}
+WebPages::WebPages(Store& store, SignInThrottle::Clock clock)
+    : store_(store), throttle_(std::move(clock)), album_(store) {}
 
 void WebPages::Register(httplib::Server& server) {
   using Request = httplib::Request;
@@ -177,6 +178,9 @@ void WebPages::Register(httplib::Server& server) {
   server.Post("/signout", [this](const Request& q, Response& r) { SignOut(q, r); });
   server.Get("/settings", [this](const Request& q, Response& r) { SettingsPage(q, r); });
   server.Post("/settings/toolbar-id", [this](const Request& q, Response& r) { NewToolbarId(q, r); });
+  server.Post("/settings/sharing", [this](const Request& q, Response& r) { ChangeSharing(q, r); });
+  server.Post("/settings/feed-address", [this](const Request& q, Response& r) { NewFeedAddress(q, r); });
+  album_.Register(server);
   RegisterDevices(server);
   server.Get(R"(/entries/(\d+)/edit)", [this](const Request& q, Response& r) { EditPage(q, r); });
   server.Post(R"(/entries/(\d+)/edit)", [this](const Request& q, Response& r) { EditEntry(q, r); });
@@ -566,6 +570,7 @@ void WebPages::SettingsPage(const httplib::Request& request, httplib::Response& 
   body += "<form method=\"post\" action=\"/settings/toolbar-id\">" + csrf + "<button type=\"submit\">" +
           EscapeHtml(Words(l, "Issue a new ToolbarID")) + "</button> <span class=\"hint\">" +
           EscapeHtml(Words(l, "The old one then signs the toolbar out.")) + "</span></form></section>";
+  body += album_.SettingsSection(l, visit.user->id, visit.origin, csrf);
   body += DevicesSection(visit, request);
   body += "<section><h2>" + EscapeHtml(Words(l, "Export")) + "</h2><p><a href=\"/export.html\" download>" +
           EscapeHtml(Words(l, "Bookmarks (HTML)")) + "</a> · <a href=\"/export.zip\" download>" +
@@ -583,6 +588,28 @@ void WebPages::NewToolbarId(const httplib::Request& request, httplib::Response& 
   if (!FormAccepted(visit, request, response, Field(fields, "csrf"))) return;
   store_.ReplaceToolbarId(visit.user->id, RandomToken());
   Redirect(response, "/settings");
+}
+
+void WebPages::ChangeSharing(const httplib::Request& request, httplib::Response& response) {
+  Visit visit = Begin(request, response);
+  auto fields = FormFields(request.body);
+  if (!FormAccepted(visit, request, response, Field(fields, "csrf"))) return;
+  try {
+    store_.SetSharing(visit.user->id, !Field(fields, "shared").empty(), CleanText(Field(fields, "album"), false));
+  } catch (const StoreError& error) {
+    return Show(visit, response, 400, "400",
+                "<p class=\"error\" role=\"alert\">" + EscapeHtml(error.what()) + "</p><p><a href=\"/settings#sharing\">" +
+                    EscapeHtml(Words(visit.language, "Settings")) + "</a></p>");
+  }
+  Redirect(response, "/settings#sharing");
+}
+
+void WebPages::NewFeedAddress(const httplib::Request& request, httplib::Response& response) {
+  Visit visit = Begin(request, response);
+  auto fields = FormFields(request.body);
+  if (!FormAccepted(visit, request, response, Field(fields, "csrf"))) return;
+  store_.ReplaceFeedSecret(visit.user->id, RandomToken());
+  Redirect(response, "/settings#sharing");
 }
 
 void WebPages::Thumbnail(const httplib::Request& request, httplib::Response& response) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "service/accounts.h"
+#include "service/album.h"
 #include "service/html.h"
 #include "service/store.h"
 
@@ -22,7 +23,10 @@ class WebPages {
   explicit WebPages(Store& store, SignInThrottle::Clock clock = nullptr);
   void Register(httplib::Server& server);
   // The address to show users for their programs; empty: as their browser reached the page.
-  void SetPublicAddress(std::string address) { publicAddress_ = std::move(address); }
+  void SetPublicAddress(std::string address) {
+    album_.SetPublicAddress(address);
+    publicAddress_ = std::move(address);
+  }
 
   static constexpr int kPageSize = 30;
 
@@ -51,6 +55,8 @@ class WebPages {
   void SignOut(const httplib::Request& request, httplib::Response& response);
   void SettingsPage(const httplib::Request& request, httplib::Response& response);
   void NewToolbarId(const httplib::Request& request, httplib::Response& response);
+  void ChangeSharing(const httplib::Request& request, httplib::Response& response);
+  void NewFeedAddress(const httplib::Request& request, httplib::Response& response);
   void EditPage(const httplib::Request& request, httplib::Response& response);
   void EditEntry(const httplib::Request& request, httplib::Response& response);
   void DeleteEntry(const httplib::Request& request, httplib::Response& response);
@@ -75,6 +81,7 @@ class WebPages {
 
   Store& store_;
   SignInThrottle throttle_;
+  AlbumPages album_;
   std::string publicAddress_;
 };
 

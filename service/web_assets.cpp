@@ -69,7 +69,18 @@ form.delete { margin-top: 2rem; }
 section { margin: 1.5rem 0; }
 code { font-size: 1.05rem; padding: .2rem .4rem; background: var(--card); border: 1px solid var(--line);
        border-radius: .3rem; overflow-wrap: anywhere; }
+header nav a[aria-current] { font-weight: 700; text-decoration: none; }
+.entry .address { display: block; }
+ul.wall { list-style: none; margin: 0; padding: 0; display: grid; gap: .6rem;
+          grid-template-columns: repeat(auto-fill, minmax(180px, 1fr)); }
+ul.wall a { display: block; }
+ul.wall img { display: block; width: 100%; aspect-ratio: 4 / 3; object-fit: cover; object-position: left top;
+              border: 1px solid var(--line); border-radius: .3rem; background: var(--card); }
+.entry-page h1 { overflow-wrap: anywhere; }
+.entry-page .meta { margin: .5rem 0 1rem; }
+.picture { display: block; max-width: 100%; height: auto; border: 1px solid var(--line); border-radius: .3rem; }
 @media (max-width: 600px) {
+  ul.wall { grid-template-columns: repeat(2, 1fr); gap: .4rem; }
   main { padding: .6rem; }
   .entry { grid-template-columns: 1fr; gap: .5rem; }
   .thumb { max-width: 100%; }

@@ -7,9 +7,12 @@
 namespace torvo::sync {
 
 std::string ListAddress(std::string_view serviceHost, std::u16string_view commandLine) {
-  std::string address = "http://";
-  address += serviceHost;
-  address += "/imgList.php?tid=";
+  return ListUrl("http://" + std::string(serviceHost) + "/", commandLine);
+}
+
+std::string ListUrl(std::string_view serviceUrl, std::u16string_view commandLine) {
+  std::string address(serviceUrl);
+  address += "imgList.php?tid=";
   address += ToCp949(commandLine);
   return EscapeRequestTarget(address);
 }

@@ -11,6 +11,9 @@ namespace torvo::sync {
 // (code page 949 bytes; a space becomes "%20").
 std::string ListAddress(std::string_view serviceHost, std::u16string_view commandLine);
 
+// The same at the user's own service: serviceUrl is its address ("https://host/torvo/").
+std::string ListUrl(std::string_view serviceUrl, std::u16string_view commandLine);
+
 struct ImageList {
   bool signedOut = false;            // the reply was exactly "0"
   std::u16string baseAddress;        // field 0, used unchanged

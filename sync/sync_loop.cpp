@@ -91,6 +91,32 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& 
   return outcome;
 }
 
+bool TlsProblem(const HttpResult& r) {
+  return r.failure == HttpResult::Failure::kUntrusted || r.failure == HttpResult::Failure::kNotTls ||
+         r.failure == HttpResult::Failure::kSpeaksTls;
+}
+
+// The host[:port] of an absolute address, for messages.
+std::u16string HostOf(std::string_view url) {
+  const size_t start = url.find("://");
+  if (start == std::string_view::npos) return Text(url);
+  const std::string_view rest = url.substr(start + 3);
+  return Text(rest.substr(0, rest.find('/')));
+}
+
+std::u16string TlsProblemText(const HttpResult& r, std::string_view url) {
+  const std::u16string host = HostOf(url);
+  switch (r.failure) {
+    case HttpResult::Failure::kUntrusted:
+      return u"The certificate of " + host + u" is not trusted: nothing was downloaded. For a server with its own "
+             u"certificate, connect with \"torvo-connect ADDRESS NAME --certificate FILE\".";
+    case HttpResult::Failure::kNotTls:
+      return u"The server " + host + u" does not speak https (TLS): nothing was downloaded. Is its address http://?";
+    default:
+      return u"The server " + host + u" speaks only https (TLS): nothing was downloaded. Connect with its https:// address.";
+  }
+}
+
 }  // namespace
 
 SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
@@ -112,11 +138,21 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
     return AlbumFolder(folder);
   });
   if (request.commandLine.empty()) {
-    return Stop(outcome, SyncEnd::NoIdentity, u"No user was named on the command line: nothing to sync.");
+    if (!request.connectionProblem.empty()) {
+      return Stop(outcome, SyncEnd::NoIdentity,
+                  u"The connection to the Torvo service cannot be used: " + Text(request.connectionProblem) +
+                      u". Connect again with \"torvo-connect ADDRESS NAME\" in a terminal.");
+    }
+    return Stop(outcome, SyncEnd::NoIdentity, kNotConnectedMessage);
   }
 
-  HttpResult listReply = fetch(ListAddress(request.serviceHost, request.commandLine));
+  const std::string listUrl = request.serviceUrl.empty() ? ListAddress(request.serviceHost, request.commandLine)
+                                                         : ListUrl(request.serviceUrl, request.commandLine);
+  HttpResult listReply = fetch(listUrl);
   if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
+  if (!listReply.transportOk && TlsProblem(listReply)) {
+    return Stop(outcome, SyncEnd::ListFailed, TlsProblemText(listReply, listUrl));
+  }
   if (!listReply.transportOk) {
     return Stop(outcome, SyncEnd::ListFailed,
                 u"Could not get the image list from the service: " + Text(listReply.error) + u".");

@@ -16,7 +16,16 @@ struct SyncRequest {
   std::string serviceHost;      // host[:port] of the list script
   std::u16string commandLine;   // the user's identity, the whole command line
   std::filesystem::path folder; // the work folder
+  // The user's own service ("https://host/torvo/"); empty: http at serviceHost.
+  std::string serviceUrl;
+  // Why the connection file could not be used, told when no identity was named either.
+  std::string connectionProblem;
 };
+
+// What the window says when neither the command line nor a connection names the user.
+inline constexpr char16_t kNotConnectedMessage[] =
+    u"Not connected to a Torvo service. Connect once with \"torvo-connect ADDRESS NAME\" in a terminal "
+    u"(for example torvo-connect https://example.org/torvo/ alice; see man torvo-connect), then press Sync.";
 
 // Blocking GET of a request target, as HttpClient::Get.
 using Fetch = std::function<HttpResult(const std::string& url)>;

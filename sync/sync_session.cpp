@@ -49,6 +49,7 @@ SyncSession::SyncSession(SyncSessionSetup setup, SyncFormView& view, WindowThrea
   if (!setup_.fetch) {
     client_ = std::make_unique<HttpClient>();
     client_->SetAbortFlag(&cancel_);
+    client_->SetExtraTrustedCertificates(setup_.trustedPem);
     setup_.fetch = [client = client_.get()](const std::string& url) { return client->Get(url); };
   }
 }
@@ -73,7 +74,8 @@ void SyncSession::Sync() {
   cancel_ = false;
   worker_ = std::thread([this, session = std::weak_ptr<SyncSession*>(alive_)] {
     PostingObserver observer(windowThread_, session, view_);
-    const SyncRequest request{setup_.serviceHost, setup_.commandLine, setup_.folder};
+    const SyncRequest request{setup_.serviceHost, setup_.commandLine, setup_.folder, setup_.serviceUrl,
+                              setup_.connectionProblem};
     const SyncOutcome outcome = RunSync(request, setup_.fetch, observer, &cancel_);
     windowThread_.Post([session, outcome] {
       if (auto alive = session.lock()) (*alive)->EndSync(outcome);

@@ -43,6 +43,9 @@ struct SyncSessionSetup {
   std::u16string commandLine;  // the identity
   std::filesystem::path folder;
   Fetch fetch;  // empty: HTTP over one kept-open connection, aborted when the window goes
+  std::string serviceUrl;         // the user's own service; empty: http at serviceHost
+  std::string trustedPem;         // its certificate, trusted beside the system's
+  std::string connectionProblem;  // a connection file that could not be used
 };
 
 class SyncSession {

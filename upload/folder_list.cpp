@@ -46,8 +46,27 @@ FolderReply Unreadable(std::u16string reason) {
 }  // namespace
 
 std::string FolderListAddress(std::string_view serviceHost, std::u16string_view toolbarId) {
-  std::string address = "http://" + std::string(serviceHost) + "/imgList.php?state=geturi&tid=";
+  return FolderListUrl("http://" + std::string(serviceHost) + "/", toolbarId);
+}
+
+std::string FolderListUrl(std::string_view serviceUrl, std::u16string_view toolbarId) {
+  std::string address = std::string(serviceUrl) + "imgList.php?state=geturi&tid=";
   return EscapeRequestTarget(address + ToCp949(toolbarId));
+}
+
+std::u16string TlsFailureMessage(int failureKind, std::string_view host) {
+  const std::u16string where = FromUtf8(std::string(host));
+  switch (static_cast<HttpResult::Failure>(failureKind)) {
+    case HttpResult::Failure::kUntrusted:
+      return u"서비스(" + where + u")의 인증서를 신뢰할 수 없습니다. 아무것도 보내지 않았습니다.\n"
+             u"자체 서명 인증서라면 torvo-connect --certificate로 그 인증서를 지정해 주세요.";
+    case HttpResult::Failure::kNotTls:
+      return u"서비스(" + where + u")가 https(TLS)로 응답하지 않습니다. 주소가 http://인지 확인해 주세요.";
+    case HttpResult::Failure::kSpeaksTls:
+      return u"서비스(" + where + u")가 https(TLS)로만 응답합니다. 주소를 https://로 바꿔 주세요.";
+    default:
+      return {};
+  }
 }
 
 FolderReply ParseFolderReply(std::u16string_view reply) {
@@ -76,9 +95,16 @@ FolderReply ParseFolderReply(std::u16string_view reply) {
 }
 
 FolderReply QueryFolders(HttpGetter& http, std::string_view serviceHost, std::u16string_view toolbarId) {
-  HttpResult result = http.Get(FolderListAddress(serviceHost, toolbarId));
+  return QueryFoldersAt(http, "http://" + std::string(serviceHost) + "/", serviceHost, toolbarId);
+}
+
+FolderReply QueryFoldersAt(HttpGetter& http, std::string_view serviceUrl, std::string_view host,
+                           std::u16string_view toolbarId) {
+  HttpResult result = http.Get(FolderListUrl(serviceUrl, toolbarId));
   if (!result.transportOk) {
     FolderReply r;
+    r.message = TlsFailureMessage(static_cast<int>(result.failure), host);
+    if (!r.message.empty()) return r;
     r.message = u"서비스에 연결하지 못해 폴더 목록을 받을 수 없습니다.\n(" + FromUtf8(result.error) + u")";
     return r;
   }

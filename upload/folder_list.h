@@ -37,11 +37,23 @@ inline constexpr char16_t kDefaultFolderName[] = u"기본";
 // (code page 949 bytes, spaces, control and non-ASCII bytes escaped).
 std::string FolderListAddress(std::string_view serviceHost, std::u16string_view toolbarId);
 
+// The same exchange at the user's own service: serviceUrl is its address ("https://host/torvo/"),
+// the exchange's name follows it.
+std::string FolderListUrl(std::string_view serviceUrl, std::u16string_view toolbarId);
+
 // Reads a reply body (text already decoded from code page 949).
 FolderReply ParseFolderReply(std::u16string_view reply);
 
 // The whole exchange: one GET, then the reply read as code page 949 text. A failed request (no
 // connection, time-out, HTTP error status) is kFailed with a message saying so.
 FolderReply QueryFolders(HttpGetter& http, std::string_view serviceHost, std::u16string_view toolbarId);
+// The same at the user's own service; the messages of a refused certificate and of a server
+// speaking the other protocol name the host.
+FolderReply QueryFoldersAt(HttpGetter& http, std::string_view serviceUrl, std::string_view host,
+                           std::u16string_view toolbarId);
+
+// What to tell the user about a transport failure of the service at host, in the programs'
+// language; empty for a failure without a message of its own.
+std::u16string TlsFailureMessage(int failureKind, std::string_view host);
 
 }  // namespace torvo::upload

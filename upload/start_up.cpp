@@ -34,7 +34,23 @@ Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& c
 
   // 8. Signed in? Which host takes the upload, which folders are there?
   p.Inet1 = services.MakeHttpGetter(kFolderListTimeouts);
-  p.folders = QueryFolders(*p.Inet1, services.serviceHost, p.ToolbarID);
+  if (services.connection.state == ConnectionFile::State::kBroken) {
+    return Stopped(kBrokenConnectionMessage + FromUtf8(services.connection.problem));
+  }
+  if (services.connection.state == ConnectionFile::State::kRead) {
+    const ServiceConnection& connection = services.connection.connection;
+    std::string problem;
+    const std::optional<std::string> pem = ReadCertificatePem(connection, &problem);
+    if (!pem) return Stopped(kBrokenConnectionMessage + FromUtf8(problem));
+    p.service = connection.service;
+    p.trustedPem = *pem;
+    // The toolbar's identity comes first, as for the build's service; the connection's otherwise.
+    if (p.ToolbarID.empty()) p.ToolbarID = FromUtf8(connection.identity);
+    p.Inet1->SetExtraTrustedCertificates(p.trustedPem);
+    p.folders = QueryFoldersAt(*p.Inet1, connection.service.Url(), connection.service.Authority(), p.ToolbarID);
+  } else {
+    p.folders = QueryFolders(*p.Inet1, services.serviceHost, p.ToolbarID);
+  }
   if (p.folders.kind != FolderReply::Kind::kFolders) return Stopped(p.folders.message);
 
   // 9. The window in front when the reply has come; ours is not shown yet.

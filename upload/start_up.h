@@ -8,12 +8,14 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/capture_provider.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/http.h"
+#include "platform/service_connection.h"
 #include "platform/single_instance.h"
 #include "upload/canvas.h"
 #include "upload/folder_list.h"
@@ -30,6 +32,8 @@ struct StartUpServices {
   std::function<std::unique_ptr<SingleInstanceLock>()> MakeSingleInstanceLock;
   std::function<std::unique_ptr<HttpGetter>(const HttpTimeouts&)> MakeHttpGetter;
   std::string serviceHost;  // host[:port] that answers the folder list
+  // The user's own connection; absent: the build's fixed service above.
+  ConnectionFile connection;
 };
 
 struct Preparation {
@@ -48,11 +52,14 @@ struct Preparation {
   std::u16string txtNote;
   std::unique_ptr<HttpGetter> Inet1;
   FolderReply folders;  // target and folders of the reply
+  std::optional<ServiceAddress> service;  // the connection's service, when there is one
+  std::string trustedPem;                 // its extra certificate
   std::filesystem::path OutputDir;
   std::unique_ptr<Canvas> picImage;  // the canvas the pipeline drew and saved the thumbnail on
   std::unique_ptr<ThumbnailState> thumbnail;
 };
 
+inline constexpr char16_t kBrokenConnectionMessage[] = u"서비스 연결 설정을 쓸 수 없습니다: ";
 inline constexpr char16_t kNotHttpMessage[] = u"Http web page만 등록 됩니다.";
 
 // Steps 1 to 10 of the start-up; step 9 asks capture for the picture in front. An early stop

@@ -27,6 +27,15 @@ std::string BodyHead() {
   return b;
 }
 
+std::string HostAndPort(const UploadFields& fields) {
+  std::string host = EscapeRequestTarget(ToCp949(fields.strTargetUrl));
+  if (fields.port != 0) {
+    host += ':';
+    host += std::to_string(fields.port);
+  }
+  return host;
+}
+
 std::string BodyTail() { return std::string(kCrLf) + "--" + kUploadBoundary + kCrLf; }
 
 }  // namespace
@@ -47,7 +56,7 @@ std::u16string WithCrLf(std::u16string_view text) {
 }
 
 std::string UploadTarget(const UploadFields& fields) {
-  std::string target = "http://" + EscapeRequestTarget(ToCp949(fields.strTargetUrl)) + "/imgUpload.php";
+  std::string target = fields.scheme + "://" + HostAndPort(fields) + fields.path + "imgUpload.php";
   target += "?tid=" + EscapeRequestTarget(ToCp949(fields.ToolbarID));
   target += "&url=" + Escaped(fields.url);
   target += "&title=" + Escaped(fields.title);
@@ -64,7 +73,7 @@ UploadRequest MakeUploadRequest(const UploadFields& fields, uint64_t fileLength)
   r.contentLength = bodyHead.size() + fileLength + bodyTail.size();
   r.head = "POST " + UploadTarget(fields) + " HTTP/1.1" + kCrLf;
   r.head += std::string("Content-Type:multipart/form-data;boundary=") + kUploadBoundary + kCrLf;
-  r.head += "Host:" + EscapeRequestTarget(ToCp949(fields.strTargetUrl)) + kCrLf;
+  r.head += "Host:" + HostAndPort(fields) + kCrLf;
   r.head += "Content-Length:" + std::to_string(r.contentLength) + kCrLf;
   r.head += kCrLf;
   r.head += bodyHead;

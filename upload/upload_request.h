@@ -20,6 +20,11 @@ struct UploadFields {
   std::u16string note;  // line breaks go out as CR LF, whatever the text box keeps
   bool isPrivate = false;
   int32_t folder = 0;
+  // The user's own service: its scheme, the port named in the address (0: none, as the build's
+  // fixed service writes it) and its folder, before "imgUpload.php".
+  std::string scheme = "http";
+  uint16_t port = 0;
+  std::string path = "/";
 };
 
 struct UploadRequest {
@@ -28,7 +33,7 @@ struct UploadRequest {
   uint64_t contentLength = 0;  // the body: file length + 229
 };
 
-// "http://" host "/imgUpload.php?tid=..&url=..&title=..&note=..&public=P|S&folder=N", as a
+// scheme "://" host [":" port] path "imgUpload.php?tid=..&url=..&title=..&note=..&public=P|S&folder=N", as a
 // valid request target: url, title and note percent-escaped byte by byte (Coding); the identity
 // and the host with only spaces, control and non-ASCII bytes escaped.
 std::string UploadTarget(const UploadFields& fields);

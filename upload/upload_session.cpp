@@ -2,6 +2,8 @@
 
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/http.h"
+#include "upload/folder_list.h"
 #include "upload/thumbnail_pipeline.h"
 #include "upload/upload_request.h"
 
@@ -44,7 +46,11 @@ void UploadSession::Save() {
   // The limit starts before the connection, so a connection that fails at once is told once.
   timer_.Start(setup_.ReplyTimeMs);
   // 2.-3.
-  connection_.Connect(ToUtf8(setup_.strTargetUrl), setup_.RemotePort);
+  if (setup_.scheme == "https") {
+    connection_.ConnectTls(ToUtf8(setup_.strTargetUrl), setup_.RemotePort, setup_.trustedPem);
+  } else {
+    connection_.Connect(ToUtf8(setup_.strTargetUrl), setup_.RemotePort);
+  }
 }
 
 bool UploadSession::LetEventsRun(uint64_t attempt) {
@@ -60,6 +66,9 @@ void UploadSession::Connected() {
   UploadFields fields;
   fields.strTargetUrl = setup_.strTargetUrl;
   fields.ToolbarID = setup_.ToolbarID;
+  if (!setup_.scheme.empty()) fields.scheme = setup_.scheme;
+  fields.port = setup_.namePort ? setup_.RemotePort : 0;
+  fields.path = setup_.path;
   // 2.
   fields.isPrivate = view_.IsPrivate();
   // 3.
@@ -88,6 +97,11 @@ void UploadSession::Connected() {
 void UploadSession::DataArrival(int64_t bytesTotal) {
   if (unloading_ || state_ == State::kIdle) return;
   const std::string piece = bytesTotal > 0 ? connection_.GetData() : std::string();
+  // A TLS record (an alert, a handshake) as the answer to plain http: the address should be https.
+  if (!reply_.Started() && setup_.scheme == "http" && piece.size() >= 2 && (piece[0] == '\x15' || piece[0] == '\x16') &&
+      piece[1] == '\x03') {
+    return Refused(TlsFailureMessage(static_cast<int>(HttpResult::Failure::kSpeaksTls), ToUtf8(setup_.strTargetUrl)));
+  }
   if (std::optional<UploadVerdict> verdict = reply_.Add(piece)) Decided(*verdict);
 }
 
@@ -101,6 +115,12 @@ void UploadSession::ConnectionFailed(const std::string& text) {
   if (unloading_ || state_ == State::kIdle) return;
   if (reply_.Started()) return Decided(reply_.Finish());
   const std::u16string where = setup_.strTargetUrl + u":" + FromUtf8(std::to_string(setup_.RemotePort));
+  if (connection_.LastFailure() == TcpConnection::FailureKind::kUntrusted) {
+    return Refused(TlsFailureMessage(static_cast<int>(HttpResult::Failure::kUntrusted), ToUtf8(where)));
+  }
+  if (connection_.LastFailure() == TcpConnection::FailureKind::kNotTls) {
+    return Refused(TlsFailureMessage(static_cast<int>(HttpResult::Failure::kNotTls), ToUtf8(where)));
+  }
   if (state_ == State::kConnecting) {
     Failed(u"업로드 서버(" + where + u")에 연결할 수 없습니다: " + FromUtf8(text) + u"\n잠시 후 다시 저장해 주세요.");
   } else {
@@ -129,6 +149,18 @@ void UploadSession::Failed(const std::u16string& message) {
   view_.SetSaveEnabled(true);
   messages_.Tell(message);
   view_.FocusSave();
+}
+
+void UploadSession::Refused(const std::u16string& message) {
+  connection_.Close();
+  timer_.Stop();
+  state_ = State::kIdle;
+  ++attempt_;
+  unloading_ = true;
+  std::error_code ec;
+  std::filesystem::remove(WorkFile(setup_.OutputDir, kThumbnailFile), ec);
+  messages_.Tell(message);
+  view_.Finished(1);
 }
 
 void UploadSession::Decided(const UploadVerdict& verdict) {

@@ -43,7 +43,15 @@ struct UploadSessionSetup {
   // How long the connection and the reply may take before the user is told (or, when part of a
   // reply has come, before it is decided on what has arrived).
   int ReplyTimeMs = 30000;
+  // The user's own service: "https" goes over TLS, verified against the system's certificates
+  // plus trustedPem; the request names the scheme, the port (when namePort) and the service's
+  // folder. An empty scheme is the build's fixed service: plain http, today's bytes.
+  std::string scheme;
+  bool namePort = false;
+  std::string path = "/";
+  std::string trustedPem;
 };
+
 
 class UploadSession {
  public:
@@ -75,6 +83,9 @@ class UploadSession {
   void ConnectionFailed(const std::string& text);
   void TimeUp();
   void Failed(const std::u16string& message);
+  // A certificate refused, or the server speaking the other protocol: told (naming the host), the
+  // work file removed, and the window goes, as nothing will get through on a retry.
+  void Refused(const std::u16string& message);
   void Decided(const UploadVerdict& verdict);
   // Lets waiting events run; false when the attempt ended or the window went meanwhile.
   bool LetEventsRun(uint64_t attempt);

@@ -6,6 +6,8 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
+#include <QSslError>
 #include <QTimer>
 #include <QUrl>
 #include <memory>
@@ -46,6 +48,12 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
   request.setRawHeader("Accept-Encoding", "identity");
   // No byte for this long, in either direction, ends the transfer (Qt counts from the last one).
   request.setTransferTimeout(static_cast<int>(timeouts_.stallMs));
+  if (!extraPem_.empty()) {
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates(
+        QSslCertificate::fromData(QByteArray(extraPem_.data(), static_cast<qsizetype>(extraPem_.size())), QSsl::Pem));
+    request.setSslConfiguration(tls);
+  }
 
   QEventLoop loop;
   std::unique_ptr<QNetworkReply> reply(manager.get(request));
@@ -77,6 +85,10 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
     if (length.isValid() && length.toLongLong() > timeouts_.maxBodyBytes) end(tooLarge);
   });
   QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] { take(reply->readAll()); });
+  std::string certificateProblem;  // not ignored: the transfer then fails
+  QObject::connect(reply.get(), &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
+    if (!errors.isEmpty()) certificateProblem = errors.first().errorString().toStdString();
+  });
   QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
   total.start(static_cast<int>(timeouts_.totalMs));
   connecting.start(static_cast<int>(timeouts_.connectMs));
@@ -96,6 +108,8 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
   const bool transportFailed = error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
   const bool protocolFailed = error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure;
   if (!why.empty() || !status.isValid() || transportFailed || protocolFailed) {
+    // Qt reads a 400 as a protocol failure: a TLS proxy's page for plain http is one.
+    HttpResult answered{true, status.isValid() ? status.toInt() : 0, std::move(result.body), "", HttpResult::Failure::kNone};
     result.body.clear();
     if (why.empty() && (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)) {
       // Qt's own transfer time-out ends the transfer as if cancelled.
@@ -103,10 +117,34 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
     }
     result.error = !why.empty() ? why : reply->errorString().toStdString();
     if (result.error.empty()) result.error = "the transfer failed";
+    result.failure = HttpResult::Failure::kOther;
+    MarkTlsServerReply(url, answered);
+    if (why.empty()) {
+      if (!certificateProblem.empty()) {
+        result.failure = HttpResult::Failure::kUntrusted;
+        result.error = "the certificate of " + address.host().toStdString() + " is not trusted: " + certificateProblem;
+      } else if (error == QNetworkReply::SslHandshakeFailedError) {
+        // A plain server's reply read as a TLS record: OpenSSL calls it a wrong version number.
+        if (result.error.find("wrong version number") != std::string::npos ||
+            result.error.find("packet length too long") != std::string::npos) {
+          result.failure = HttpResult::Failure::kNotTls;
+        }
+      } else if (error == QNetworkReply::ConnectionRefusedError || error == QNetworkReply::HostNotFoundError) {
+        result.failure = HttpResult::Failure::kUnreachable;
+      } else if (answered.failure == HttpResult::Failure::kSpeaksTls) {
+        result.failure = answered.failure;
+        result.error = answered.error;
+      } else if (error == QNetworkReply::ProtocolFailure && address.scheme() == "http") {
+        // TLS bytes where an HTTP status line should be.
+        result.failure = HttpResult::Failure::kSpeaksTls;
+        result.error = "the server speaks TLS: the address should begin with https://";
+      }
+    }
     return result;
   }
   result.transportOk = true;
   result.status = status.toInt();
+  MarkTlsServerReply(url, result);
   return result;
 }
 

@@ -18,10 +18,12 @@ class QtHttpGetter final : public HttpGetter {
 
   // Runs its own event loop on the calling thread until the transfer ends.
   HttpResult Get(const std::string& url) override;
+  void SetExtraTrustedCertificates(std::string pem) override { extraPem_ = std::move(pem); }
 
  private:
   HttpTimeouts timeouts_;
   std::shared_future<void> applicationReady_;
+  std::string extraPem_;
 };
 
 }  // namespace torvo::desktop

@@ -20,11 +20,18 @@ class TcpClient : public QObject, public TcpConnection {
 
   void Close() override;
   void Connect(const std::string& host, uint16_t port) override;
+  // Over QSslSocket: the system's CAs plus extraTrustedPem, the peer verified for host.
+  void ConnectTls(const std::string& host, uint16_t port, const std::string& extraTrustedPem) override;
   void SendData(std::string_view bytes) override;
   std::string GetData() override;
 
  private:
+  // Wires the socket's events to ours; tls: Connected waits for the handshake.
+  void Wire(QTcpSocket* socket, const std::string& host, bool tls);
+
   QTcpSocket* socket_ = nullptr;
+  bool encrypted_ = false;      // the TLS handshake of the current socket completed
+  std::string certificateProblem_;  // what the peer's certificate failed, when it did
 };
 
 }  // namespace torvo::desktop

@@ -8,6 +8,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+
+#include "platform/win32/tls_channel.h"
 
 namespace torvo {
 
@@ -30,6 +33,45 @@ std::string TransportText(DWORD error) {
     case ERROR_HTTP_INVALID_SERVER_RESPONSE:
       return "Failure when receiving data from the peer";
     default: return "Failure when receiving data from the peer (Windows error " + std::to_string(error) + ")";
+  }
+}
+
+HttpResult::Failure FailureOf(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      return HttpResult::Failure::kUnreachable;
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+      return HttpResult::Failure::kUntrusted;
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      return HttpResult::Failure::kNotTls;
+    default:
+      return HttpResult::Failure::kOther;
+  }
+}
+
+// A certificate or TLS failure's words name the host, as the upload's do.
+std::string SecurityText(DWORD error, const std::string& host) {
+  switch (error) {
+    case ERROR_INTERNET_INVALID_CA:
+      return "the certificate of " + host + " is not trusted (it is not signed by a certificate authority this "
+             "computer or the connection trusts)";
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return "the certificate of " + host + " is not trusted (it is made out to another name)";
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      return "the certificate of " + host + " is not trusted (it has expired or is not valid yet)";
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+      return "the certificate of " + host + " is not trusted (Windows error " + std::to_string(error) + ")";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      return "the TLS connection with " + host + " failed: it may not speak TLS on this port";
+    default: return TransportText(error);
   }
 }
 
@@ -85,18 +127,6 @@ void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
   std::shared_ptr<Transfer> transfer = Find(context);
   if (!transfer) return;
   switch (status) {
-    case INTERNET_STATUS_HANDLE_CREATED: {
-      const auto* made = static_cast<const INTERNET_ASYNC_RESULT*>(info);
-      bool closeNow = false;
-      {
-        std::lock_guard lock(transfer->mutex);
-        transfer->request = reinterpret_cast<HINTERNET>(made->dwResult);
-        closeNow = transfer->abandoned;
-      }
-      // Made after the caller had given up: nobody else will close it.
-      if (closeNow) InternetCloseHandle(reinterpret_cast<HINTERNET>(made->dwResult));
-      break;
-    }
     // Connected, or sending on a connection kept open: from here on the stall time counts.
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
     case INTERNET_STATUS_SENDING_REQUEST:
@@ -148,6 +178,11 @@ struct HttpClient::Impl {
   HINTERNET session = nullptr;
   HttpTimeouts timeouts;
   const std::atomic<bool>* abort = nullptr;
+  std::string extraPem;  // certificates trusted for https beside the system's
+  // The request Perform makes: Get and Post set it, as the Linux client sets its handle.
+  const char* method = "GET";
+  std::string contentType;
+  std::string body;
 };
 
 HttpClient::HttpClient(HttpTimeouts timeouts) : impl_(std::make_unique<Impl>()) {
@@ -169,19 +204,77 @@ HttpClient::~HttpClient() {
 
 void HttpClient::SetAbortFlag(const std::atomic<bool>* abort) { impl_->abort = abort; }
 
+void HttpClient::SetExtraTrustedCertificates(std::string pem) { impl_->extraPem = std::move(pem); }
+
 HttpResult HttpClient::Get(const std::string& url) {
+  impl_->method = "GET";
+  impl_->contentType.clear();
+  impl_->body.clear();
+  HttpResult result = Perform(url);
+  MarkTlsServerReply(url, result);
+  return result;
+}
+
+HttpResult HttpClient::Post(const std::string& url, const std::string& contentType, const std::string& body) {
+  impl_->method = "POST";
+  impl_->contentType = contentType;
+  impl_->body = body;
+  HttpResult result = Perform(url);
+  impl_->body.clear();
+  MarkTlsServerReply(url, result);
+  return result;
+}
+
+namespace {
+
+// The leaf certificate of the chain WinINet built for a request's server; nullptr when none.
+PCCERT_CONTEXT ServerCertificate(HINTERNET request) {
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  DWORD size = sizeof chain;
+  if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) || !chain) return nullptr;
+  PCCERT_CONTEXT leaf = nullptr;
+  if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0)
+    leaf = CertDuplicateCertificateContext(chain->rgpChain[0]->rgpElement[0]->pCertContext);
+  CertFreeCertificateChain(chain);
+  return leaf;
+}
+
+}  // namespace
+
+HttpResult HttpClient::Perform(const std::string& url) {
+  const char* method = impl_->method;
+  const std::string& contentType = impl_->contentType;
+  const std::string& body = impl_->body;
   HttpResult result;
   const HttpTimeouts& limits = impl_->timeouts;
   auto aborted = [&] { return impl_->abort && impl_->abort->load(); };
-  auto fail = [&](std::string text) {
+  auto fail = [&](std::string text, HttpResult::Failure failure = HttpResult::Failure::kOther) {
     result.error = std::move(text);
+    result.failure = failure;
     result.body.clear();
     return result;
   };
+  auto failWith = [&](DWORD error, const std::string& host) { return fail(SecurityText(error, host), FailureOf(error)); };
   if (!impl_->session) return fail("the HTTP client could not be started");
   if (aborted()) return fail("aborted");
   if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
     return fail(TransportText(ERROR_INTERNET_UNRECOGNIZED_SCHEME));
+
+  // The address's parts: WinINet connects to the host and sends the path and query as written.
+  char hostBuffer[256] = {};
+  std::string pathBuffer(url.size() + 1, '\0');
+  URL_COMPONENTSA parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = hostBuffer;
+  parts.dwHostNameLength = sizeof hostBuffer;
+  parts.lpszUrlPath = pathBuffer.data();
+  parts.dwUrlPathLength = static_cast<DWORD>(pathBuffer.size());
+  if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) || hostBuffer[0] == '\0')
+    return fail(TransportText(ERROR_INTERNET_INVALID_URL));
+  const std::string host = hostBuffer;
+  std::string target(pathBuffer.c_str());
+  if (target.empty()) target = "/";
+  const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
   auto transfer = std::make_shared<Transfer>();
   if (!transfer->completed) return fail("the HTTP client could not be started");
@@ -194,12 +287,14 @@ HttpResult HttpClient::Get(const std::string& url) {
   const Clock::time_point started = Clock::now();
   const Clock::time_point deadline = started + std::chrono::milliseconds(limits.totalMs);
   bool pending = false;  // an operation WinINet has not completed yet
-  // However the GET ends, its handle is closed; a transfer left with an operation under way is
-  // forgotten only once WinINet lets go of it.
+  // However the request ends, its handles are closed; a transfer left with an operation under
+  // way is forgotten only once WinINet lets go of it.
+  HINTERNET connection = nullptr;
   struct Closer {
     std::shared_ptr<Transfer> transfer;
     DWORD_PTR context;
     bool& pending;
+    HINTERNET& connection;
     ~Closer() {
       HINTERNET request = nullptr;
       {
@@ -208,9 +303,10 @@ HttpResult HttpClient::Get(const std::string& url) {
         request = transfer->request;
       }
       if (request) InternetCloseHandle(request);
+      if (connection) InternetCloseHandle(connection);
       if (!pending) Forget(context);
     }
-  } closer{transfer, context, pending};
+  } closer{transfer, context, pending, connection};
 
   // Waits for the operation under way: done, or why it did not complete in time.
   enum class Wait { kDone, kAborted, kTimedOut };
@@ -241,24 +337,85 @@ HttpResult HttpClient::Get(const std::string& url) {
     return fail(w == Wait::kAborted ? std::string("aborted") : TransportText(ERROR_INTERNET_TIMEOUT));
   };
 
+  // The connection handle carries no context: only the request's events concern the waits.
+  connection = InternetConnectA(impl_->session, host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  if (!connection) return fail(TransportText(GetLastError()), FailureOf(GetLastError()));
   // Every reply from the wire: no cache, no cookies, no redirect followed, no dialog.
   const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                       INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
-                      INTERNET_FLAG_KEEP_CONNECTION;
-  begin();
-  HINTERNET opened = InternetOpenUrlA(impl_->session, url.c_str(), nullptr, 0, flags, context);
-  if (opened) {
+                      INTERNET_FLAG_KEEP_CONNECTION | (secure ? INTERNET_FLAG_SECURE : 0);
+  HINTERNET request = HttpOpenRequestA(connection, method, target.c_str(), "HTTP/1.1", nullptr, nullptr, flags, context);
+  if (!request) return fail(TransportText(GetLastError()), FailureOf(GetLastError()));
+  {
     std::lock_guard lock(transfer->mutex);
-    transfer->request = opened;
-  } else {
-    if (GetLastError() != ERROR_IO_PENDING) return fail(TransportText(GetLastError()));
-    pending = true;
-    if (const Wait w = wait(); w != Wait::kDone) return waitFailure(w);
-    std::lock_guard lock(transfer->mutex);
-    if (transfer->error != ERROR_SUCCESS || !transfer->result) return fail(TransportText(transfer->error));
-    transfer->request = reinterpret_cast<HINTERNET>(transfer->result);
+    transfer->request = request;
   }
-  HINTERNET request = transfer->request;
+  if (secure) {
+    // Revocation is not checked, as the Linux build's client does not: Wine's first check in a
+    // fresh prefix fails with "revocation could not be checked" on a good certificate.
+    DWORD security = 0;
+    DWORD size = sizeof security;
+    InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
+    security |= SECURITY_FLAG_IGNORE_REVOCATION;
+    InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
+  }
+
+  const std::string headers = contentType.empty() ? std::string() : "Content-Type: " + contentType + "\r\n";
+  auto send = [&]() -> std::optional<DWORD> {  // the send's error, nothing when it went
+    begin();
+    if (HttpSendRequestA(request, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
+                         body.empty() ? nullptr : const_cast<char*>(body.data()), static_cast<DWORD>(body.size()))) {
+      return std::nullopt;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return GetLastError();
+    pending = true;
+    if (const Wait w = wait(); w != Wait::kDone) return w == Wait::kAborted ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT;
+    std::lock_guard lock(transfer->mutex);
+    if (transfer->error != ERROR_SUCCESS || !transfer->result) return transfer->error ? transfer->error : ERROR_INTERNET_CONNECTION_ABORTED;
+    return std::nullopt;
+  };
+  std::optional<DWORD> sendError = send();
+  if (sendError == ERROR_CANCELLED) return fail("aborted");
+  std::string checked;  // the certificate we accepted in WinINet's place
+  const bool address = win32::IsIpAddress(host);
+  const bool ours = secure && ((sendError == ERROR_INTERNET_INVALID_CA && !impl_->extraPem.empty()) ||
+                               (sendError == ERROR_INTERNET_SEC_CERT_CN_INVALID && address));
+  if (ours) {
+    // WinINet knows the system's authorities alone, and Wine's matches no IP address: those two
+    // verdicts are ours, on the certificate the server shows, and the request goes again with
+    // just those checks left to us. Nothing was sent to the server yet.
+    std::optional<std::string> problem;
+    if (PCCERT_CONTEXT shown = ServerCertificate(request)) {
+      problem = win32::CheckServerCertificate(shown, host, impl_->extraPem);
+      checked.assign(reinterpret_cast<const char*>(shown->pbCertEncoded), shown->cbCertEncoded);
+      CertFreeCertificateContext(shown);
+    } else {
+      // Wine's WinINet keeps no certificate of a failed check: a handshake of our own sees it.
+      problem = win32::ProbeServerCertificate(host, parts.nPort, impl_->extraPem,
+                                              static_cast<int>(std::max<long>(limits.connectMs, 1000)), &checked);
+    }
+    if (problem) return fail(*problem, HttpResult::Failure::kUntrusted);
+    DWORD security = 0;
+    DWORD size = sizeof security;
+    InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
+    if (!impl_->extraPem.empty()) security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    if (address) security |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+    InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
+    sendError = send();
+    if (sendError == ERROR_CANCELLED) return fail("aborted");
+  }
+  if (sendError) {
+    if (*sendError == ERROR_INTERNET_TIMEOUT) return fail(TransportText(ERROR_INTERNET_TIMEOUT));
+    return failWith(*sendError, host);
+  }
+  if (!checked.empty()) {
+    // The server of the second attempt must have shown the certificate we checked.
+    PCCERT_CONTEXT shown = ServerCertificate(request);
+    const bool same = shown && shown->cbCertEncoded == checked.size() &&
+                      std::equal(checked.begin(), checked.end(), reinterpret_cast<const char*>(shown->pbCertEncoded));
+    if (shown) CertFreeCertificateContext(shown);
+    if (!same) return fail(SecurityText(ERROR_INTERNET_INVALID_CA, host), HttpResult::Failure::kUntrusted);
+  }
 
   DWORD status = 0;
   DWORD size = sizeof status;
@@ -277,17 +434,24 @@ HttpResult HttpClient::Get(const std::string& url) {
     if (MsUntil(deadline) <= 0) return fail(TransportText(ERROR_INTERNET_TIMEOUT));
     // First wait until bytes are there (or the reply has ended), then read what is there: a
     // read of bytes already received completes at once.
-    DWORD available = 0;
-    begin();
-    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
-      if (GetLastError() != ERROR_IO_PENDING) return fail(TransportText(GetLastError()));
-      pending = true;
-      if (const Wait w = wait(); w != Wait::kDone) return waitFailure(w);
-      std::lock_guard lock(transfer->mutex);
-      if (transfer->error != ERROR_SUCCESS) return fail(TransportText(transfer->error));
-      available = static_cast<DWORD>(transfer->result);
+    DWORD available = sizeof transfer->chunk;
+    // Once the announced length is in, a read (of nothing) ends the reply. Wine's WinINet hands
+    // the connection back for the next request on a read that finds the end; asking whether
+    // more is available there instead closes it when the answer comes asynchronously, and the
+    // next request opens a second connection.
+    const bool whole = hasLength && result.body.size() == announced;
+    if (!whole) {
+      begin();
+      if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+        if (GetLastError() != ERROR_IO_PENDING) return fail(TransportText(GetLastError()));
+        pending = true;
+        if (const Wait w = wait(); w != Wait::kDone) return waitFailure(w);
+        std::lock_guard lock(transfer->mutex);
+        if (transfer->error != ERROR_SUCCESS) return fail(TransportText(transfer->error));
+        available = static_cast<DWORD>(transfer->result);
+      }
+      if (available == 0) break;
     }
-    if (available == 0) break;
     const DWORD want = std::min<DWORD>(available, sizeof transfer->chunk);
     begin();
     transfer->got = 0;

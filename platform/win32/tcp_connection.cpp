@@ -31,6 +31,12 @@ WinsockConnection::~WinsockConnection() { Close(); }
 
 void WinsockConnection::Close() {
   ++generation_;
+  if (socket_ != INVALID_SOCKET && tls_ && tls_->state() == TlsChannel::State::kOpen) {
+    // Our close_notify, as far as the socket takes it at once; the peer is not waited for.
+    std::string notify;
+    tls_->Shutdown(&notify);
+    if (!notify.empty()) send(socket_, notify.data(), static_cast<int>(notify.size()), 0);
+  }
   if (socket_ != INVALID_SOCKET) {
     // Closing cancels the socket's notifications; those already queued are dropped here.
     closesocket(socket_);
@@ -42,6 +48,9 @@ void WinsockConnection::Close() {
   outgoing_.clear();
   incoming_.clear();
   failure_.clear();
+  tls_.reset();
+  wire_.clear();
+  lastFailure_ = FailureKind::kOther;
 }
 
 void WinsockConnection::Connect(const std::string& host, uint16_t port) {
@@ -70,6 +79,11 @@ void WinsockConnection::Connect(const std::string& host, uint16_t port) {
   if (!failure_.empty()) PostMessageW(window_.handle(), kFailureMessage, generation_, 0);
 }
 
+void WinsockConnection::ConnectTls(const std::string& host, uint16_t port, const std::string& extraTrustedPem) {
+  Connect(host, port);
+  tls_ = std::make_unique<TlsChannel>(host, extraTrustedPem);
+}
+
 void WinsockConnection::SendData(std::string_view bytes) {
   if (socket_ == INVALID_SOCKET) return;
   outgoing_.append(bytes);
@@ -94,6 +108,13 @@ void WinsockConnection::OnSocketEvent(WORD event, WORD error) {
   switch (event) {
     case FD_CONNECT:
       if (error != 0) return Fail(SystemMessage(error));
+      if (tls_) {
+        // The caller's bytes wait for the handshake; Connected comes when it has passed.
+        tls_->Start(&wire_);
+        if (tls_->state() == TlsChannel::State::kFailed) return Fail(tls_->error());
+        if (!Flush()) Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
+        return;
+      }
       connected_ = true;
       if (Connected) Connected();
       if (stillOurs() && !Flush()) Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
@@ -104,11 +125,35 @@ void WinsockConnection::OnSocketEvent(WORD event, WORD error) {
       return;
     case FD_READ: {
       if (error != 0) return Fail(SystemMessage(error));
+      if (tls_) {
+        std::string raw;
+        std::swap(raw, incoming_);
+        const bool read = Receive();
+        std::swap(raw, incoming_);
+        if (!read) return Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
+        return ReceiveTls(std::move(raw));
+      }
       if (!Receive()) return Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
       if (!incoming_.empty() && DataArrival) DataArrival(static_cast<int64_t>(incoming_.size()));
       return;
     }
     case FD_CLOSE: {
+      if (tls_) {
+        std::string raw;
+        std::swap(raw, incoming_);
+        const bool read = Receive();
+        std::swap(raw, incoming_);
+        if (!raw.empty()) ReceiveTls(std::move(raw));
+        if (!stillOurs()) return;
+        if (error != 0) return Fail(SystemMessage(error));
+        if (!read) return Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
+        if (tls_->state() == TlsChannel::State::kHandshake)
+          return Fail("the server " + tls_->host() + " closed the connection during the TLS handshake",
+                      FailureKind::kNotTls);
+        // A close without close_notify ends the stream as well: the reply says by its length
+        // whether it is whole.
+        return EndOfStream();
+      }
       // What arrived before the close is still to be read; the peer's orderly close is the end
       // of a reply, a reset is a failure.
       const size_t before = incoming_.size();
@@ -117,12 +162,7 @@ void WinsockConnection::OnSocketEvent(WORD event, WORD error) {
       if (!stillOurs()) return;
       if (error != 0) return Fail(SystemMessage(error));
       if (!read) return Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
-      closesocket(socket_);
-      socket_ = INVALID_SOCKET;
-      connected_ = false;
-      ++generation_;
-      if (Closed) Closed();
-      return;
+      return EndOfStream();
     }
     default:
       return;
@@ -130,13 +170,69 @@ void WinsockConnection::OnSocketEvent(WORD event, WORD error) {
 }
 
 bool WinsockConnection::Flush() {
-  while (!outgoing_.empty()) {
-    const int piece = static_cast<int>(std::min<size_t>(outgoing_.size(), 1 << 20));
-    const int sent = send(socket_, outgoing_.data(), piece, 0);
+  // With TLS the caller's bytes go out as records once the channel is open, never before.
+  if (tls_ && connected_ && !outgoing_.empty()) {
+    // Records of at most a socket write's size, so a large upload is not held twice in memory.
+    const size_t piece = std::min<size_t>(outgoing_.size(), 1 << 20);
+    if (wire_.empty()) {
+      if (!tls_->Encrypt(std::string_view(outgoing_).substr(0, piece), &wire_)) {
+        WSASetLastError(WSAECONNABORTED);
+        return false;
+      }
+      outgoing_.erase(0, piece);
+    }
+  }
+  std::string& out = tls_ ? wire_ : outgoing_;
+  while (!out.empty()) {
+    const int piece = static_cast<int>(std::min<size_t>(out.size(), 1 << 20));
+    const int sent = send(socket_, out.data(), piece, 0);
     if (sent == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK;  // FD_WRITE says when to go on
-    outgoing_.erase(0, static_cast<size_t>(sent));
+    out.erase(0, static_cast<size_t>(sent));
+    if (out.empty() && tls_ && connected_ && !outgoing_.empty()) {
+      const size_t next = std::min<size_t>(outgoing_.size(), 1 << 20);
+      if (!tls_->Encrypt(std::string_view(outgoing_).substr(0, next), &wire_)) {
+        WSASetLastError(WSAECONNABORTED);
+        return false;
+      }
+      outgoing_.erase(0, next);
+    }
   }
   return true;
+}
+
+void WinsockConnection::ReceiveTls(std::string raw) {
+  const uint32_t generation = generation_;
+  const bool wasOpen = connected_;
+  std::string plain;
+  const TlsChannel::State state = tls_->Receive(raw, &wire_, &plain);
+  if (state == TlsChannel::State::kFailed) {
+    const TlsChannel::Fault fault = tls_->fault();
+    return Fail(tls_->error(), fault == TlsChannel::Fault::kUntrusted ? FailureKind::kUntrusted
+                               : fault == TlsChannel::Fault::kNotTls  ? FailureKind::kNotTls
+                                                                      : FailureKind::kOther);
+  }
+  if (!wire_.empty() && !Flush()) return Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
+  if (!wasOpen && state != TlsChannel::State::kHandshake) {
+    // The handshake passed and the certificate is good: now the connection stands.
+    connected_ = true;
+    if (Connected) Connected();
+    if (generation != generation_) return;
+    if (!Flush()) return Fail(SystemMessage(static_cast<DWORD>(WSAGetLastError())));
+  }
+  if (!plain.empty()) {
+    incoming_.append(plain);
+    if (DataArrival) DataArrival(static_cast<int64_t>(incoming_.size()));
+    if (generation != generation_) return;
+  }
+  if (state == TlsChannel::State::kClosed) EndOfStream();
+}
+
+void WinsockConnection::EndOfStream() {
+  closesocket(socket_);
+  socket_ = INVALID_SOCKET;
+  connected_ = false;
+  ++generation_;
+  if (Closed) Closed();
 }
 
 bool WinsockConnection::Receive() {
@@ -152,7 +248,8 @@ bool WinsockConnection::Receive() {
   }
 }
 
-void WinsockConnection::Fail(const std::string& text) {
+void WinsockConnection::Fail(const std::string& text, FailureKind kind) {
+  lastFailure_ = kind;
   if (socket_ != INVALID_SOCKET) closesocket(socket_);
   socket_ = INVALID_SOCKET;
   connected_ = false;

@@ -1,7 +1,8 @@
 #pragma once
 // The upload's event-driven TCP connection over Winsock: the socket's connect, write, arrival and
 // close events come as messages to a message-only window of this thread (WSAAsyncSelect), so the
-// handlers run from the program's message loop, one at a time.
+// handlers run from the program's message loop, one at a time. With TLS, Schannel sits between
+// the socket and the caller: Connected comes once the handshake and the certificate check passed.
 #include <winsock2.h>
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "platform/tcp_connection.h"
 #include "platform/win32/message_window.h"
+#include "platform/win32/tls_channel.h"
 
 namespace torvo::win32 {
 
@@ -23,6 +25,7 @@ class WinsockConnection final : public TcpConnection {
 
   void Close() override;
   void Connect(const std::string& host, uint16_t port) override;
+  void ConnectTls(const std::string& host, uint16_t port, const std::string& extraTrustedPem) override;
   void SendData(std::string_view bytes) override;
   std::string GetData() override;
 
@@ -33,7 +36,11 @@ class WinsockConnection final : public TcpConnection {
   bool Flush();
   // Takes what has arrived into incoming_; false when the connection broke.
   bool Receive();
-  void Fail(const std::string& text);
+  // Hands what arrived to the TLS channel: the handshake's next step, or plain bytes to incoming_.
+  void ReceiveTls(std::string raw);
+  void Fail(const std::string& text, FailureKind kind = FailureKind::kOther);
+  // The orderly end of the peer's stream: Closed.
+  void EndOfStream();
 
   MessageWindow window_;
   SOCKET socket_ = INVALID_SOCKET;
@@ -41,7 +48,9 @@ class WinsockConnection final : public TcpConnection {
   // recognised and dropped.
   uint32_t generation_ = 0;
   bool connected_ = false;
-  std::string outgoing_;
+  std::string outgoing_;  // plain bytes the caller queued
+  std::unique_ptr<TlsChannel> tls_;
+  std::string wire_;  // TLS records (and handshake messages) still to send
   std::string incoming_;
   std::string failure_;  // a failure found in Connect, told from the message loop
 };

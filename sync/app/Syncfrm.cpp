@@ -8,7 +8,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
+#include "platform/codepage.h"
 #include "platform/desktop/message_box.h"
 #include "platform/desktop/topmost.h"
 
@@ -85,7 +87,11 @@ void Syncfrm::Finish() {
   QCoreApplication::quit();
 }
 
-void Syncfrm::Tell(const std::u16string& message) { desktop::ShowMessage(message); }
+void Syncfrm::Tell(const std::u16string& message) {
+  // On standard error as well, as TorvoTool does: a log and a script see what the user was told.
+  std::fprintf(stderr, "TorvoSync: %s\n", ToUtf8(message).c_str());
+  desktop::ShowMessage(message);
+}
 
 void Syncfrm::Form_Unload() {
   hide();

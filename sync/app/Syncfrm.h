@@ -29,6 +29,8 @@ class Syncfrm : public QWidget, private SyncFormView, private MessageSink {
   // The previous-instance test. False: another copy runs; the message was shown and the window
   // is gone, so the program ends.
   bool Form_Load() { return session_->Load(); }
+  // A text in the result line before any sync (how to connect, when nobody is named).
+  void ShowNotice(const std::u16string& text) { ShowResult(text, u""); }
   void Cmd_Sync_Click() { session_->Sync(); }
   void Form_Unload();
 

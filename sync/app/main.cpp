@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "platform/command_line.h"
 #include "platform/error.h"
+#include "platform/service_connection.h"
 #include "platform/workfolder.h"
 #include "sync/app/Syncfrm.h"
 #include "sync/help_text.h"
@@ -28,8 +29,30 @@ int main(int argc, char** argv) {
   torvo::SetProgramName("TorvoSync");
   QApplication app(argc, argv);
 
-  torvo::sync::Syncfrm form({TORVO_SERVICE_HOST, torvo::FromUtf8(commandLine), torvo::WorkFolder(), {}});
+  torvo::sync::SyncSessionSetup setup{TORVO_SERVICE_HOST, torvo::FromUtf8(commandLine), torvo::WorkFolder(), {}};
+  // The user's own service when they connected once; an identity on the command line still wins.
+  const torvo::ConnectionFile connection = torvo::ReadConnection(torvo::ConnectionFilePath());
+  if (connection.state == torvo::ConnectionFile::State::kBroken) setup.connectionProblem = connection.problem;
+  if (connection.state == torvo::ConnectionFile::State::kRead) {
+    std::string problem;
+    if (std::optional<std::string> pem = torvo::ReadCertificatePem(connection.connection, &problem)) {
+      setup.serviceUrl = connection.connection.service.Url();
+      setup.trustedPem = *pem;
+      if (setup.commandLine.empty()) setup.commandLine = torvo::FromUtf8(connection.connection.identity);
+    } else {
+      setup.connectionProblem = problem;
+    }
+  }
+  // With nobody to sync for, the window says how to connect before Sync is pressed.
+  const bool nobody = setup.commandLine.empty();
+  const std::string problem = setup.connectionProblem;
+  torvo::sync::Syncfrm form(std::move(setup));
   if (!form.Form_Load()) return 0;
   form.show();
+  if (nobody) {
+    form.ShowNotice(problem.empty() ? std::u16string(torvo::sync::kNotConnectedMessage)
+                                    : u"The connection to the Torvo service cannot be used: " + torvo::FromUtf8(problem) +
+                                          u". Connect again with \"torvo-connect ADDRESS NAME\" in a terminal.");
+  }
   return app.exec();
 }

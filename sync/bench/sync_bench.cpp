@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/codepage.h"
@@ -24,6 +26,12 @@ std::string Env(const char* name, const char* fallback) {
   return value && *value ? value : fallback;
 }
 
+std::string ReadFile(const std::string& name) {
+  if (name.empty()) return {};
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::filesystem::path NewFolder(const std::filesystem::path& base) {
   std::filesystem::create_directories(base);
   std::string pattern = (base / "run-XXXXXX").string();
@@ -36,6 +44,10 @@ struct Setting {
   // Each benchmark makes its own folders in a fresh one under TORVO_BENCH_DIR; nothing is removed.
   std::filesystem::path folder = NewFolder(Env("TORVO_BENCH_DIR", "/tmp/torvo-sync-bench"));
   int rounds = std::stoi(Env("TORVO_BENCH_ROUNDS", "5"));
+  // The service as a connection names it ("https://127.0.0.1:8443/torvo/"), and a PEM file to
+  // trust beside the system's: https through a proxy against plain http.
+  std::string url = Env("TORVO_BENCH_URL", "");
+  std::string trusted = ReadFile(Env("TORVO_BENCH_CA", ""));
 };
 
 const Setting& Settings() {
@@ -46,8 +58,9 @@ const Setting& Settings() {
 SyncOutcome SyncOnce(benchmark::State& state, const std::filesystem::path& folder) {
   // A fresh client per sync: the connection is made inside the measured time, as on a first press.
   HttpClient client;
+  client.SetExtraTrustedCertificates(Settings().trusted);
   SyncObserver observer;
-  SyncOutcome outcome = RunSync({Settings().host, Settings().identity, folder},
+  SyncOutcome outcome = RunSync({Settings().host, Settings().identity, folder, Settings().url},
                                 [&](const std::string& url) { return client.Get(url); }, observer);
   if (outcome.end != SyncEnd::Finished || outcome.failed != 0) {
     state.SkipWithError(("sync did not finish cleanly: " + ToUtf8(DescribeOutcome(outcome))).c_str());
@@ -56,10 +69,12 @@ SyncOutcome SyncOnce(benchmark::State& state, const std::filesystem::path& folde
 }
 
 void ListFetch(benchmark::State& state) {
-  const std::string address = ListAddress(Settings().host, Settings().identity);
+  const std::string address = Settings().url.empty() ? ListAddress(Settings().host, Settings().identity)
+                                                     : ListUrl(Settings().url, Settings().identity);
   size_t bytes = 0;
   for (auto _ : state) {
     HttpClient client;
+    client.SetExtraTrustedCertificates(Settings().trusted);
     HttpResult reply = client.Get(address);
     if (!reply.Success()) state.SkipWithError("the list could not be fetched");
     bytes = reply.body.size();
@@ -86,8 +101,9 @@ void SyncAllPresent(benchmark::State& state) {
   const std::filesystem::path folder = Settings().folder / "all-present";
   {
     HttpClient client;
+    client.SetExtraTrustedCertificates(Settings().trusted);
     SyncObserver observer;
-    RunSync({Settings().host, Settings().identity, folder}, [&](const std::string& url) { return client.Get(url); },
+    RunSync({Settings().host, Settings().identity, folder, Settings().url}, [&](const std::string& url) { return client.Get(url); },
             observer);
   }
   int items = 0;

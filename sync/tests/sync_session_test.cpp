@@ -203,7 +203,7 @@ TEST_F(SyncSessionTest, EachWayASyncEndsIsAnsweredAsTheUserExpects) {
        u"",
        {},
        false,
-       {"result [No user was named on the command line: nothing to sync.] tip []", "enabled", "ended"}},
+       {"result [" + ToUtf8(kNotConnectedMessage) + "] tip []", "enabled", "ended"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

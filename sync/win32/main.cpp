@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "platform/codepage.h"
 #include "platform/command_line.h"
 #include "platform/error.h"
+#include "platform/service_connection.h"
 #include "platform/win32/window.h"
 #include "platform/workfolder.h"
 #include "sync/help_text.h"
@@ -15,7 +17,7 @@
 #include "torvo_version.h"
 
 #ifndef TORVO_SERVICE_HOST
-#error "TORVO_SERVICE_HOST must name the service's host[:port]"
+#error "TORVO_SERVICE_HOST must name the service's host[:port] (empty: none, a connection is needed)"
 #endif
 
 namespace {
@@ -44,7 +46,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return 0;
   }
   try {
-    torvo::sync::SyncWindow form({TORVO_SERVICE_HOST, commandLine, torvo::WorkFolder(), {}});
+    torvo::sync::SyncSessionSetup setup{TORVO_SERVICE_HOST, commandLine, torvo::WorkFolder(), {}};
+    // The user's own service when they connected once; an identity on the command line still wins.
+    const torvo::ConnectionFile connection = torvo::ReadConnection(torvo::ConnectionFilePath());
+    if (connection.state == torvo::ConnectionFile::State::kBroken) setup.connectionProblem = connection.problem;
+    if (connection.state == torvo::ConnectionFile::State::kRead) {
+      std::string problem;
+      if (std::optional<std::string> pem = torvo::ReadCertificatePem(connection.connection, &problem)) {
+        setup.serviceUrl = connection.connection.service.Url();
+        setup.trustedPem = *pem;
+        if (setup.commandLine.empty()) setup.commandLine = torvo::FromUtf8(connection.connection.identity);
+      } else {
+        setup.connectionProblem = problem;
+      }
+    }
+    // A build without a fixed service has nowhere to send an identity alone: the window says
+    // how to connect instead.
+    if (setup.serviceUrl.empty() && setup.serviceHost.empty()) setup.commandLine.clear();
+    torvo::sync::SyncWindow form(std::move(setup));
     if (!form.Form_Load()) return 0;
     form.ShowWithoutFocus();
     return torvo::win32::RunMessageLoop(form.hwnd());

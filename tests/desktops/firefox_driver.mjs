@@ -124,9 +124,12 @@ async function setUp() {
   const saved = await run("content", `
     const field = document.getElementById("toolbarId");
     field.value = arguments[0];
+    const status = document.getElementById("status");
+    status.textContent = "";
+    status.className = "";
     document.querySelector("button[type=submit]").click();
     return new Promise((resolve) => {
-      const check = () => document.getElementById("status").textContent && !document.getElementById("status").className
+      const check = () => status.textContent && status.className === "ok"
         ? resolve(document.getElementById("status").textContent) : setTimeout(check, 50);
       check();
     });`, [options.toolbarId]);

@@ -3,6 +3,8 @@
 //                                            text as UTF-8, presses OK; status 1 if none came
 //   message_spy.exe controls TITLE [SECONDS] prints the text of each child control of the
 //                                            window titled TITLE, one a line (line breaks as \n)
+//   message_spy.exe press TITLE BUTTON [SECONDS] presses the button whose text is BUTTON in the
+//                                            window titled TITLE, as a click does (BM_CLICK)
 #include <windows.h>
 
 #include <cstdio>
@@ -80,7 +82,7 @@ std::string OneLine(const std::wstring& text) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    std::fputs("usage: message_spy.exe box|controls TITLE [SECONDS]\n", stderr);
+    std::fputs("usage: message_spy.exe box|controls TITLE [SECONDS] | press TITLE BUTTON [SECONDS]\n", stderr);
     return 2;
   }
   const std::wstring mode = argv[1];
@@ -125,6 +127,21 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 0;
   }
-  std::fputs("message_spy: the mode is box or controls\n", stderr);
+  if (mode == L"press" && argc > 3) {
+    const double wait = argc > 4 ? std::wcstod(argv[4], nullptr) : 20.0;
+    HWND window = WaitFor(title, false, wait);
+    if (!window) {
+      std::fputs("message_spy: no such window\n", stderr);
+      return 1;
+    }
+    for (HWND child : Children(window)) {
+      if (TextOf(child) != argv[3] || _wcsicmp(ClassOf(child).c_str(), L"Button") != 0) continue;
+      PostMessageW(child, BM_CLICK, 0, 0);
+      return 0;
+    }
+    std::fputs("message_spy: no such button\n", stderr);
+    return 1;
+  }
+  std::fputs("message_spy: the mode is box, controls or press\n", stderr);
   return 2;
 }

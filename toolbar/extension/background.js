@@ -101,6 +101,8 @@ async function keepPage(tab) {
   if (!tab || tab.id === undefined) return;
   const {toolbarId} = await api.storage.local.get("toolbarId");
   if (!toolbarId) {
+    // The options page says why it opened.
+    await api.storage.local.set({optionsNotice: "notConnected"});
     await api.runtime.openOptionsPage();
     return;
   }

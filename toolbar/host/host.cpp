@@ -4,7 +4,10 @@
 
 #include <variant>
 
+#include <system_error>
+
 #include "toolbar/host/command_line.h"
+#include "toolbar/host/connect_request.h"
 #include "toolbar/host/launcher.h"
 
 namespace torvo::toolbar {
@@ -20,6 +23,59 @@ std::string Answer(const std::optional<Refusal>& refusal) {
   return answer.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+std::string Dump(const json& answer) { return answer.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::filesystem::path CertificateFile(const std::filesystem::path& connectionFile) {
+  return connectionFile.parent_path() / "certificate.pem";
+}
+
+// Connect: the service is asked first; only a connection it accepted is written, the named
+// certificate beside the file.
+std::string Connect(const ConnectRequest& request, const ConnectionPlace& place) {
+  ServiceConnector& connector = *place.connector;
+  ConnectOutcome outcome =
+      request.toolbarId.empty()
+          ? connector.SignIn(request.service, request.name, request.password,
+                             request.device.empty() ? "browser" : request.device, request.certificate)
+          : connector.Check(request.service, request.toolbarId, request.certificate);
+  if (outcome.kind != ConnectOutcome::Kind::kConnected) {
+    return Answer(Refusal{OutcomeCode(outcome.kind), outcome.message});
+  }
+  ServiceConnection connection;
+  connection.service = request.service;
+  connection.identity = outcome.identity;
+  if (!request.certificate.empty()) {
+    std::filesystem::path certificate = CertificateFile(place.file);
+    std::error_code ignored;
+    std::filesystem::create_directories(place.file.parent_path(), ignored);
+    if (auto problem = CreatePrivateFile(certificate, request.certificate)) {
+      return Answer(Refusal{"write_failed", "The certificate could not be saved: " + *problem});
+    }
+    connection.certificate = certificate.string();
+  }
+  if (auto problem = WriteConnection(place.file, connection)) {
+    return Answer(Refusal{"write_failed", "The connection could not be saved: " + *problem});
+  }
+  return Dump(json{{"ok", true}, {"name", outcome.name}, {"folders", outcome.folders},
+                   {"identity", outcome.identity}, {"service", request.service.Url()}});
+}
+
+// Forget: the device is revoked where the service can be reached, and the file goes either way.
+std::string Forget(const ConnectionPlace& place) {
+  ConnectionFile current = ReadConnection(place.file);
+  bool revoked = false;
+  if (current.state == ConnectionFile::State::kRead) {
+    std::string problem;
+    auto pem = ReadCertificatePem(current.connection, &problem);
+    revoked = place.connector->SignOut(current.connection.service, current.connection.identity, pem.value_or(""));
+  }
+  std::error_code error;
+  std::filesystem::remove(place.file, error);
+  if (error) return Answer(Refusal{"write_failed", "The connection file could not be removed: " + error.message()});
+  std::filesystem::remove(CertificateFile(place.file), error);
+  return Dump(json{{"ok", true}, {"revoked", revoked}});
+}
+
 }  // namespace
 
 std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine, std::string_view picture) {
@@ -33,8 +89,19 @@ std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine
   return std::nullopt;
 }
 
-std::string HandleMessage(std::string_view message, ToolStarter& starter) {
-  auto request = ParseRequest(message);
+std::string HandleMessage(std::string_view text, ToolStarter& starter, const ConnectionPlace& place) {
+  json message = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (message.is_discarded()) return Answer(Refusal{"bad_json", "The message is not valid JSON."});
+  if (message.is_object() && message.contains("type")) {
+    auto options = ParseOptionsRequest(message);
+    if (auto* refusal = std::get_if<Refusal>(&options)) return Answer(*refusal);
+    if (!place.connector || place.file.empty()) {
+      return Answer(Refusal{"no_connection_file", "This system names no folder for the connection file."});
+    }
+    if (auto* connect = std::get_if<ConnectRequest>(&options)) return Connect(*connect, place);
+    return Forget(place);
+  }
+  auto request = ParseRequestJson(message);
   if (auto* refusal = std::get_if<Refusal>(&request)) return Answer(*refusal);
   const auto& fields = std::get<ToolbarRequest>(request);
   auto line = BuildCommandLine(fields);
@@ -42,7 +109,7 @@ std::string HandleMessage(std::string_view message, ToolStarter& starter) {
   return Answer(starter.Start(std::get<std::string>(line), fields.picture));
 }
 
-int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter) {
+int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter, const ConnectionPlace& place) {
   for (;;) {
     Frame frame = ReadFrame(input);
     switch (frame.kind) {
@@ -52,7 +119,7 @@ int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter) {
         output.Write(EncodeFrame(Answer(Refusal{"bad_frame", frame.error})));
         return 1;
       case Frame::Kind::kMessage:
-        if (!output.Write(EncodeFrame(HandleMessage(frame.body, starter)))) return 1;
+        if (!output.Write(EncodeFrame(HandleMessage(frame.body, starter, place)))) return 1;
         break;
     }
   }

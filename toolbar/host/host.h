@@ -5,7 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include <filesystem>
+
 #include "toolbar/host/message_framing.h"
+#include "toolbar/host/service_connector.h"
 #include "toolbar/host/toolbar_request.h"
 
 namespace torvo::toolbar {
@@ -25,11 +28,21 @@ class DetachedToolStarter final : public ToolStarter {
   std::optional<Refusal> Start(const std::string& commandLine, std::string_view picture) override;
 };
 
+// What the options page's messages reach: the service, and the user's connection file (the
+// certificate the user named is kept beside it, as certificate.pem).
+struct ConnectionPlace {
+  ServiceConnector* connector = nullptr;  // nullptr: connect and forget are refused
+  std::filesystem::path file;             // the connection file
+};
+
 // The answer to one message as JSON: {"ok":true}, or {"ok":false,"code":...,"message":...}.
-std::string HandleMessage(std::string_view json, ToolStarter& starter);
+// A message with a "type" is the options page's: connect answers {"ok":true,"name":...,
+// "folders":N,"identity":...,"service":...} once the connection is saved, forget
+// {"ok":true,"revoked":...} once it is gone.
+std::string HandleMessage(std::string_view json, ToolStarter& starter, const ConnectionPlace& place = {});
 
 // Answers messages until the stream ends. Returns the exit status: 0 after a clean end, 1 when
 // the stream broke (after answering why) or the answer could not be written.
-int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter);
+int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter, const ConnectionPlace& place = {});
 
 }  // namespace torvo::toolbar

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/service_connection.h"
 #include "toolbar/host/host.h"
 #include "toolbar/host/launcher.h"
 #include "torvo_version.h"
@@ -48,5 +49,7 @@ int main(int argc, char** argv) {
   torvo::toolbar::FdSource input(STDIN_FILENO);
   torvo::toolbar::FdSink output(STDOUT_FILENO);
   torvo::toolbar::DetachedToolStarter starter;
-  return torvo::toolbar::RunHost(input, output, starter);
+  torvo::toolbar::HttpServiceConnector connector;
+  torvo::toolbar::ConnectionPlace place{&connector, torvo::ConnectionFilePath()};
+  return torvo::toolbar::RunHost(input, output, starter, place);
 }

@@ -57,6 +57,10 @@ Refusal Refuse(std::string code, std::string message) { return Refusal{std::move
 std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view text) {
   json message = json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (message.is_discarded()) return Refuse("bad_json", "The message is not valid JSON.");
+  return ParseRequestJson(message);
+}
+
+std::variant<ToolbarRequest, Refusal> ParseRequestJson(const json& message) {
   if (!message.is_object()) return Refuse("not_object", "The message must be a JSON object.");
 
   for (const auto& [name, value] : message.items()) {

@@ -1,6 +1,8 @@
 #pragma once
 // One request of the extension: keep this page. The browser sends it as a JSON object with the
 // string fields "toolbarId", "url", "title", "note" and "picture"; nothing else is accepted.
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -35,5 +37,7 @@ struct Refusal {
 // identity, an address of an http or https page, and a picture (when there is one) that is a
 // readable PNG within its bounds.
 std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view json);
+// The same for a message already read as JSON (any value).
+std::variant<ToolbarRequest, Refusal> ParseRequestJson(const nlohmann::json& message);
 
 }  // namespace torvo::toolbar

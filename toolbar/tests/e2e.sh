@@ -118,6 +118,8 @@ xdotool key alt+shift+k
 wait_for 10 find_window "Torvo 설정" || fail "the options page did not open"
 sleep 1
 shot 1-options
+# The address has the focus; this build's own service needs only the ToolbarID, three fields on.
+xdotool key Tab Tab Tab
 xdotool type --delay 40 "$user"
 xdotool key Return
 sleep 1

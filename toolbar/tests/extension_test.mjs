@@ -13,7 +13,7 @@ const korean = JSON.parse(readFileSync(new URL("../extension/_locales/ko/message
 // The tab's picture is `picture` (a data URL), or the capture fails with `captureError`.
 function load({toolbarId, selection = "", frames = [], answer = {ok: true}, hostError, locale = english,
                picture = PNG, captureError, answers}) {
-  const calls = {sent: [], notices: [], badges: [], optionsOpened: 0, captures: [], order: []};
+  const calls = {sent: [], notices: [], badges: [], optionsOpened: 0, captures: [], order: [], stored: []};
   let clicked;
   const chrome = {
     i18n: {
@@ -23,7 +23,8 @@ function load({toolbarId, selection = "", frames = [], answer = {ok: true}, host
         return entry.message.replace(/\$REASON\$/g, subs[0]);
       },
     },
-    storage: {local: {get: async () => (toolbarId === undefined ? {} : {toolbarId})}},
+    storage: {local: {get: async () => (toolbarId === undefined ? {} : {toolbarId}),
+                      set: async (items) => calls.stored.push(items)}},
     runtime: {
       openOptionsPage: async () => calls.optionsOpened++,
       getURL: (path) => `chrome-extension://id/${path}`,
@@ -122,11 +123,13 @@ test("the note comes from a frame when the page itself has no selection", async 
   assert.equal(browser.calls.sent[0].message.note, "프레임 안의 글");
 });
 
-test("without an identity the options page opens instead", async () => {
+test("not connected, the options page opens instead, with the reason to show", async () => {
   for (const toolbarId of [undefined, ""]) {
     const browser = load({toolbarId});
     await browser.click(page);
     assert.equal(browser.calls.optionsOpened, 1);
+    assert.deepEqual(JSON.parse(JSON.stringify(browser.calls.stored)), [{optionsNotice: "notConnected"}]);
+    assert.ok(english.notConnected.message && korean.notConnected.message);
     assert.deepEqual(browser.calls.sent, []);
   }
 });
@@ -198,4 +201,16 @@ test("the host manifests admit exactly this extension under the name it calls", 
     assert.equal(host.path, "@TORVO_TOOLBAR_HOST@");
   }
   assert.match(source, /const HOST = "torvo\.toolbar";/);
+});
+
+test("every code the host answers to Connect has its message in both languages", () => {
+  const codes = ["unreachable", "not_torvo", "untrusted_certificate", "wrong_protocol", "credentials", "slowed",
+                 "signed_out", "not_http", "bad_address", "not_pem", "too_long", "write_failed"];
+  const messages = new Set();
+  for (const code of codes) {
+    for (const locale of [english, korean]) assert.ok(locale[`connect_${code}`]?.message, `${code} in ${locale === english ? "en" : "ko"}`);
+    messages.add(english[`connect_${code}`].message);
+  }
+  assert.equal(messages.size, codes.length, "two failures share one message");
+  for (const name of Object.keys(english)) assert.ok(korean[name], `${name} has no Korean text`);
 });

@@ -20,6 +20,14 @@ void FormUpload::StartSession(const Preparation& prepared) {
   setup.ToolbarID = prepared.ToolbarID;
   setup.RemotePort = uploadPort_;
   setup.ReplyTimeMs = replyTimeMs_;
+  if (prepared.service) {
+    // The user's own service: uploads on its scheme and port, under its folder.
+    setup.scheme = prepared.service->scheme;
+    setup.RemotePort = prepared.service->port;
+    setup.namePort = !prepared.service->DefaultPort();
+    setup.path = prepared.service->path;
+    setup.trustedPem = prepared.trustedPem;
+  }
   glue_ = std::make_unique<SessionGlue>(*this);
   session_ = std::make_unique<UploadSession>(std::move(setup), *glue_, glue_->Winsock1, glue_->replyTimer, *glue_,
                                              glue_->pending);

@@ -19,6 +19,7 @@ StartUpServices QtStartUpServices(std::shared_future<void> applicationReady) {
     return std::make_unique<desktop::QtHttpGetter>(timeouts, applicationReady);
   };
   services.serviceHost = TORVO_SERVICE_HOST;
+  services.connection = ReadConnection(ConnectionFilePath());
   return services;
 }
 

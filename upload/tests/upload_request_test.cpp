@@ -97,5 +97,40 @@ TEST(UploadRequest, EmptyFileAndHostAsNamed) {
   EXPECT_EQ(r.head.size() - r.head.find("\r\n\r\n") - 4 + r.tail.size(), 229u);
 }
 
+TEST(UploadRequest, TheUsersOwnServiceNamesSchemePortAndFolder) {
+  struct Case {
+    const char* scheme;
+    uint16_t port;
+    const char* path;
+    const char* line;
+    const char* host;
+  };
+  const Case cases[] = {
+      {"https", 0, "/", "POST https://example.org/imgUpload.php?", "Host:example.org\r\n"},
+      {"https", 8443, "/torvo/", "POST https://example.org:8443/torvo/imgUpload.php?", "Host:example.org:8443\r\n"},
+      {"http", 8765, "/", "POST http://example.org:8765/imgUpload.php?", "Host:example.org:8765\r\n"},
+      {"http", 0, "/a/b/", "POST http://example.org/a/b/imgUpload.php?", "Host:example.org\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    UploadFields f;
+    f.strTargetUrl = u"example.org";
+    f.ToolbarID = u"x";
+    f.scheme = c.scheme;
+    f.port = c.port;
+    f.path = c.path;
+    const UploadRequest r = MakeUploadRequest(f, 10);
+    EXPECT_EQ(r.head.rfind(c.line, 0), 0u) << r.head;
+    EXPECT_NE(r.head.find(std::string("\r\n") + c.host), std::string::npos) << r.head;
+    // Everything after the request line and Host is the build's service's bytes.
+    UploadFields plain;
+    plain.strTargetUrl = f.strTargetUrl;
+    plain.ToolbarID = f.ToolbarID;
+    const UploadRequest today = MakeUploadRequest(plain, 10);
+    EXPECT_EQ(r.head.substr(r.head.find("Content-Length")), today.head.substr(today.head.find("Content-Length")));
+    EXPECT_EQ(r.tail, today.tail);
+  }
+}
+
 }  // namespace
 }  // namespace torvo::upload

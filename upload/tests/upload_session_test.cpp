@@ -34,6 +34,17 @@ struct FakeConnection : TcpConnection {
     ++connects;
     open = true;
   }
+  void ConnectTls(const std::string& h, uint16_t p, const std::string& pem) override {
+    Connect(h, p);
+    tls = true;
+    trusted = pem;
+  }
+  // The handshake fails as kind says; nothing was sent.
+  void FailTls(FailureKind kind) {
+    lastFailure_ = kind;
+    open = false;
+    Failed("the handshake failed");
+  }
   void SendData(std::string_view bytes) override {
     if (open) sent.append(bytes);
   }
@@ -46,6 +57,8 @@ struct FakeConnection : TcpConnection {
 
   std::string host;
   uint16_t port = 0;
+  bool tls = false;
+  std::string trusted;
   int connects = 0;
   int closes = 0;
   bool open = false;
@@ -406,6 +419,71 @@ TEST_F(UploadSessionTest, AKeptNameThatCannotBeWrittenIsTold) {
   EXPECT_EQ(view_.finished, 1);
   ASSERT_EQ(messages_.told.size(), 1u);
   EXPECT_NE(Message().find("20091201123456.png"), std::string::npos) << Message();
+}
+
+}  // namespace
+}  // namespace torvo::upload
+
+namespace torvo::upload {
+namespace {
+
+// The user's own service: TLS with its certificate, the request naming scheme, port and folder; a
+// refused certificate or the wrong protocol ends the window with nothing sent and no work file.
+class OwnServiceSessionTest : public UploadSessionTest {
+ protected:
+  void Own(const std::string& scheme) {
+    UploadSessionSetup setup = session_->setup();
+    setup.scheme = scheme;
+    setup.RemotePort = 8443;
+    setup.namePort = true;
+    setup.path = "/torvo/";
+    setup.trustedPem = "PEM";
+    session_.reset();
+    session_.emplace(setup, view_, connection_, timer_, messages_, pending_);
+  }
+};
+
+TEST_F(OwnServiceSessionTest, HttpsGoesOverTlsNamingTheService) {
+  Own("https");
+  SendAll();
+  EXPECT_TRUE(connection_.tls);
+  EXPECT_EQ(connection_.trusted, "PEM");
+  EXPECT_EQ(connection_.port, 8443);
+  EXPECT_EQ(connection_.sent.rfind("POST https://127.0.0.1:8443/torvo/imgUpload.php?tid=alice&", 0), 0u) << connection_.sent;
+  EXPECT_NE(connection_.sent.find("\r\nHost:127.0.0.1:8443\r\n"), std::string::npos);
+  connection_.Arrive(Answer("20091201123456.png"));
+  EXPECT_EQ(view_.finished, 0);
+}
+
+TEST_F(OwnServiceSessionTest, RefusedConnectionsEndWithNothingSentAndNoWorkFile) {
+  struct Case {
+    const char* scheme;
+    TcpConnection::FailureKind kind;  // kOther: the peer answers plain http with TLS bytes
+    const char* messagePart;
+  };
+  const Case cases[] = {
+      {"https", TcpConnection::FailureKind::kUntrusted, "서비스(127.0.0.1:8443)의 인증서를 신뢰할 수 없습니다"},
+      {"https", TcpConnection::FailureKind::kNotTls, "서비스(127.0.0.1:8443)가 https(TLS)로 응답하지 않습니다"},
+      {"http", TcpConnection::FailureKind::kOther, "서비스(127.0.0.1)가 https(TLS)로만 응답합니다"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.messagePart);
+    Fresh();
+    Own(c.scheme);
+    session_->Save();
+    if (c.kind == TcpConnection::FailureKind::kOther) {
+      connection_.Connected();
+      connection_.sent.clear();
+      connection_.Arrive(std::string("\x15\x03\x01\x00\x02\x02\x46", 7));
+    } else {
+      connection_.FailTls(c.kind);
+      EXPECT_EQ(connection_.sent, "");
+    }
+    EXPECT_NE(Message().find(c.messagePart), std::string::npos) << Message();
+    EXPECT_EQ(view_.finished, 1);
+    EXPECT_EQ(Files(), "");
+    EXPECT_FALSE(timer_.running);
+  }
 }
 
 }  // namespace

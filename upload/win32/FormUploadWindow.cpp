@@ -119,6 +119,14 @@ bool FormUploadWindow::Form_Load(Preparation prepared) {
   setup.strTargetUrl = prepared.folders.target;
   setup.ToolbarID = prepared.ToolbarID;
   setup.RemotePort = TORVO_UPLOAD_PORT;
+  if (prepared.service) {
+    // The user's own service: uploads on its scheme and port, under its folder.
+    setup.scheme = prepared.service->scheme;
+    setup.RemotePort = prepared.service->port;
+    setup.namePort = !prepared.service->DefaultPort();
+    setup.path = prepared.service->path;
+    setup.trustedPem = prepared.trustedPem;
+  }
   session_ = std::make_unique<UploadSession>(std::move(setup), *this, Winsock1, replyTimer_, *this, pending_);
 
   // 11.

@@ -36,7 +36,7 @@ run "$setup" /S </dev/null >/dev/null 2>&1 || fail "TorvoSetup.exe /S failed"
 install_win='C:\users\'"$(id -un)"'\AppData\Local\Programs\Torvo'
 install="$(winepath -u "$install_win" 2>/dev/null | tr -d '\r')"
 install="${install%/}"
-for file in torvo-toolbar-host.exe torvo-image.exe FreeImage.dll uninstall.exe \
+for file in torvo-toolbar-host.exe torvo-image.exe torvo-connect.exe FreeImage.dll uninstall.exe \
             torvo.toolbar.chromium.json torvo.toolbar.firefox.json; do
   [ -f "$install/$file" ] || fail "$file is not in $install_win"
 done
@@ -84,7 +84,7 @@ import ast, json, struct, sys
 body = json.dumps(ast.literal_eval(sys.argv[2]), ensure_ascii=False).encode("utf-8")
 open(sys.argv[1], "wb").write(struct.pack("<I", len(body)) + body)
 PY
-  run "$install/torvo-toolbar-host.exe" chrome-extension://hepklnojnloegkaahcalngpblclohjkf/ \
+  run "$install/torvo-toolbar-host.exe" "$chromium_origin" \
     <"$work/request" >"$work/answer"
   python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); sys.exit(0 if d==b"\x0b\x00\x00\x00{\"ok\":true}" else "answer: %r" % d)' \
     "$work/answer" || fail "the host did not answer {\"ok\":true}"

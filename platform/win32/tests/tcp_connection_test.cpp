@@ -142,6 +142,49 @@ TEST(WinsockConnection, CloseEndsEveryEventAtOnce) {
   EXPECT_EQ(events.log[1].rfind("failed: ", 0), 0u);
 }
 
+TEST(WinsockConnection, TlsToAServerWithoutTlsFailsNamingTheHostAndSendsNothingPlain) {
+  struct Case {
+    const char* what;
+    std::string answer;  // what the plain server says to the handshake before it hangs up
+    TcpConnection::FailureKind kind;
+    const char* words;
+  };
+  const Case cases[] = {
+      {"a plain http server", "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n",
+       TcpConnection::FailureKind::kNotTls, "does not speak TLS"},
+      {"a server that hangs up", "", TcpConnection::FailureKind::kNotTls, "during the TLS handshake"},
+  };
+  for (const Case& c : cases) {
+    int port = 0;
+    const SocketHandle listener = ListenOnLoopback(&port);
+    std::string got;
+    std::thread server([&] {
+      const SocketHandle peer = AcceptOne(listener);
+      char chunk[4096];
+      const long n = ReceiveSome(peer, chunk, sizeof chunk);
+      if (n > 0) got.assign(chunk, static_cast<size_t>(n));
+      if (!c.answer.empty()) SendSome(peer, c.answer.data(), c.answer.size());
+      CloseSocket(peer);
+    });
+    WinsockConnection connection;
+    Events events(connection);
+    connection.ConnectTls("127.0.0.1", static_cast<uint16_t>(port), "");
+    connection.SendData("GET /secret HTTP/1.1\r\n\r\n");
+    const bool ended = PumpUntil([&] { return events.Ended(); }, 20000);
+    server.join();
+    CloseSocket(listener);
+    ASSERT_TRUE(ended) << c.what;
+    ASSERT_EQ(events.log.size(), 1u) << c.what;
+    EXPECT_NE(events.log[0].find(c.words), std::string::npos) << c.what << ": " << events.log[0];
+    EXPECT_NE(events.log[0].find("127.0.0.1"), std::string::npos) << c.what << ": " << events.log[0];
+    EXPECT_EQ(connection.LastFailure(), c.kind) << c.what;
+    // The server saw a TLS handshake record, never the request.
+    ASSERT_FALSE(got.empty()) << c.what;
+    EXPECT_EQ(got[0], '\x16') << c.what;
+    EXPECT_EQ(got.find("secret"), std::string::npos) << c.what;
+  }
+}
+
 TEST(Win32OneShotTimer, FiresOnceUnlessStoppedAndARestartMovesIt) {
   struct Case {
     const char* what;

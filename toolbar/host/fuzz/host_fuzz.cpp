@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 #include "toolbar/host/command_line.h"
+#include "toolbar/host/connect_request.h"
 #include "toolbar/host/host.h"
 #include "platform/picture_handover.h"
 
@@ -69,15 +70,45 @@ class CheckingStarter final : public ToolStarter {
   }
 };
 
+// The options page's Connect gets this far only with an http(s) address and, when a certificate
+// came, a PEM one; the service here never accepts, so nothing is ever written.
+class CheckingConnector final : public ServiceConnector {
+ public:
+  static void CheckAddress(const torvo::ServiceAddress& service) {
+    if ((service.scheme != "http" && service.scheme != "https") || service.host.empty() ||
+        service.path.empty() || service.path.front() != '/' || service.path.back() != '/')
+      __builtin_trap();
+  }
+  ConnectOutcome SignIn(const torvo::ServiceAddress& service, const std::string& name, const std::string& password,
+                        const std::string&, const std::string& pem) override {
+    CheckAddress(service);
+    if (name.empty() || password.empty() || name.size() > kMaxNameBytes || (!pem.empty() && !IsPemCertificate(pem)))
+      __builtin_trap();
+    return {ConnectOutcome::Kind::kCredentials, "", "", 0, "no"};
+  }
+  ConnectOutcome Check(const torvo::ServiceAddress& service, const std::string& identity,
+                       const std::string& pem) override {
+    CheckAddress(service);
+    if (identity.empty() || identity.find(";^;") != std::string::npos || (!pem.empty() && !IsPemCertificate(pem)))
+      __builtin_trap();
+    return {ConnectOutcome::Kind::kSignedOut, "", "", 0, "no"};
+  }
+  bool SignOut(const torvo::ServiceAddress&, const std::string&, const std::string&) override { return false; }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckingStarter starter;
+  CheckingConnector connector;
+  // Forget removes this file: a name that is never there.
+  const ConnectionPlace place{&connector, "/nonexistent/torvo-fuzz/connection"};
   {
     BufferSource input(data, size);
     CheckingSink output;
-    RunHost(input, output, starter);
+    RunHost(input, output, starter, place);
   }
-  CheckingSink::CheckAnswer(HandleMessage(std::string_view(reinterpret_cast<const char*>(data), size), starter));
+  CheckingSink::CheckAnswer(
+      HandleMessage(std::string_view(reinterpret_cast<const char*>(data), size), starter, place));
   return 0;
 }

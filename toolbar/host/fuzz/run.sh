@@ -17,5 +17,8 @@ cmake --build "$build" --target toolbar_host_fuzz -j2
 
 mkdir -p "$build/corpus"
 cd "$build"
+# Frames may claim up to 96 MiB: AddressSanitizer's default quarantine (256 MiB) keeps such freed
+# buffers and alone crossed the memory limit below in a minute, which libFuzzer took for a leak.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16}"
 ./toolbar/host/fuzz/toolbar_host_fuzz -max_total_time="$seconds" -rss_limit_mb=256 -timeout=10 \
   -max_len=65536 -print_final_stats=1 corpus ../toolbar/host/fuzz/corpus

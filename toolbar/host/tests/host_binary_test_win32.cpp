@@ -74,7 +74,7 @@ class HostProcess {
     startup.hStdInput = inRead;
     startup.hStdOutput = outWrite;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring commandLine = L"\"" + program.wstring() + L"\" chrome-extension://hepklnojnloegkaahcalngpblclohjkf/";
+    std::wstring commandLine = L"\"" + program.wstring() + L"\" chrome-extension://cijdljhlpafgknmcdajbgemamkljlgcl/";
     PROCESS_INFORMATION info{};
     EXPECT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                                CREATE_NO_WINDOW | (job ? CREATE_SUSPENDED : 0), nullptr, nullptr, &startup, &info))
