@@ -96,11 +96,23 @@ bool Run(Decoding& d) {
 
 }  // namespace
 
+bool PngChunksFit(std::string_view png) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
+  size_t at = 8;
+  while (at + 8 <= png.size()) {
+    const uint64_t length = uint64_t{bytes[at]} << 24 | uint64_t{bytes[at + 1]} << 16 | uint64_t{bytes[at + 2]} << 8 | bytes[at + 3];
+    if (length + 12 > png.size() - at) return false;
+    if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) return true;
+    at += 12 + static_cast<size_t>(length);
+  }
+  return true;
+}
+
 PngRowsResult DecodePngRows(std::string_view png, int32_t maxSide) {
   Decoding d;
   if (png.size() < 8 || png.size() > 0x7FFFFFFFu) return {};
   const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
-  if (png_sig_cmp(bytes, 0, 8) != 0) return {};
+  if (png_sig_cmp(bytes, 0, 8) != 0 || !PngChunksFit(png)) return {};
   d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, Fail, IgnoreWarning);
   if (!d.png) return {};
   d.info = png_create_info_struct(d.png);

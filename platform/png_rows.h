@@ -23,6 +23,12 @@ struct PngRowsResult {
   std::unique_ptr<gdi::Bitmap> bitmap;
 };
 
+// A PNG with a chunk up to IEND that claims more bytes than are left is refused before any
+// decoder sees it: both would fail reading past the end, but only after asking for that much
+// memory (up to 2 GiB from a file of a few bytes).
 PngRowsResult DecodePngRows(std::string_view png, int32_t maxSide);
+
+// Whether every chunk up to IEND (or the end of the bytes) ends within them.
+bool PngChunksFit(std::string_view png);
 
 }  // namespace torvo

@@ -98,6 +98,8 @@ TEST(PngRowsTest, GivesFreeImagesPixelsAndRefusals) {
       {"rows missing", with([](Parts& p) { p.rowsGiven = 10; }), false},
       {"more rows than the header says", with([](Parts& p) { p.rowsGiven = 30; }), true},
       {"a header that promises far more", with([](Parts& p) { p.width = 2000; p.height = 2000; }), false},
+      {"a chunk that claims 50 MB more than the file has",
+       with([](Parts& p) { p.beforePixels = BigEndian(50000000) + "tEXtTitle"; }), false},
       {"wider than the limit", with([](Parts& p) { p.width = 2049; p.rowsGiven = 1; p.height = 1; }), false},
       // FreeImage's road.
       {"grey", with([](Parts& p) { p.colourType = 0; }), true},
