@@ -19,6 +19,10 @@ if(NOT TARGET FreeImage::FreeImage)
   set_target_properties(FreeImage::FreeImage PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${FREEIMAGE_INCLUDE_DIR})
 endif()
 
+# libpng decodes the browser's PNGs straight into our rows: Debian's on Linux, the static one
+# scripts/windows-deps.sh builds for FreeImage on Windows.
+find_package(PNG REQUIRED)
+
 if(NOT WIN32)  # Windows has WinINet
   find_package(CURL REQUIRED)
 endif()

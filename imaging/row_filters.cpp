@@ -75,6 +75,14 @@ std::optional<KernelRows> KernelRows::Prepare(const std::vector<int32_t>& kernel
     rows.divisor = static_cast<int32_t>(std::min<int64_t>(divisor, INT32_MAX));
     rows.limit = static_cast<int32_t>(std::min<int64_t>(32767, 256 * divisor - 1));
     rows.identity = divisor == 1;
+    if (half == 1) {
+      const int32_t outer = kernel[0] * sign;
+      bool same = outer != 0;
+      for (size_t k = 0; k < 9 && same; ++k) same = k == 4 || kernel[k] * sign == outer;
+      rows.boxAndCentre = same;
+      rows.around = outer;
+      rows.centre = kernel[4] * sign;
+    }
     if (!rows.identity) {
       Magic m = FindMagic(rows.divisor, rows.limit);
       rows.haveMagic = m.found;
@@ -131,6 +139,12 @@ void KernelRows::FillNarrow(const uint8_t* const* rows, NarrowKernel& k) const {
   k.identity = identity;
   k.magic = magic;
   k.shift = shift;
+  k.boxAndCentre = boxAndCentre;
+  if (boxAndCentre) {
+    for (int32_t line = 0; line < 3; ++line) k.lines[line] = rows[line];
+    k.around = static_cast<int16_t>(around);
+    k.centreExtra = static_cast<int16_t>(centre - around);
+  }
 }
 
 #if defined(__SSE2__)
@@ -140,6 +154,10 @@ void KernelRows::RunVector(const uint8_t* const* rows, uint8_t* out, int32_t fir
   FillNarrow(rows, k);
 #if defined(__x86_64__) || defined(__i386__)
   if (end - first >= 32 && HaveAvx2()) {
+    if (k.boxAndCentre) {
+      RunBoxAndCentreAvx2(k, out, first, end);
+      return;
+    }
     RunNarrowAvx2(k, out, first, end);
     return;
   }

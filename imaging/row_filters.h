@@ -45,6 +45,9 @@ class KernelRows {
   bool haveMagic = false;
   uint16_t magic = 0;
   int32_t shift = 0;
+  // 3 x 3 with the eight outer coefficients equal (x the sign of the weight, as above).
+  bool boxAndCentre = false;
+  int32_t around = 0, centre = 0;
 };
 
 // Per-channel minimum (takeMinimum) or maximum of the 3 x 3 neighbourhood; rows as above, half 1.

@@ -41,7 +41,75 @@ inline void Block(const NarrowKernel& k, uint8_t* out, int32_t b, __m256i limit,
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + b), packed);
 }
 
+// Clamp, divide and store 32 output bytes from their two halves of 16-bit sums.
+inline void Finish(const NarrowKernel& k, uint8_t* out, __m256i lo, __m256i hi, __m256i limit,
+                   __m256i magic, __m128i shift) {
+  const __m256i zero = _mm256_setzero_si256();
+  lo = _mm256_min_epi16(_mm256_max_epi16(lo, zero), limit);
+  hi = _mm256_min_epi16(_mm256_max_epi16(hi, zero), limit);
+  if (!k.identity) {
+    lo = _mm256_srl_epi16(_mm256_mulhi_epu16(lo, magic), shift);
+    hi = _mm256_srl_epi16(_mm256_mulhi_epu16(hi, magic), shift);
+  }
+  const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
+}
+
+inline __m256i Load16(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
 }  // namespace
+
+void RunBoxAndCentreAvx2(const NarrowKernel& k, uint8_t* out, int32_t first, int32_t end) {
+  // Outputs are made a piece of the line at a time so the column sums stay in the nearest cache.
+  constexpr int32_t kPiece = 512;
+  alignas(32) int16_t columns[kPiece + 16];
+  const __m256i limit = _mm256_set1_epi16(k.limit);
+  const __m256i magic = _mm256_set1_epi16(static_cast<int16_t>(k.magic));
+  const __m128i shift = _mm_cvtsi32_si128(k.shift);
+  const __m256i around = _mm256_set1_epi16(k.around);
+  const __m256i centreExtra = _mm256_set1_epi16(k.centreExtra);
+  const uint8_t* const top = k.lines[0];
+  const uint8_t* const middle = k.lines[1];
+  const uint8_t* const bottom = k.lines[2];
+  for (int32_t b = first; b < end;) {
+    int32_t n = end - b < kPiece ? end - b : kPiece;
+    if (n < 32) {
+      // A short last piece starts earlier and writes some bytes again, the same ones.
+      b = end - 32;
+      n = 32;
+    }
+    // columns[i]: the three lines' bytes at b - 3 + i added, for i in 0 .. n + 5.
+    const int32_t count = n + 6;
+    auto columnBlock = [&](int32_t i) {
+      const int32_t at = b - 3 + i;
+      const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(Widen(top + at), Widen(middle + at)), Widen(bottom + at));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(columns + i), sum);
+    };
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) columnBlock(i);
+    if (i < count) {
+      // Unaligned, overlapping the block before with the same values.
+      const int32_t at = b - 3 + count - 16;
+      const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(Widen(top + at), Widen(middle + at)), Widen(bottom + at));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(columns + count - 16), sum);
+    }
+    // Output b + o is around x (columns[o] + columns[o + 3] + columns[o + 6]) + centreExtra x centre.
+    // 16-bit arithmetic wraps, so the result is exact whenever the true sum fits, as the caller checked.
+    auto outputBlock = [&](int32_t o) {
+      __m256i lo = _mm256_add_epi16(_mm256_add_epi16(Load16(columns + o), Load16(columns + o + 3)), Load16(columns + o + 6));
+      __m256i hi = _mm256_add_epi16(_mm256_add_epi16(Load16(columns + o + 16), Load16(columns + o + 19)),
+                                    Load16(columns + o + 22));
+      lo = _mm256_add_epi16(_mm256_mullo_epi16(lo, around), _mm256_mullo_epi16(Widen(middle + b + o), centreExtra));
+      hi = _mm256_add_epi16(_mm256_mullo_epi16(hi, around), _mm256_mullo_epi16(Widen(middle + b + o + 16), centreExtra));
+      Finish(k, out + b + o, lo, hi, limit, magic, shift);
+    };
+    int32_t o = 0;
+    for (; o + 32 <= n; o += 32) outputBlock(o);
+    if (o < n) outputBlock(n - 32);
+    b += n;
+  }
+  _mm256_zeroupper();
+}
 
 void RunNarrowAvx2(const NarrowKernel& kernel, uint8_t* out, int32_t first, int32_t end) {
   const __m256i limit = _mm256_set1_epi16(kernel.limit);

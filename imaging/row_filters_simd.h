@@ -16,10 +16,18 @@ struct NarrowKernel {
   bool identity = false;  // divisor 1: the clamp alone gives the byte
   uint16_t magic = 0;     // t / divisor == (t * magic) >> (16 + shift) for every t in 0..limit
   int32_t shift = 0;
+  // A 3 x 3 kernel whose eight outer coefficients are one value (the blur, the sharpening, the
+  // average): the sum is around x (its 3 x 3 box) + centreExtra x (the centre pixel), and the
+  // box comes from column sums shared by neighbouring outputs. lines[k] is rows[k] itself.
+  bool boxAndCentre = false;
+  const uint8_t* lines[3] = {};
+  int16_t around = 0, centreExtra = 0;
 };
 
 // Output bytes [first, end) of one line, end - first at least 32. Defined in the file built for
 // AVX2; call only where the processor has it.
 void RunNarrowAvx2(const NarrowKernel& kernel, uint8_t* out, int32_t first, int32_t end);
+// The same for a kernel with boxAndCentre set.
+void RunBoxAndCentreAvx2(const NarrowKernel& kernel, uint8_t* out, int32_t first, int32_t end);
 
 }  // namespace torvo::row_filters

@@ -128,6 +128,8 @@ HttpResult HttpClient::Perform(const std::string& url) {
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
   BodySink sink{&result.body, impl_->timeouts.maxBodyBytes};
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  // An album's picture (tens of KB) comes in one read rather than several.
+  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 128L * 1024);
   curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(impl_->timeouts.maxBodyBytes));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, impl_->timeouts.connectMs);
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, impl_->timeouts.totalMs);

@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/freeimage_io.h"
 #include "platform/paths.h"
+#include "platform/png_rows.h"
 
 namespace torvo {
 
@@ -138,6 +139,12 @@ std::unique_ptr<gdi::Bitmap> ToBitmap(FreeImageBitmap dib) {
 std::unique_ptr<gdi::Bitmap> ReadPicture(const std::filesystem::path& path) { return ToBitmap(ReadFreeImageBitmap(path)); }
 
 std::unique_ptr<gdi::Bitmap> DecodePng(std::string_view png, int32_t maxSide) {
+  PngRowsResult direct = DecodePngRows(png, maxSide);
+  if (direct.outcome != PngRowsOutcome::kNotTaken) return std::move(direct.bitmap);
+  return DecodePngThroughFreeImage(png, maxSide);
+}
+
+std::unique_ptr<gdi::Bitmap> DecodePngThroughFreeImage(std::string_view png, int32_t maxSide) {
   ListenToFreeImage();
   if (png.empty() || png.size() > 0x7FFFFFFFu) return nullptr;
   struct MemoryCloser {

@@ -45,8 +45,11 @@ FreeImageBitmap ReadFreeImageBitmap(const std::filesystem::path& path);
 std::unique_ptr<gdi::Bitmap> ReadPicture(const std::filesystem::path& path);
 
 // A PNG file held in memory as a 24-bit bitmap, or null when it is not a PNG FreeImage can read
-// or a side is longer than maxSide.
+// or a side is longer than maxSide. The browser's kinds of PNG go straight through libpng (see
+// png_rows.h), with FreeImage's pixels and refusals; every other kind through FreeImage.
 std::unique_ptr<gdi::Bitmap> DecodePng(std::string_view png, int32_t maxSide);
+// The same through FreeImage alone, for every kind of PNG.
+std::unique_ptr<gdi::Bitmap> DecodePngThroughFreeImage(std::string_view png, int32_t maxSide);
 
 // Writes the picture as a file of the format, replacing any old one. Raises PictureFileError.
 void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, PictureFormat format,

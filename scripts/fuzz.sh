@@ -23,7 +23,7 @@ while getopts "t:n:h" option; do
 done
 shift $((OPTIND - 1))
 
-all=(command_line url_decode coding folder_reply image_list palette picture)
+all=(command_line url_decode coding folder_reply image_list palette picture browser_picture)
 [ -f upload/upload_reply.h ] && all+=(upload_reply)
 all+=(toolbar_host)
 targets=("${@:-${all[@]}}")

@@ -45,11 +45,12 @@ bool IsTemporaryFileName(std::string_view name) {
 
 std::optional<std::string> WriteFileWhole(const std::filesystem::path& target, std::string_view bytes) {
   static std::atomic<unsigned> counter{0};
+  static const std::string processId = std::to_string(CurrentProcessId());
   std::filesystem::path temporary;
   // The names are ours alone (a listed name never begins with a dot); an exclusive create
   // guards the rest.
   for (int attempt = 0;; ++attempt) {
-    temporary = target.parent_path() / (std::string(kTemporaryPrefix) + std::to_string(CurrentProcessId()) + "-" +
+    temporary = target.parent_path() / (std::string(kTemporaryPrefix) + processId + "-" +
                                         std::to_string(counter++) + std::string(kTemporarySuffix));
     bool existed = false;
     std::optional<std::string> error = CreateNewFile(temporary, bytes, &existed);

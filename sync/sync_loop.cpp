@@ -1,6 +1,7 @@
 #include "sync/sync_loop.h"
 
 #include <algorithm>
+#include <future>
 #include <system_error>
 
 #include "platform/codepage.h"
@@ -131,7 +132,11 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
                       Text(ec ? ec.message() : "it is not a folder") + u".");
     }
   }
-  RemoveStaleTemporaryFiles(folder);
+  // The folder is tidied and listed while the list is on its way.
+  std::future<AlbumFolder> listing = std::async(std::launch::async, [folder] {
+    RemoveStaleTemporaryFiles(folder);
+    return AlbumFolder(folder);
+  });
   if (request.commandLine.empty()) {
     if (!request.connectionProblem.empty()) {
       return Stop(outcome, SyncEnd::NoIdentity,
@@ -159,7 +164,7 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   const ImageList list = ParseImageList(listReply.body);
   if (list.signedOut) return Stop(outcome, SyncEnd::SignedOut, u"Please you must Login");
 
-  AlbumFolder album(folder);
+  AlbumFolder album = listing.get();
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
   ImageWriter writer;

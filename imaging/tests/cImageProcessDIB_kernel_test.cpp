@@ -413,3 +413,38 @@ TEST(ProcessImageTest, EveryWeightDividesExactly) {
 
 }  // namespace
 }  // namespace torvo
+
+namespace torvo {
+namespace {
+
+// 3 x 3 kernels with one outer value (the blur, the sharpening, the average and their custom
+// kin) take a form of their own built from column sums: lines long enough for its pieces, short
+// ones whose last piece overlaps, and sums that reach both ends of 16 bits.
+TEST(ProcessImageTest, BoxAndCentreKernelsMatchTheExactTraversal) {
+  struct Case { int32_t around, centre, weight; };
+  const Case cases[] = {{-1, 15, 7},  {1, 1, 9},    {1, 4, 12},   {-1, 15, -7}, {2, -3, 5},
+                        {-14, 127, 3}, {14, -127, -1}, {3, 0, 1},   {-1, 8, 1},   {1, 120, 128}};
+  const std::pair<int32_t, int32_t> sizes[] = {{12, 5}, {13, 4}, {40, 3}, {180, 4}, {171, 3}, {700, 5}};
+  uint32_t seed = 400;
+  for (const Case& c : cases) {
+    for (auto [width, height] : sizes) {
+      cImageProcessDIB fast, exact;
+      for (cImageProcessDIB* p : {&fast, &exact}) {
+        p->FilterArraySize(3);
+        for (int32_t j = -1; j <= 1; ++j)
+          for (int32_t i = -1; i <= 1; ++i) p->FilterValue(i, j, i == 0 && j == 0 ? c.centre : c.around);
+        p->FilterWeight(c.weight);
+        p->FilterType(13);
+      }
+      auto input = Random(width, height, ++seed);
+      auto destination = Random(width, height, 99), expected = Clone(*destination);
+      ASSERT_TRUE(Access::ConvolveRows(fast, *input, *destination));
+      Access::ConvolveColumns(exact, *input, *expected);
+      EXPECT_EQ(AllBytes(*destination), AllBytes(*expected))
+          << c.around << " around " << c.centre << " / " << c.weight << " on " << width << "x" << height;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace torvo

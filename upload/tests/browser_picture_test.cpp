@@ -138,6 +138,10 @@ TEST_F(BrowserPictureTest, APictureItCannotReadIsAClearMessageAndLeavesNothing) 
   // A header that promises 16385 pixels a side, its CRC made right again.
   wide.replace(16, 4, testing::BigEndian(16385));
   wide.replace(29, 4, testing::BigEndian(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(wide.data() + 12), 17))));
+  // A header that promises 3000 x 2000 pixels over the pixels of 8 x 8.
+  std::string lying = png;
+  lying.replace(16, 8, testing::BigEndian(3000) + testing::BigEndian(2000));
+  lying.replace(29, 4, testing::BigEndian(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(lying.data() + 12), 17))));
   desktop::HandedOverPicture unreadable;
   unreadable.handedOver = true;
   unreadable.problem = "넘겨 받은 메모리 파일이 봉인되어 있지 않습니다";
@@ -151,6 +155,7 @@ TEST_F(BrowserPictureTest, APictureItCannotReadIsAClearMessageAndLeavesNothing) 
       {Handed("GIF89a not a png"), kCannot + "PNG 그림이 아니거나 손상되었습니다."},
       {Handed(cutShort), kCannot + "PNG 그림이 아니거나 손상되었습니다."},
       {Handed(wide), kCannot + "PNG 그림이 아니거나 손상되었습니다."},
+      {Handed(lying), kCannot + "PNG 그림이 아니거나 손상되었습니다."},
       {Handed(""), kCannot + "PNG 그림이 아니거나 손상되었습니다."},
   };
   for (const auto& c : cases) {

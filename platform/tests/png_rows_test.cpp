@@ -1,0 +1,152 @@
+// The browser's PNGs go through libpng straight into our rows; every one must give FreeImage's
+// own result: the same pixels, or a refusal where FreeImage refuses.
+#include "platform/png_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/picture_file.h"
+#include "platform/tests/png_for_tests.h"
+
+namespace torvo {
+namespace {
+
+using testing::BigEndian;
+using testing::Chunk;
+using testing::Header;
+
+std::string Bytes(const gdi::Bitmap& b) {
+  std::string bytes;
+  for (int32_t y = 0; y < b.height(); ++y) bytes.append(reinterpret_cast<const char*>(b.ScanLine(y)), size_t(b.width()) * 3);
+  return bytes;
+}
+
+std::string Deflate(const std::string& raw) {
+  uLongf size = compressBound(uLong(raw.size()));
+  std::string packed(size, '\0');
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
+  packed.resize(size);
+  return packed;
+}
+
+// Rows of varied pixels with every filter type in turn, channels bytes a pixel.
+std::string RawRows(uint32_t width, uint32_t height, int channels, uint32_t rowsGiven) {
+  std::string raw;
+  uint32_t seed = 12345;
+  for (uint32_t y = 0; y < rowsGiven; ++y) {
+    raw.push_back(char(y % 5));
+    for (uint32_t i = 0; i < width * channels; ++i) {
+      seed = seed * 1103515245 + 12345;
+      raw.push_back(char(seed >> 16));
+    }
+  }
+  (void)height;
+  return raw;
+}
+
+struct Parts {
+  uint32_t width = 37, height = 23;
+  uint8_t depth = 8, colourType = 2, interlace = 0;
+  std::string beforePixels;  // chunks between IHDR and IDAT
+  int idatPieces = 1;
+  uint32_t rowsGiven = 23;
+  std::string afterPixels = Chunk("IEND", "");
+};
+
+std::string Build(const Parts& p) {
+  const int channels = p.colourType == 6 ? 4 : p.colourType == 2 ? 3 : 1;
+  std::string header = Header(p.width, p.height, p.depth, p.colourType);
+  header[12] = char(p.interlace);
+  const std::string packed = Deflate(RawRows(p.width, p.height, channels * (p.depth / 8), p.rowsGiven));
+  std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + Chunk("IHDR", header) + p.beforePixels;
+  const size_t piece = packed.size() / p.idatPieces + 1;
+  for (size_t at = 0; at < packed.size(); at += piece) png += Chunk("IDAT", packed.substr(at, piece));
+  return png + p.afterPixels;
+}
+
+std::string Gamma(uint32_t hundredThousandths) { return Chunk("gAMA", BigEndian(hundredThousandths)); }
+
+TEST(PngRowsTest, GivesFreeImagesPixelsAndRefusals) {
+  struct Case {
+    const char* name;
+    Parts parts;
+    bool decodes;  // what FreeImage does with it too
+  };
+  auto with = [](auto change) {
+    Parts p;
+    change(p);
+    return p;
+  };
+  const std::string transparentColour = Chunk("tRNS", std::string("\0\x10\0\x20\0\x30", 6));
+  std::string badCrc = Chunk("tEXt", std::string("Title\0page", 10));
+  badCrc.back() ^= 1;
+  const std::vector<Case> cases = {
+      {"rgb", {}, true},
+      {"rgba", with([](Parts& p) { p.colourType = 6; }), true},
+      {"rgb with a transparent colour", with([&](Parts& p) { p.beforePixels = transparentColour; }), true},
+      {"gamma 1/2.2", with([](Parts& p) { p.beforePixels = Gamma(45455); }), true},
+      {"gamma 1", with([](Parts& p) { p.beforePixels = Gamma(100000); }), true},
+      {"gamma 0.8 with alpha", with([](Parts& p) { p.beforePixels = Gamma(80000); p.colourType = 6; }), true},
+      {"srgb", with([](Parts& p) { p.beforePixels = Chunk("sRGB", std::string(1, '\0')); }), true},
+      {"several pixel chunks", with([](Parts& p) { p.idatPieces = 7; }), true},
+      {"one pixel", with([](Parts& p) { p.width = p.height = p.rowsGiven = 1; }), true},
+      {"a text chunk with a wrong check", with([&](Parts& p) { p.beforePixels = badCrc; }), true},
+      {"nothing after the pixels", with([](Parts& p) { p.afterPixels.clear(); }), false},
+      {"rows missing", with([](Parts& p) { p.rowsGiven = 10; }), false},
+      {"more rows than the header says", with([](Parts& p) { p.rowsGiven = 30; }), true},
+      {"a header that promises far more", with([](Parts& p) { p.width = 2000; p.height = 2000; }), false},
+      {"a chunk that claims 50 MB more than the file has",
+       with([](Parts& p) { p.beforePixels = BigEndian(50000000) + "tEXtTitle"; }), false},
+      {"wider than the limit", with([](Parts& p) { p.width = 2049; p.rowsGiven = 1; p.height = 1; }), false},
+      // FreeImage's road.
+      {"grey", with([](Parts& p) { p.colourType = 0; }), true},
+      {"16 bits", with([](Parts& p) { p.depth = 16; }), true},
+  };
+  for (const Case& c : cases) {
+    const std::string png = Build(c.parts);
+    auto ours = DecodePng(png, 2048);
+    auto theirs = DecodePngThroughFreeImage(png, 2048);
+    ASSERT_EQ(ours != nullptr, c.decodes) << c.name;
+    ASSERT_EQ(theirs != nullptr, c.decodes) << c.name;
+    if (!ours) continue;
+    EXPECT_EQ(ours->width(), theirs->width()) << c.name;
+    EXPECT_EQ(ours->height(), theirs->height()) << c.name;
+    EXPECT_TRUE(Bytes(*ours) == Bytes(*theirs)) << c.name;
+    EXPECT_EQ(DecodePngRows(png, 2048).outcome,
+              c.parts.colourType == 0 || c.parts.depth == 16 ? PngRowsOutcome::kNotTaken : PngRowsOutcome::kDecoded)
+        << c.name;
+  }
+}
+
+// A PNG cut short anywhere, or with any one byte changed, is refused or read as FreeImage does.
+TEST(PngRowsTest, EveryCutAndChangedByteAsFreeImage) {
+  Parts parts;
+  parts.width = 9;
+  parts.height = parts.rowsGiven = 5;
+  parts.colourType = 6;
+  parts.beforePixels = Gamma(70000);
+  const std::string png = Build(parts);
+  auto same = [](const std::string& bytes) {
+    auto ours = DecodePng(bytes, 2048);
+    auto theirs = DecodePngThroughFreeImage(bytes, 2048);
+    if ((ours == nullptr) != (theirs == nullptr)) return false;
+    return !ours || (ours->width() == theirs->width() && ours->height() == theirs->height() && Bytes(*ours) == Bytes(*theirs));
+  };
+  for (size_t cut = 0; cut < png.size(); ++cut) {
+    ASSERT_TRUE(same(png.substr(0, cut))) << "cut at " << cut;
+    ASSERT_EQ(DecodePng(png.substr(0, cut), 2048), nullptr) << "cut at " << cut;
+  }
+  for (size_t at = 8; at < png.size(); ++at) {
+    for (uint8_t flip : {0x01, 0x80}) {
+      std::string changed = png;
+      changed[at] = char(changed[at] ^ flip);
+      ASSERT_TRUE(same(changed)) << "byte " << at << " ^ " << int(flip);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace torvo
