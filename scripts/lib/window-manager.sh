@@ -8,13 +8,13 @@ window_manager_runs() {
 }
 
 # Starts openbox unless a window manager runs; its pid joins the caller's `pids` array, which the
-# caller's exit trap ends. Fails when none comes up within ten seconds.
+# caller's exit trap ends. Fails when none comes up within thirty seconds (a loaded machine starts it slowly).
 ensure_window_manager() {
   window_manager_runs && return 0
   openbox >/dev/null 2>&1 &
   pids+=($!)
   local _
-  for _ in $(seq 100); do window_manager_runs && return 0; sleep 0.1; done
+  for _ in $(seq 300); do window_manager_runs && return 0; sleep 0.1; done
   echo "no window manager: openbox did not start on $DISPLAY" >&2
   return 1
 }

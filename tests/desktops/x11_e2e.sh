@@ -18,7 +18,7 @@ start_xvfb 1280 900
 
 openbox >"$out/openbox.log" 2>&1 &
 pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+wait_for 30 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
 start_service
 start_page
 # The browser's web store, a page no extension may capture, is our loopback page here: the

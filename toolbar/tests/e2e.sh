@@ -75,7 +75,7 @@ sentence="오늘 본 기사: 서울의 봄꽃이 일주일 일찍 피었다."
 step "window manager"
 openbox >"$out/openbox.log" 2>&1 &
 pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+wait_for 30 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
 
 step "torvo-service on port $port"
 "$service" user add --data "$out/service" "$user" --toolbar-id "$user" >>"$log"

@@ -61,7 +61,7 @@ sentence="파이어폭스에서 고른 문장: 50% 할인!"
 
 openbox >"$out/openbox.log" 2>&1 &
 pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+wait_for 30 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
 
 cat >"$out/www/page.html" <<EOF
 <!DOCTYPE html>
