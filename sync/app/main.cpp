@@ -39,9 +39,7 @@ int main(int argc, char** argv) {
   if (!form.Form_Load()) return 0;
   form.show();
   if (nobody) {
-    form.ShowNotice(problem.empty() ? std::u16string(torvo::sync::kNotConnectedMessage)
-                                    : u"The connection to the Torvo service cannot be used: " + torvo::FromUtf8(problem) +
-                                          u". Connect again with \"torvo-connect ADDRESS NAME\" in a terminal.");
+    form.ShowNotice(torvo::sync::NotConnectedText(problem));
   }
   return app.exec();
 }
