@@ -170,7 +170,11 @@ ConnectionFile ParseConnection(std::string_view text, const std::filesystem::pat
     return result;
   }
   const std::string& id = result.connection.identity;
-  if (id.empty() || std::any_of(id.begin(), id.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20; })) {
+  // A ToolbarID may hold spaces (the programs' command line is one); only its ends are trimmed.
+  if (id.empty() || std::any_of(id.begin(), id.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+      })) {
     result.problem = name + " holds no usable identity (a line \"identity = ...\")";
     return result;
   }

@@ -148,7 +148,8 @@ TEST(ConnectionFile, ReadsHandWrittenFilesAndTellsWhatIsWrong) {
       {"\xEF\xBB\xBF# mine\r\n\r\n  Service=http://nas:8765/ \r\nidentity=abc\r\nfuture = 1\r\n", S::kRead, ""},
       {"identity = abc\n", S::kBroken, "names no service"},
       {"service = https://example.org/\n", S::kBroken, "no usable identity"},
-      {"service = https://example.org/\nidentity = a b\n", S::kBroken, "no usable identity"},
+      {"service = https://example.org/\nidentity = a b\n", S::kRead, ""},
+      {"service = https://example.org/\nidentity = a\tb\n", S::kBroken, "no usable identity"},
       {"service = example.org\nidentity = abc\n", S::kBroken, "line 1: the address must begin"},
       {"service = https://example.org/\njust a line\n", S::kBroken, "line 2: not \"key = value\""},
   };
