@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -247,8 +248,14 @@ std::optional<std::string> ReadCertificatePem(const ServiceConnection& connectio
 }
 
 std::string MaskedIdentity(std::string_view identity) {
-  if (identity.size() <= 8) return std::string(identity.size(), '*');
-  return std::string(identity.substr(0, 4)) + "..." + std::string(identity.substr(identity.size() - 4));
+  // Counted in characters, so a Korean letter is never cut in half: the start of each character
+  // (a byte that is no UTF-8 continuation byte).
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < identity.size(); ++i) {
+    if ((static_cast<unsigned char>(identity[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  if (starts.size() <= 8) return std::string(starts.size(), '*');
+  return std::string(identity.substr(0, starts[4])) + "..." + std::string(identity.substr(starts[starts.size() - 4]));
 }
 
 }  // namespace torvo

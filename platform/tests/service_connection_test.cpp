@@ -189,8 +189,15 @@ TEST(ConnectionFile, CertificateMustBeReadablePem) {
 }
 
 TEST(ConnectionFile, IdentityIsNeverShownWhole) {
-  EXPECT_EQ(MaskedIdentity("0123456789abcdef"), "0123...cdef");
-  EXPECT_EQ(MaskedIdentity("short"), "*****");
+  const std::pair<std::string, std::string> cases[] = {
+      {"0123456789abcdef", "0123...cdef"},
+      {"short", "*****"},
+      {"12345678", "********"},
+      {"앨리스 phone", "앨리스 ...hone"},
+      {"앨리스의 휴대전화 하나", "앨리스의...화 하나"},
+      {"앨리스", "***"},
+  };
+  for (const auto& [identity, shown] : cases) EXPECT_EQ(MaskedIdentity(identity), shown) << identity;
 }
 
 }  // namespace
