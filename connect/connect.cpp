@@ -1,8 +1,10 @@
 #include "connect/connect.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 
 namespace torvo::connect {
@@ -42,11 +44,12 @@ Result NotTorvo(const ServiceAddress& service, const HttpResult& reply) {
                                       "): check the address and its path.");
 }
 
-// The folder list exchange: "0" is signed out, "target|name^id|..." a signed-in identity.
+// The folder list exchange: "0" is signed out, "target|name^id|..." a signed-in identity. The
+// identity goes as the programs send it, in code page 949 bytes (the service reads tid so), with
+// only what a request target cannot hold escaped.
 Result Check(Http& http, const ServiceAddress& service, const std::string& identity) {
-  std::string tid;
-  for (const char c : FormField("", identity).substr(1)) tid += c;
-  const HttpResult reply = http.Get(service.Url("imgList.php?state=geturi&tid=") + tid);
+  const HttpResult reply =
+      http.Get(EscapeRequestTarget(service.Url("imgList.php?state=geturi&tid=") + ToCp949(FromUtf8(identity))));
   if (auto failed = TransportOutcome(reply, service)) return *failed;
   if (!reply.Success()) return NotTorvo(service, reply);
   if (reply.body == "0") {
@@ -172,7 +175,13 @@ Result ConnectWithToolbarId(Http& http, const std::string& address, const std::s
   ServiceConnection connection;
   if (auto stop = Prepare(http, address, certificateFile, connection)) return *stop;
   connection.identity = toolbarId;
-  if (toolbarId.empty() || toolbarId.find_first_of(" \t\r\n") != std::string::npos) {
+  // A ToolbarID may hold spaces, as the service's identities may; what the connection file cannot
+  // keep (control characters, spaces at its ends) is no usable ToolbarID.
+  const bool control = std::any_of(toolbarId.begin(), toolbarId.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  if (toolbarId.empty() || control || toolbarId.front() == ' ' || toolbarId.back() == ' ') {
     return Fail(Outcome::kSignedOut, "No usable ToolbarID was given on standard input.");
   }
   Result checked = Check(http, connection.service, toolbarId);

@@ -7,11 +7,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/service_connection.h"
+
 namespace torvo {
 
-std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std::string_view bytes, bool* existed) {
+namespace {
+
+// Creates file, which must not exist yet, with mode and bytes as its whole content. durable: the
+// content is on the disk before the file is closed, for a rename that follows.
+std::optional<std::string> CreateWith(const std::filesystem::path& file, std::string_view bytes, mode_t mode,
+                                      bool durable, bool* existed) {
   *existed = false;
-  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) {
     *existed = errno == EEXIST;
     return std::strerror(errno);
@@ -26,8 +33,19 @@ std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std:
     }
     written += static_cast<size_t>(n);
   }
-  if (::close(fd) != 0) return std::strerror(errno);
+  if ((durable && ::fsync(fd) != 0) || ::close(fd) != 0) return std::strerror(errno);
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std::string_view bytes, bool* existed) {
+  return CreateWith(file, bytes, 0666, false, existed);
+}
+
+std::optional<std::string> CreatePrivateFile(const std::filesystem::path& file, std::string_view bytes) {
+  bool existed = false;
+  return CreateWith(file, bytes, 0600, true, &existed);
 }
 
 std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {

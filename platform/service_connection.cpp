@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -170,7 +171,11 @@ ConnectionFile ParseConnection(std::string_view text, const std::filesystem::pat
     return result;
   }
   const std::string& id = result.connection.identity;
-  if (id.empty() || std::any_of(id.begin(), id.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20; })) {
+  // A ToolbarID may hold spaces (the programs' command line is one); only its ends are trimmed.
+  if (id.empty() || std::any_of(id.begin(), id.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+      })) {
     result.problem = name + " holds no usable identity (a line \"identity = ...\")";
     return result;
   }
@@ -243,8 +248,14 @@ std::optional<std::string> ReadCertificatePem(const ServiceConnection& connectio
 }
 
 std::string MaskedIdentity(std::string_view identity) {
-  if (identity.size() <= 8) return std::string(identity.size(), '*');
-  return std::string(identity.substr(0, 4)) + "..." + std::string(identity.substr(identity.size() - 4));
+  // Counted in characters, so a Korean letter is never cut in half: the start of each character
+  // (a byte that is no UTF-8 continuation byte).
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < identity.size(); ++i) {
+    if ((static_cast<unsigned char>(identity[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  if (starts.size() <= 8) return std::string(starts.size(), '*');
+  return std::string(identity.substr(0, starts[4])) + "..." + std::string(identity.substr(starts[starts.size() - 4]));
 }
 
 }  // namespace torvo

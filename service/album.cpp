@@ -11,6 +11,7 @@
 #include "service/connection.h"
 #include "service/search_text.h"
 #include "service/url.h"
+#include "service/web_request.h"
 
 namespace torvo::service {
 
@@ -19,31 +20,8 @@ namespace {
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
 constexpr const char* kAtomType = "application/atom+xml; charset=utf-8";
 
-// The signed-in pages' policy: pictures and scripts from this site only, no framing.
-constexpr const char* kPolicy =
-    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
-    "form-action 'self'; frame-ancestors 'none'; base-uri 'none'";
-
 // Nothing public may be kept by any cache: an entry made private must be gone at the next request.
 constexpr const char* kNoStore = "no-store";
-
-std::string RawQuery(const httplib::Request& request) {
-  if (Connection* connection = Connection::Current()) return std::string(SplitTarget(connection->RawTarget()).query);
-  return std::string(SplitTarget(request.target).query);
-}
-
-std::map<std::string, std::string> QueryFieldsOf(const httplib::Request& request) {
-  std::map<std::string, std::string> fields;
-  for (auto& [name, value] : ParseQuery(RawQuery(request), PlusMeans::kSpace)) {
-    if (!name.empty()) fields.emplace(std::move(name), std::move(value));
-  }
-  return fields;
-}
-
-std::string Field(const std::map<std::string, std::string>& fields, const std::string& name) {
-  auto found = fields.find(name);
-  return found == fields.end() ? std::string{} : found->second;
-}
 
 // A search typed into the form: one line of UTF-8.
 std::string CleanSearch(std::string_view text) {
@@ -51,6 +29,16 @@ std::string CleanSearch(std::string_view text) {
   std::string out;
   for (char c : text) out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
   return out;
+}
+
+// The user's public entries the address asks for, in the list and in its feed alike: a search
+// and a folder.
+EntryQuery Selection(int64_t userId, const std::map<std::string, std::string>& fields) {
+  EntryQuery query;
+  query.userId = userId;
+  query.folder = ParseInt32(Field(fields, "folder"));
+  query.search = CleanSearch(Field(fields, "q"));
+  return query;
 }
 
 bool IsWebAddress(std::string_view url) {
@@ -107,22 +95,14 @@ struct AlbumPages::Visit {
 };
 
 std::string EscapeXml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
+  // XML 1.0 admits no control character but tab and line ends: those go, the rest as in HTML.
+  std::string kept;
+  kept.reserve(text.size());
   for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default:
-        if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') break;
-        out += c;
-    }
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
+    kept += c;
   }
-  return out;
+  return EscapeHtml(kept);
 }
 
 std::string AtomTime(const std::string& uploaded) {
@@ -160,10 +140,7 @@ void AlbumPages::Register(httplib::Server& server) {
 }
 
 AlbumPages::Visit AlbumPages::Begin(const httplib::Request& request, httplib::Response& response) const {
-  response.set_header("Content-Security-Policy", kPolicy);
-  response.set_header("X-Content-Type-Options", "nosniff");
-  response.set_header("X-Frame-Options", "DENY");
-  response.set_header("Referrer-Policy", "same-origin");
+  SecureHeaders(response);
   response.set_header("Cache-Control", kNoStore);
   response.set_header("Vary", "Accept-Language");
   Visit visit;
@@ -276,15 +253,11 @@ void AlbumPages::ListPage(const httplib::Request& request, httplib::Response& re
   Visit visit;
   if (!FindAlbum(request, response, visit)) return;
   Language l = visit.language;
-  auto fields = QueryFieldsOf(request);
-  std::string search = CleanSearch(Field(fields, "q"));
-  std::optional<int32_t> folder = ParseInt32(Field(fields, "folder"));
+  auto fields = FormFields(RawQuery(request));
+  EntryQuery query = Selection(visit.userId, fields);
+  const std::string& search = query.search;
+  const std::optional<int32_t>& folder = query.folder;
   int page = PageNumber(fields);
-
-  EntryQuery query;
-  query.userId = visit.userId;
-  query.folder = folder;
-  query.search = search;
   query.offset = (page - 1) * kListSize;
   query.limit = kListSize + 1;
   std::vector<Image> entries = store_.PublicEntries(query);
@@ -353,7 +326,7 @@ void AlbumPages::WallPage(const httplib::Request& request, httplib::Response& re
   Visit visit;
   if (!FindAlbum(request, response, visit)) return;
   Language l = visit.language;
-  auto fields = QueryFieldsOf(request);
+  auto fields = FormFields(RawQuery(request));
   int page = PageNumber(fields);
   EntryQuery query;
   query.userId = visit.userId;
@@ -512,13 +485,9 @@ void AlbumPages::PublicFeed(const httplib::Request& request, httplib::Response& 
   Visit visit;
   if (!FindAlbum(request, response, visit)) return;
   Language l = visit.language;
-  auto fields = QueryFieldsOf(request);
-  std::string search = CleanSearch(Field(fields, "q"));
-  std::optional<int32_t> folder = ParseInt32(Field(fields, "folder"));
-  EntryQuery query;
-  query.userId = visit.userId;
-  query.folder = folder;
-  query.search = search;
+  EntryQuery query = Selection(visit.userId, FormFields(RawQuery(request)));
+  const std::string& search = query.search;
+  const std::optional<int32_t>& folder = query.folder;
   query.limit = kFeedSize;
   std::vector<Image> entries = store_.PublicEntries(query);
   std::vector<Folder> folders = store_.Folders(visit.userId);

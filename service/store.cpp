@@ -647,13 +647,15 @@ bool SqliteStore::HasEntry(int64_t userId, const NewImage& fields) {
   return find.Bind(1, userId).Bind(2, fields.url).Bind(3, fields.title).Bind(4, fields.note).Bind(5, fields.folder).Step();
 }
 
-std::vector<Image> SqliteStore::Entries(const EntryQuery& query) {
+std::vector<Image> SqliteStore::Entries(const EntryQuery& query) { return SelectEntries(query, ""); }
+
+std::vector<Image> SqliteStore::SelectEntries(const EntryQuery& query, const char* only) {
   std::optional<std::string> match;
   if (!query.search.empty()) {
     match = SearchQuery(query.search);
     if (!match) return {};
   }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ?1";
+  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ?1" + only;
   if (query.folder) sql += " AND folder = ?2";
   if (match) sql += " AND id IN (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3)";
   sql += " ORDER BY uploaded DESC, id DESC LIMIT ?4 OFFSET ?5";
@@ -774,25 +776,7 @@ std::optional<int64_t> SqliteStore::FeedOwner(std::string_view secret) {
 }
 
 std::vector<Image> SqliteStore::PublicEntries(const EntryQuery& query, bool withPicture) {
-  std::optional<std::string> match;
-  if (!query.search.empty()) {
-    match = SearchQuery(query.search);
-    if (!match) return {};
-  }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ?1 AND public = 1";
-  if (query.folder) sql += " AND folder = ?2";
-  if (withPicture) sql += " AND file != ''";
-  if (match) sql += " AND id IN (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3)";
-  sql += " ORDER BY uploaded DESC, id DESC LIMIT ?4 OFFSET ?5";
-  std::lock_guard lock(mutex_);
-  Statement select(db_, sql.c_str());
-  select.Bind(1, query.userId);
-  if (query.folder) select.Bind(2, *query.folder);
-  if (match) select.Bind(3, *match);
-  select.Bind(4, std::max(query.limit, 0)).Bind(5, std::max(query.offset, 0));
-  std::vector<Image> entries;
-  while (select.Step()) entries.push_back(ReadImage(select));
-  return entries;
+  return SelectEntries(query, withPicture ? " AND public = 1 AND file != ''" : " AND public = 1");
 }
 
 std::optional<Image> SqliteStore::FindPublicEntry(int64_t userId, int64_t entryId) {

@@ -748,13 +748,15 @@ std::optional<std::string> PostgresStore::Picture(const Image& image) {
   return found.Text(0, 0);
 }
 
-std::vector<Image> PostgresStore::Entries(const EntryQuery& query) {
+std::vector<Image> PostgresStore::Entries(const EntryQuery& query) { return SelectEntries(query, ""); }
+
+std::vector<Image> PostgresStore::SelectEntries(const EntryQuery& query, const char* only) {
   std::optional<std::string> match;
   if (!query.search.empty()) {
     match = SearchTsQuery(query.search);
     if (!match) return {};
   }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1";
+  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1" + only;
   std::vector<Param> params{query.userId, static_cast<int64_t>(std::max(query.limit, 0)), static_cast<int64_t>(std::max(query.offset, 0))};
   if (query.folder) {
     params.emplace_back(*query.folder);
@@ -825,25 +827,7 @@ std::optional<int64_t> PostgresStore::FeedOwner(std::string_view secret) {
 }
 
 std::vector<Image> PostgresStore::PublicEntries(const EntryQuery& query, bool withPicture) {
-  std::optional<std::string> match;
-  if (!query.search.empty()) {
-    match = SearchTsQuery(query.search);
-    if (!match) return {};
-  }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1 AND public";
-  std::vector<Param> params{query.userId, static_cast<int64_t>(std::max(query.limit, 0)), static_cast<int64_t>(std::max(query.offset, 0))};
-  if (query.folder) {
-    params.emplace_back(*query.folder);
-    sql += " AND folder = $" + std::to_string(params.size());
-  }
-  if (withPicture) sql += " AND file != ''";
-  if (match) {
-    params.emplace_back(*match);
-    sql += " AND search @@ $" + std::to_string(params.size()) + "::tsquery";
-  }
-  sql += " ORDER BY uploaded DESC, id DESC LIMIT $2 OFFSET $3";
-  Lease lease(*this);
-  return ReadImages(Exec(lease.get(), sql.c_str(), params));
+  return SelectEntries(query, withPicture ? " AND public AND file != ''" : " AND public");
 }
 
 std::optional<Image> PostgresStore::FindPublicEntry(int64_t userId, int64_t entryId) {

@@ -115,6 +115,9 @@ class PostgresStore : public Store, public SignInCounts {
  private:
   pg_conn* Connect();
   void CreateSchema();
+  // A page of the user's entries, newest first, in query's folder and matching its search; only
+  // adds conditions of its own (" AND ...").
+  std::vector<Image> SelectEntries(const EntryQuery& query, const char* only);
 
   std::string connection_;
   std::string description_;

@@ -88,6 +88,9 @@ class SqliteStore : public Store {
   std::string NewName();
   void Migrate();
   void IndexEntry(int64_t entryId, const NewImage& fields);
+  // A page of the user's entries, newest first, in query's folder and matching its search; only
+  // adds conditions of its own (" AND ...").
+  std::vector<Image> SelectEntries(const EntryQuery& query, const char* only);
 
   std::filesystem::path dataDir_;
   std::filesystem::path imageDir_;

@@ -12,6 +12,7 @@
 #include "service/search_text.h"
 #include "service/url.h"
 #include "service/web_assets.h"
+#include "service/web_request.h"
 #include "service/zip.h"
 
 namespace torvo::service {
@@ -20,41 +21,6 @@ namespace {
 
 constexpr const char* kCookie = "torvo_session";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
-
-// Scripts come from our own file only; no page may frame ours (clickjacking).
-constexpr const char* kPolicy =
-    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
-    "form-action 'self'; "
-    "frame-ancestors 'none'; base-uri 'none'";
-
-void SecureHeaders(httplib::Response& response) {
-  response.set_header("Content-Security-Policy", kPolicy);
-  response.set_header("X-Content-Type-Options", "nosniff");
-  response.set_header("X-Frame-Options", "DENY");
-  response.set_header("Referrer-Policy", "same-origin");
-}
-
-// The query as the browser sent it: the connection keeps the raw target (the library sees the
-// request line without its query).
-std::string RawQuery(const httplib::Request& request) {
-  if (Connection* connection = Connection::Current()) return std::string(SplitTarget(connection->RawTarget()).query);
-  return std::string(SplitTarget(request.target).query);
-}
-
-// Fields of a query or of a form body as browsers encode them ("+" is a space); the first of a
-// name counts.
-std::map<std::string, std::string> FormFields(std::string_view text) {
-  std::map<std::string, std::string> fields;
-  for (auto& [name, value] : ParseQuery(text, PlusMeans::kSpace)) {
-    if (!name.empty()) fields.emplace(std::move(name), std::move(value));
-  }
-  return fields;
-}
-
-std::string Field(const std::map<std::string, std::string>& fields, const std::string& name) {
-  auto found = fields.find(name);
-  return found == fields.end() ? std::string{} : found->second;
-}
 
 std::string CookieValue(const httplib::Request& request, std::string_view name) {
   std::string header = request.get_header_value("Cookie");

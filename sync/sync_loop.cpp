@@ -119,6 +119,12 @@ std::u16string TlsProblemText(const HttpResult& r, std::string_view url) {
 
 }  // namespace
 
+std::u16string NotConnectedText(const std::string& problem) {
+  if (problem.empty()) return kNotConnectedMessage;
+  return u"The connection to the Torvo service cannot be used: " + Text(problem) +
+         u". Connect again in the Torvo toolbar's options, or with torvo-connect ADDRESS NAME.";
+}
+
 SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
                     const std::atomic<bool>* cancel) {
   SyncOutcome outcome;
@@ -138,12 +144,7 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
     return AlbumFolder(folder);
   });
   if (request.commandLine.empty()) {
-    if (!request.connectionProblem.empty()) {
-      return Stop(outcome, SyncEnd::NoIdentity,
-                  u"The connection to the Torvo service cannot be used: " + Text(request.connectionProblem) +
-                      u". Connect again with \"torvo-connect ADDRESS NAME\" in a terminal.");
-    }
-    return Stop(outcome, SyncEnd::NoIdentity, kNotConnectedMessage);
+    return Stop(outcome, SyncEnd::NoIdentity, NotConnectedText(request.connectionProblem));
   }
 
   const std::string listUrl = request.serviceUrl.empty() ? ListAddress(request.serviceHost, request.commandLine)

@@ -22,10 +22,15 @@ struct SyncRequest {
   std::string connectionProblem;
 };
 
-// What the window says when neither the command line nor a connection names the user.
+// What the window says when neither the command line nor a connection names the user. Both
+// desktops show it, so it names the two ways to connect that each of them has.
 inline constexpr char16_t kNotConnectedMessage[] =
-    u"Not connected to a Torvo service. Connect once with \"torvo-connect ADDRESS NAME\" in a terminal "
-    u"(for example torvo-connect https://example.org/torvo/ alice; see man torvo-connect), then press Sync.";
+    u"Not connected to a Torvo service. Connect once in the Torvo toolbar's options, or with "
+    u"torvo-connect ADDRESS NAME (for example torvo-connect https://example.org/torvo/ alice), then press Sync.";
+
+// kNotConnectedMessage, or when the connection file could not be used (problem), why and how to
+// connect again.
+std::u16string NotConnectedText(const std::string& problem);
 
 // Blocking GET of a request target, as HttpClient::Get.
 using Fetch = std::function<HttpResult(const std::string& url)>;

@@ -1,6 +1,9 @@
 #include "sync/sync_session.h"
 
+#include <optional>
 #include <utility>
+
+#include "platform/codepage.h"
 
 namespace torvo::sync {
 
@@ -32,6 +35,19 @@ class PostingObserver final : public SyncObserver {
 };
 
 }  // namespace
+
+void UseConnection(const ConnectionFile& connection, SyncSessionSetup& setup) {
+  if (connection.state == ConnectionFile::State::kBroken) setup.connectionProblem = connection.problem;
+  if (connection.state != ConnectionFile::State::kRead) return;
+  std::string problem;
+  if (std::optional<std::string> pem = ReadCertificatePem(connection.connection, &problem)) {
+    setup.serviceUrl = connection.connection.service.Url();
+    setup.trustedPem = *pem;
+    if (setup.commandLine.empty()) setup.commandLine = FromUtf8(connection.connection.identity);
+  } else {
+    setup.connectionProblem = problem;
+  }
+}
 
 std::u16string ItemCaption(int i, int n) {
   const std::string text = std::to_string(i) + " / " + std::to_string(n);

@@ -11,6 +11,7 @@
 
 #include "platform/http.h"
 #include "platform/message_sink.h"
+#include "platform/service_connection.h"
 #include "platform/single_instance.h"
 #include "platform/window_thread.h"
 #include "sync/sync_loop.h"
@@ -47,6 +48,12 @@ struct SyncSessionSetup {
   std::string trustedPem;         // its certificate, trusted beside the system's
   std::string connectionProblem;  // a connection file that could not be used
 };
+
+// Takes the user's connection file into setup: its service and certificate, and its identity when
+// the command line names nobody (an identity on the command line still wins). A file, or its
+// certificate, that cannot be used leaves setup's service as it was and says why in
+// connectionProblem.
+void UseConnection(const ConnectionFile& connection, SyncSessionSetup& setup);
 
 class SyncSession {
  public:

@@ -104,11 +104,37 @@ TEST(Connect, ToolbarIdIsCheckedBeforeSaving) {
   Result r = ConnectWithToolbarId(http, "http://nas:8765", "old-id", "", folder.file);
   EXPECT_EQ(r.outcome, Outcome::kSignedOut);
   EXPECT_FALSE(fs::exists(folder.file));
-  http.replies = {kFolders};
-  r = ConnectWithToolbarId(http, "http://nas:8765", "good-id-12345", "", folder.file);
-  ASSERT_EQ(r.outcome, Outcome::kSaved) << r.message;
-  EXPECT_EQ(http.asked.back(), "GET http://nas:8765/imgList.php?state=geturi&tid=good-id-12345");
-  EXPECT_EQ(r.message.find("good-id-12345"), std::string::npos) << "the identity is never shown whole";
+  // The identity is asked for as TorvoTool asks: code page 949 bytes, a space and the bytes above
+  // 0x7F escaped, anything else as it is (the service reads a plain "+" as a plus).
+  struct Case {
+    std::string identity;
+    std::string asked;
+  };
+  const std::vector<Case> cases = {
+      {"good-id-12345", "good-id-12345"},
+      {"alice phone", "alice%20phone"},
+      {"앨리스 폰", "%BE%D9%B8%AE%BD%BA%20%C6%F9"},
+      {"a+b=c", "a+b=c"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.identity);
+    Folder saved;
+    http.replies = {kFolders};
+    r = ConnectWithToolbarId(http, "http://nas:8765", c.identity, "", saved.file);
+    ASSERT_EQ(r.outcome, Outcome::kSaved) << r.message;
+    EXPECT_EQ(http.asked.back(), "GET http://nas:8765/imgList.php?state=geturi&tid=" + c.asked);
+    EXPECT_EQ(ReadConnection(saved.file).connection.identity, c.identity);
+    EXPECT_EQ(r.message.find(c.identity), std::string::npos) << "the identity is never shown whole";
+  }
+  // What the connection file could not keep is refused before anything is asked.
+  for (const std::string refused : {"", " alice", "alice ", "a\tb"}) {
+    SCOPED_TRACE(refused);
+    ScriptedHttp none;
+    r = ConnectWithToolbarId(none, "http://nas:8765", refused, "", folder.file);
+    EXPECT_EQ(r.message, "No usable ToolbarID was given on standard input.");
+    EXPECT_TRUE(none.asked.empty());
+    EXPECT_FALSE(fs::exists(folder.file));
+  }
 }
 
 TEST(Connect, CertificateIsTrustedAndKeptAsAnAbsolutePath) {

@@ -148,7 +148,8 @@ TEST(ConnectionFile, ReadsHandWrittenFilesAndTellsWhatIsWrong) {
       {"\xEF\xBB\xBF# mine\r\n\r\n  Service=http://nas:8765/ \r\nidentity=abc\r\nfuture = 1\r\n", S::kRead, ""},
       {"identity = abc\n", S::kBroken, "names no service"},
       {"service = https://example.org/\n", S::kBroken, "no usable identity"},
-      {"service = https://example.org/\nidentity = a b\n", S::kBroken, "no usable identity"},
+      {"service = https://example.org/\nidentity = a b\n", S::kRead, ""},
+      {"service = https://example.org/\nidentity = a\tb\n", S::kBroken, "no usable identity"},
       {"service = example.org\nidentity = abc\n", S::kBroken, "line 1: the address must begin"},
       {"service = https://example.org/\njust a line\n", S::kBroken, "line 2: not \"key = value\""},
   };
@@ -188,8 +189,15 @@ TEST(ConnectionFile, CertificateMustBeReadablePem) {
 }
 
 TEST(ConnectionFile, IdentityIsNeverShownWhole) {
-  EXPECT_EQ(MaskedIdentity("0123456789abcdef"), "0123...cdef");
-  EXPECT_EQ(MaskedIdentity("short"), "*****");
+  const std::pair<std::string, std::string> cases[] = {
+      {"0123456789abcdef", "0123...cdef"},
+      {"short", "*****"},
+      {"12345678", "********"},
+      {"앨리스 phone", "앨리스 ...hone"},
+      {"앨리스의 휴대전화 하나", "앨리스의...화 하나"},
+      {"앨리스", "***"},
+  };
+  for (const auto& [identity, shown] : cases) EXPECT_EQ(MaskedIdentity(identity), shown) << identity;
 }
 
 }  // namespace

@@ -25,18 +25,6 @@ namespace {
 
 constexpr const char* kBinaries = "/usr/lib/postgresql/15/bin/";
 
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 // PostgreSQL refuses to run as root: as root, the cluster is nobody's.
 const passwd* Unprivileged() { return geteuid() == 0 ? getpwnam("nobody") : nullptr; }
 
@@ -75,6 +63,18 @@ std::mutex registryMutex;
 std::map<std::string, std::string> schemas;  // data folder -> connection string
 
 }  // namespace
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
 
 bool TestingPostgres() {
   const char* store = std::getenv("TORVO_TEST_STORE");

@@ -22,6 +22,9 @@ std::unique_ptr<Store> OpenTestStore(const std::filesystem::path& dataDir, Store
 // tests run against PostgreSQL.
 std::vector<std::string> WithTestStore(std::vector<std::string> args);
 
+// A loopback port that nothing listens on at the moment.
+int FreePort();
+
 // A PostgreSQL cluster of the test program's own.
 class PostgresCluster {
  public:

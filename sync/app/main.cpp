@@ -31,18 +31,7 @@ int main(int argc, char** argv) {
 
   torvo::sync::SyncSessionSetup setup{TORVO_SERVICE_HOST, torvo::FromUtf8(commandLine), torvo::WorkFolder(), {}};
   // The user's own service when they connected once; an identity on the command line still wins.
-  const torvo::ConnectionFile connection = torvo::ReadConnection(torvo::ConnectionFilePath());
-  if (connection.state == torvo::ConnectionFile::State::kBroken) setup.connectionProblem = connection.problem;
-  if (connection.state == torvo::ConnectionFile::State::kRead) {
-    std::string problem;
-    if (std::optional<std::string> pem = torvo::ReadCertificatePem(connection.connection, &problem)) {
-      setup.serviceUrl = connection.connection.service.Url();
-      setup.trustedPem = *pem;
-      if (setup.commandLine.empty()) setup.commandLine = torvo::FromUtf8(connection.connection.identity);
-    } else {
-      setup.connectionProblem = problem;
-    }
-  }
+  torvo::sync::UseConnection(torvo::ReadConnection(torvo::ConnectionFilePath()), setup);
   // With nobody to sync for, the window says how to connect before Sync is pressed.
   const bool nobody = setup.commandLine.empty();
   const std::string problem = setup.connectionProblem;
@@ -50,9 +39,7 @@ int main(int argc, char** argv) {
   if (!form.Form_Load()) return 0;
   form.show();
   if (nobody) {
-    form.ShowNotice(problem.empty() ? std::u16string(torvo::sync::kNotConnectedMessage)
-                                    : u"The connection to the Torvo service cannot be used: " + torvo::FromUtf8(problem) +
-                                          u". Connect again with \"torvo-connect ADDRESS NAME\" in a terminal.");
+    form.ShowNotice(torvo::sync::NotConnectedText(problem));
   }
   return app.exec();
 }

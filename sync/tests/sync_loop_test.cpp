@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/codepage.h"
 #include "temp_folder.h"
 
 namespace torvo::sync {
@@ -153,6 +154,33 @@ TEST_F(SyncLoop, ListProblemsFetchNoImage) {
     EXPECT_EQ(service.asked, std::vector<std::string>{kList});
     EXPECT_EQ(Entries(album()), std::set<std::string>{});
   }
+}
+
+TEST_F(SyncLoop, NobodyToSyncForSaysHowToConnectOnEveryDesktop) {
+  // The same words reach the Qt window and TorvoSync.exe: the ways to connect that both have, and
+  // nothing that only a Linux desktop knows.
+  struct Case {
+    std::string problem;
+    std::u16string said;
+  };
+  const std::vector<Case> cases = {
+      {"", kNotConnectedMessage},
+      {"the file /c names no identity",
+       u"The connection to the Torvo service cannot be used: the file /c names no identity. Connect again in the "
+       u"Torvo toolbar's options, or with torvo-connect ADDRESS NAME."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    SyncOutcome outcome = RunSync({"svc", u"", album(), "", c.problem}, service.fetch(), recorder, nullptr);
+    EXPECT_EQ(outcome.end, SyncEnd::NoIdentity);
+    EXPECT_EQ(outcome.problem, c.said);
+    EXPECT_EQ(NotConnectedText(c.problem), c.said);
+    const std::string text = ToUtf8(c.said);
+    EXPECT_NE(text.find("toolbar's options"), std::string::npos);
+    EXPECT_NE(text.find("torvo-connect ADDRESS NAME"), std::string::npos);
+    for (const char* linuxOnly : {"terminal", "man ", "~/"}) EXPECT_EQ(text.find(linuxOnly), std::string::npos) << linuxOnly;
+  }
+  EXPECT_TRUE(service.asked.empty());
 }
 
 TEST_F(SyncLoop, NothingToDo) {

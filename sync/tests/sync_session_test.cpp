@@ -320,5 +320,57 @@ TEST_F(SyncSessionTest, ASecondCopyIsToldAndEndsTheFirstIsNot) {
   }
 }
 
+TEST(UseConnection, TheFileFillsWhatTheCommandLineLeaves) {
+  TempFolder folder;
+  const std::filesystem::path pem = folder.path() / "ca.pem";
+  WriteFile(pem, "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
+  WriteFile(folder.path() / "empty.pem", "not a certificate");
+  const auto read = [](const std::string& certificate) {
+    ConnectionFile file;
+    file.state = ConnectionFile::State::kRead;
+    file.connection.service = *ParseServiceAddress("https://nas.example/torvo/", nullptr);
+    file.connection.identity = "앨리스 phone";
+    file.connection.certificate = certificate;
+    return file;
+  };
+  ConnectionFile broken;
+  broken.state = ConnectionFile::State::kBroken;
+  broken.problem = "the file /c says no identity";
+
+  struct Case {
+    const char* what;
+    std::u16string commandLine;
+    ConnectionFile file;
+    std::u16string identity;
+    std::string serviceUrl;
+    bool trusted;
+    std::string problem;
+  };
+  const std::vector<Case> cases = {
+      {"no file: as the build fixes it", u"", {}, u"", "", false, ""},
+      {"no file, an identity on the command line", u"bob", {}, u"bob", "", false, ""},
+      {"the file's service and identity", u"", read(""), u"앨리스 phone", "https://nas.example/torvo/", false, ""},
+      {"the command line's identity wins", u"bob", read(""), u"bob", "https://nas.example/torvo/", false, ""},
+      {"its certificate trusted", u"", read(pem.string()), u"앨리스 phone", "https://nas.example/torvo/", true, ""},
+      {"a certificate that cannot be read", u"", read((folder.path() / "none.pem").string()), u"", "", false,
+       "the certificate file " + (folder.path() / "none.pem").string() + " cannot be read"},
+      {"a certificate file without one", u"bob", read((folder.path() / "empty.pem").string()), u"bob", "", false,
+       "the certificate file " + (folder.path() / "empty.pem").string() + " holds no PEM certificate"},
+      {"a broken file", u"", broken, u"", "", false, "the file /c says no identity"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SyncSessionSetup setup;
+    setup.serviceHost = "127.0.0.1:8765";
+    setup.commandLine = c.commandLine;
+    UseConnection(c.file, setup);
+    EXPECT_EQ(setup.serviceHost, "127.0.0.1:8765");
+    EXPECT_EQ(setup.commandLine, c.identity);
+    EXPECT_EQ(setup.serviceUrl, c.serviceUrl);
+    EXPECT_EQ(setup.trustedPem.find("BEGIN CERTIFICATE") != std::string::npos, c.trusted);
+    EXPECT_EQ(setup.connectionProblem, c.problem);
+  }
+}
+
 }  // namespace
 }  // namespace torvo::sync

@@ -48,18 +48,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   try {
     torvo::sync::SyncSessionSetup setup{TORVO_SERVICE_HOST, commandLine, torvo::WorkFolder(), {}};
     // The user's own service when they connected once; an identity on the command line still wins.
-    const torvo::ConnectionFile connection = torvo::ReadConnection(torvo::ConnectionFilePath());
-    if (connection.state == torvo::ConnectionFile::State::kBroken) setup.connectionProblem = connection.problem;
-    if (connection.state == torvo::ConnectionFile::State::kRead) {
-      std::string problem;
-      if (std::optional<std::string> pem = torvo::ReadCertificatePem(connection.connection, &problem)) {
-        setup.serviceUrl = connection.connection.service.Url();
-        setup.trustedPem = *pem;
-        if (setup.commandLine.empty()) setup.commandLine = torvo::FromUtf8(connection.connection.identity);
-      } else {
-        setup.connectionProblem = problem;
-      }
-    }
+    torvo::sync::UseConnection(torvo::ReadConnection(torvo::ConnectionFilePath()), setup);
     // A build without a fixed service has nowhere to send an identity alone: the window says
     // how to connect instead.
     if (setup.serviceUrl.empty() && setup.serviceHost.empty()) setup.commandLine.clear();
