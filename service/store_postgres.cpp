@@ -331,6 +331,22 @@ PGconn* PostgresStore::Connect() {
 PostgresStore::PostgresStore(std::string connection, Clock clock, int connections)
     : connection_(std::move(connection)), clock_(std::move(clock)), most_(std::max(connections, 1)) {
   if (!clock_) clock_ = [] { return std::time(nullptr); };
+  try {
+    Open();
+  } catch (...) {
+    // The destructor does not run for a store that failed to open: its connections end here.
+    for (PGconn* conn : idle_) PQfinish(conn);
+    idle_.clear();
+    throw;
+  }
+}
+
+void PostgresStore::Open() {
+  CheckDatabase();
+  CreateSchema();
+}
+
+void PostgresStore::CheckDatabase() {
   Lease lease(*this);
   PGconn* conn = lease.get();
   description_ = std::string("postgresql ") + (PQhost(conn) ? PQhost(conn) : "") + ":" +
@@ -342,7 +358,6 @@ PostgresStore::PostgresStore(std::string connection, Clock clock, int connection
     throw StoreError("the database " + std::string(PQdb(conn)) + " has encoding " + about.Text(0, 0) + " and character type " +
                      about.Text(0, 1) + "; create it with ENCODING 'UTF8' LC_COLLATE 'C.UTF-8' LC_CTYPE 'C.UTF-8' TEMPLATE template0");
   }
-  CreateSchema();
 }
 
 PostgresStore::~PostgresStore() {

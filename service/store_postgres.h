@@ -114,6 +114,10 @@ class PostgresStore : public Store, public SignInCounts {
 
  private:
   pg_conn* Connect();
+  // Checks the database and makes the tables; the constructor ends its connections when this throws.
+  void Open();
+  // Refuses a database whose text is not UTF-8; each step takes its own connection and gives it back.
+  void CheckDatabase();
   void CreateSchema();
   // A page of the user's entries, newest first, in query's folder and matching its search; only
   // adds conditions of its own (" AND ...").

@@ -647,6 +647,8 @@ def main():
     if os.environ.get("TORVO_INSTALL_TEST") != "1":
         print("install test skipped: it installs and removes the package torvo; set TORVO_INSTALL_TEST=1")
         return SKIPPED
+    # A fresh build folder has no place for the screenshots yet.
+    os.makedirs(args.shots, exist_ok=True)
     test = Test(args)
     started = time.monotonic()
     try:
