@@ -25,12 +25,17 @@
 #include <vector>
 
 #include "service/accounts.h"
+#include "service/bench/latency_figures.h"
 #include "service/faults.h"
 #include "service/service.h"
 #include "service/store_postgres.h"
 #include "service/store_sqlite.h"
 
 namespace {
+
+using torvo::service::bench::Figures;
+using torvo::service::bench::PercentEncode;
+using torvo::service::bench::Percentiles;
 
 using namespace torvo::service;
 using Clock = std::chrono::steady_clock;
@@ -53,33 +58,6 @@ std::string Sentence(std::mt19937& random, int words) {
     out += random() % 2 ? Pick(random, kEnglish) : Pick(random, kKorean) + (random() % 3 ? "" : "을");
   }
   return out;
-}
-
-std::string PercentEncode(std::string_view text) {
-  std::string out;
-  char buffer[4];
-  for (unsigned char c : text) {
-    std::snprintf(buffer, sizeof buffer, "%%%02X", c);
-    out += buffer;
-  }
-  return out;
-}
-
-struct Figures {
-  double p50 = 0, p99 = 0, max = 0;
-  size_t count = 0;
-};
-
-Figures Percentiles(std::vector<double> milliseconds) {
-  Figures figures;
-  if (milliseconds.empty()) return figures;
-  std::sort(milliseconds.begin(), milliseconds.end());
-  auto at = [&](double q) { return milliseconds[std::min(milliseconds.size() - 1, static_cast<size_t>(q * milliseconds.size()))]; };
-  figures.p50 = at(0.50);
-  figures.p99 = at(0.99);
-  figures.max = milliseconds.back();
-  figures.count = milliseconds.size();
-  return figures;
 }
 
 void Report(const char* what, const Figures& f) {
