@@ -30,7 +30,14 @@ class PostgresCluster {
  public:
   // Started at the first call; stopped and removed at the program's end.
   static PostgresCluster& Shared();
+  // One of a test's own (to stop and start again).
+  PostgresCluster();
   ~PostgresCluster();
+  PostgresCluster(const PostgresCluster&) = delete;
+  PostgresCluster& operator=(const PostgresCluster&) = delete;
+  // Stops the server (fast shutdown); Restart starts it again on the same port.
+  void Stop();
+  void Restart();
   // A new schema of the test database, as a libpq connection string that selects it.
   std::string NewSchema();
   // A new database of these encoding and locale, as a connection string.
@@ -40,7 +47,7 @@ class PostgresCluster {
   const std::filesystem::path& folder() const { return folder_; }
 
  private:
-  PostgresCluster();
+  void Launch(int port);  // sets postmaster_ when the server answers on the port
   void Sql(const std::string& sql);
   std::filesystem::path folder_;
   int port_ = 0;
