@@ -64,6 +64,16 @@ std::map<std::string, std::string> schemas;  // data folder -> connection string
 
 }  // namespace
 
+pid_t StartUnprivileged(const std::vector<std::string>& args, const std::filesystem::path& log) {
+  return Start(args, log.string(), true);
+}
+
+void GiveToUnprivileged(const std::filesystem::path& path) {
+  if (const passwd* user = Unprivileged()) {
+    if (chown(path.c_str(), user->pw_uid, user->pw_gid) != 0) throw std::runtime_error("chown " + path.string());
+  }
+}
+
 int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};

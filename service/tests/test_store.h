@@ -3,6 +3,8 @@
 // folder; with TORVO_TEST_STORE=postgresql every data folder stands for a schema of its own in a
 // PostgreSQL cluster that the test program starts once (initdb in a temporary folder, a free
 // port, as an unprivileged user when run as root) and stops when it ends.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -21,6 +23,12 @@ std::unique_ptr<Store> OpenTestStore(const std::filesystem::path& dataDir, Store
 // The command line with every "--data DIR" turned into "--database URL" of DIR's schema when the
 // tests run against PostgreSQL.
 std::vector<std::string> WithTestStore(std::vector<std::string> args);
+
+// Starts a program as the unprivileged user when we are root (PostgreSQL's programs refuse root),
+// its output appended to `log`; it gets SIGQUIT when this program ends.
+pid_t StartUnprivileged(const std::vector<std::string>& args, const std::filesystem::path& log);
+// Makes a file or folder the unprivileged user's (nothing when we are not root).
+void GiveToUnprivileged(const std::filesystem::path& path);
 
 // A loopback port that nothing listens on at the moment.
 int FreePort();
