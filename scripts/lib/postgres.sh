@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by tests that need a PostgreSQL of their own: Debian's postgresql-15, a cluster made
 # by initdb in a temporary folder (UTF-8, C.UTF-8), listening on a free loopback port and on a
 # unix socket in that folder, run as `nobody` when we are root (PostgreSQL refuses root).
@@ -47,8 +48,7 @@ pg_start() {
   pg_as_owner "$pg_bin/initdb" -D "$pg_dir/data" -U torvo --auth=trust --encoding=UTF8 --locale=C.UTF-8 --no-sync \
     >"$pg_dir/initdb.log" 2>&1 || { cat "$pg_dir/initdb.log" >&2; return 1; }
   # Another program may take the port between our look and the server's bind: try another.
-  local attempt
-  for attempt in 1 2 3 4 5; do
+  for _ in 1 2 3 4 5; do
     pg_port=$(pg_free_port)
     pg_launch && return 0
   done
