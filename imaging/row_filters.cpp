@@ -1,6 +1,7 @@
 #include "imaging/row_filters.h"
 
 #include "imaging/row_filters_simd.h"
+#include "imaging/vector_forms.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -228,7 +229,8 @@ bool KernelRows::SweepInPlace(uint8_t* image, uint8_t* buffer, int64_t stride, i
                               int32_t height, bool stream) const {
 #if defined(__x86_64__) || defined(__i386__)
   if (!narrow || !boxAndCentre || !(identity || haveMagic)) return false;
-  if (width < kBoxSweepMinimumWidth || height < 3 || !HaveAvx2()) return false;
+  const int widest = vector_forms::Widest();
+  if (width < kBoxSweepMinimumWidth || height < 3 || widest < 256 || !HaveAvx2()) return false;
   BoxAndCentreSweep sweep;
   sweep.image = image;
   sweep.buffer = buffer;
@@ -244,7 +246,7 @@ bool KernelRows::SweepInPlace(uint8_t* image, uint8_t* buffer, int64_t stride, i
   sweep.shift = shift;
   std::vector<uint8_t> saved(3 * (3 * static_cast<size_t>(width) + 64));
   sweep.saved = saved.data();
-  if (HaveAvx512()) {
+  if (widest >= 512 && HaveAvx512()) {
     SweepBoxAndCentreAvx512(sweep);
   } else {
     SweepBoxAndCentreAvx2(sweep);
