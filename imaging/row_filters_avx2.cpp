@@ -165,6 +165,13 @@ void SweepBoxAndCentreAvx2(const BoxAndCentreSweep& s) {
     uint8_t* const copy = buffer + y * stride;
     // The line after it is asked for from memory a whole line ahead of its use.
     const uint8_t* const ahead = y + 2 < s.height ? bottom + stride : bottom;
+    // The copy's first and last cache lines are written in part, so they are read first:
+    // they are asked for a line ahead, as the source is.
+    if (y + 1 < s.height - 1) {
+      uint8_t* const next = copy + stride;
+      uint8_t* const partial[] = {next, next + 64, next + 128, next + end - 64, next + end};
+      for (uint8_t* line : partial) _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_T0);
+    }
     // The frame of one pixel keeps the picture's own bytes.
     for (int32_t c = 0; c < 3; ++c) {
       copy[c] = middle[c];
