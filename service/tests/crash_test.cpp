@@ -10,7 +10,7 @@
 #include <set>
 #include <thread>
 
-#include "service/store_sqlite.h"
+#include "service/store/sqlite_store.h"
 #include "service_process.h"
 #include "test_store.h"
 

@@ -13,8 +13,8 @@
 #include <set>
 #include <thread>
 
-#include "service/accounts.h"
-#include "service/store_postgres.h"
+#include "service/store/accounts.h"
+#include "service/store/postgres_store.h"
 #include "service_process.h"
 #include "test_store.h"
 
