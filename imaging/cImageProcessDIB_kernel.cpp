@@ -152,6 +152,8 @@ bool cImageProcessDIB::ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer
     for (int32_t x = 3 * h; x <= lMax; x += 3) RaiseProgress(x);
     RaiseComplete(ElapsedMs(start, TickCountMs()));
   };
+  // Kernels with one outer value have a form that reads each source line from memory once and
+  // writes both surfaces in the same pass; the others go line by line below.
   if (prepared->SweepInPlace(image, buffer, stride, width, height, stream)) {
     finish();
     return true;
