@@ -9,8 +9,10 @@
 
 namespace torvo {
 
-std::u16string FoldedName(const std::string& utf8) {
-  std::u16string text = FromUtf8(utf8);
+std::u16string FoldedName(const std::string& utf8) { return FoldedName(std::u16string_view(FromUtf8(utf8))); }
+
+std::u16string FoldedName(std::u16string_view name) {
+  std::u16string text(name);
   for (auto& c : text) c = static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
   return text;
 }
