@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "platform/freeimage_io.h"
 #include "platform/tests/temp_folder.h"
@@ -84,6 +85,21 @@ TEST(ListFolder, NamesEveryEntryOnceAndTellsFoldersFromFiles) {
   EXPECT_EQ(ListFolder(folder.path).size(), std::size(made) + 1500);
   EXPECT_TRUE(ListFolder(folder.path / "missing").empty());
   EXPECT_TRUE(ListFolder(folder.path / "a.png").empty());
+}
+
+TEST(FoldedName, NamesThatDifferOnlyInCaseFoldAlike) {
+  struct Case {
+    std::string a, b;
+    bool same;
+  } cases[] = {
+      {"IMG.PNG", "img.png", true}, {"Mixed-Case_09.Png", "mixed-case_09.pNG", true},
+      {"기본.png", "기본.PNG", true}, {"a.png", "b.png", false}, {"[.png", "{.png", false},
+      {"@.png", "`.png", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FoldedName(c.a) == FoldedName(c.b), c.same) << c.a << " / " << c.b;
+    EXPECT_EQ(FoldedName(c.a), FoldedName(std::u16string_view(FromUtf8(c.a)))) << c.a;
+  }
 }
 
 TEST(CreateNewFile, WritesANewFileAndNeverAnExistingOne) {
