@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "service/bench/latency_figures.h"
-#include "service/faults.h"
-#include "service/service.h"
-#include "service/store_sqlite.h"
+#include "service/exchanges/faults.h"
+#include "service/exchanges/service.h"
+#include "service/store/sqlite_store.h"
 
 namespace {
 

@@ -24,12 +24,12 @@
 #include <thread>
 #include <vector>
 
-#include "service/accounts.h"
+#include "service/store/accounts.h"
 #include "service/bench/latency_figures.h"
-#include "service/faults.h"
-#include "service/service.h"
-#include "service/store_postgres.h"
-#include "service/store_sqlite.h"
+#include "service/exchanges/faults.h"
+#include "service/exchanges/service.h"
+#include "service/store/postgres_store.h"
+#include "service/store/sqlite_store.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <regex>
 #include <set>
 
-#include "service/accounts.h"
-#include "service/html.h"
+#include "service/store/accounts.h"
+#include "service/web/html.h"
 
 namespace torvo::service {
 namespace {

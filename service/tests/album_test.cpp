@@ -5,8 +5,8 @@
 #include <fstream>
 #include <regex>
 
-#include "service/album.h"
-#include "service/store_sqlite.h"
+#include "service/web/album.h"
+#include "service/store/sqlite_store.h"
 #include "service_process.h"
 #include "test_store.h"
 

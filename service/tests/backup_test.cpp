@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "service/store_sqlite.h"
+#include "service/store/sqlite_store.h"
 #include "service_process.h"
 
 namespace torvo::service::testing {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/bookmarks.h"
+#include "service/web/bookmarks.h"
 
 namespace torvo::service {
 

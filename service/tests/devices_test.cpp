@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <regex>
 
-#include "service/accounts.h"
-#include "service/store_sqlite.h"
+#include "service/store/accounts.h"
+#include "service/store/sqlite_store.h"
 #include "service_fixture.h"
 
 namespace torvo::service::testing {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/faults.h"
+#include "service/exchanges/faults.h"
 
 namespace torvo::service {
 namespace {

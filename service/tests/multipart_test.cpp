@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/multipart.h"
+#include "service/exchanges/multipart.h"
 
 namespace torvo::service {
 namespace {

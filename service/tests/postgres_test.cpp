@@ -5,9 +5,9 @@
 #include <set>
 #include <thread>
 
-#include "service/accounts.h"
-#include "service/store_postgres.h"
-#include "service/store_sqlite.h"
+#include "service/store/accounts.h"
+#include "service/store/postgres_store.h"
+#include "service/store/sqlite_store.h"
 #include "service_process.h"
 #include "test_store.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/search_text.h"
+#include "service/store/search_text.h"
 
 namespace torvo::service {
 namespace {

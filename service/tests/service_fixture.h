@@ -5,8 +5,8 @@
 #include <optional>
 #include <regex>
 
-#include "service/cp949.h"
-#include "service/store.h"
+#include "service/wire/cp949.h"
+#include "service/store/store.h"
 #include "test_store.h"
 #include "service_process.h"
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "service/store_sqlite.h"
+#include "service/store/sqlite_store.h"
 #include "service_process.h"
 #include "test_store.h"
 

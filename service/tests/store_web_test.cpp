@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "service/store_sqlite.h"
+#include "service/store/sqlite_store.h"
 #include "service_process.h"
 #include "test_store.h"
 

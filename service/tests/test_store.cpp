@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "service/store_sqlite.h"
+#include "service/store/sqlite_store.h"
 
 namespace torvo::service::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/store.h"
+#include "service/store/store.h"
 
 namespace torvo::service::testing {
 

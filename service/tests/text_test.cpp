@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "service/cp949.h"
-#include "service/url.h"
+#include "service/wire/cp949.h"
+#include "service/wire/url.h"
 
 namespace torvo::service {
 namespace {

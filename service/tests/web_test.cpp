@@ -4,7 +4,7 @@
 #include <fstream>
 #include <regex>
 
-#include "service/store.h"
+#include "service/store/store.h"
 #include "test_store.h"
 #include "service_process.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "service/zip.h"
+#include "service/web/zip.h"
 #include "service_process.h"
 
 namespace torvo::service {

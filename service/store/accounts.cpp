@@ -1,4 +1,4 @@
-#include "service/accounts.h"
+#include "service/store/accounts.h"
 
 #include <sodium.h>
 

@@ -1,4 +1,4 @@
-#include "service/zip.h"
+#include "service/web/zip.h"
 
 #include <array>
 

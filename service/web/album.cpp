@@ -1,4 +1,4 @@
-#include "service/album.h"
+#include "service/web/album.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,11 +7,11 @@
 #include <iterator>
 #include <map>
 
-#include "service/accounts.h"
-#include "service/connection.h"
-#include "service/search_text.h"
-#include "service/url.h"
-#include "service/web_request.h"
+#include "service/store/accounts.h"
+#include "service/wire/connection.h"
+#include "service/store/search_text.h"
+#include "service/wire/url.h"
+#include "service/web/web_request.h"
 
 namespace torvo::service {
 

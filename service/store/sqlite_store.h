@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "service/store.h"
+#include "service/store/store.h"
 
 struct sqlite3;
 

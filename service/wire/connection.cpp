@@ -1,4 +1,4 @@
-#include "service/connection.h"
+#include "service/wire/connection.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "service/connection.h"
-#include "service/faults.h"
-#include "service/store.h"
-#include "service/web.h"
+#include "service/wire/connection.h"
+#include "service/exchanges/faults.h"
+#include "service/store/store.h"
+#include "service/web/web.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/store_postgres.h"
+#include "service/store/postgres_store.h"
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "service/search_text.h"
-#include "service/store_sqlite.h"
+#include "service/store/search_text.h"
+#include "service/store/sqlite_store.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/service.h"
+#include "service/exchanges/service.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "service/url.h"
+#include "service/wire/url.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/backup.h"
+#include "service/admin/backup.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "service/store_sqlite.h"
-#include "service/zip.h"
+#include "service/store/sqlite_store.h"
+#include "service/web/zip.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/bookmarks.h"
+#include "service/web/bookmarks.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <map>
 #include <optional>
 
-#include "service/html.h"
+#include "service/web/html.h"
 
 namespace torvo::service {
 

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "service/html.h"
-#include "service/store.h"
+#include "service/web/html.h"
+#include "service/store/store.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/cp949.h"
+#include "service/wire/cp949.h"
 
 #include <cerrno>
 #include <iconv.h>

@@ -1,11 +1,11 @@
 // What both stores share: the checks of names and identities, and choosing the store to open.
 #include <algorithm>
 
-#include "service/cp949.h"
-#include "service/search_text.h"
-#include "service/store.h"
-#include "service/store_postgres.h"
-#include "service/store_sqlite.h"
+#include "service/wire/cp949.h"
+#include "service/store/search_text.h"
+#include "service/store/store.h"
+#include "service/store/postgres_store.h"
+#include "service/store/sqlite_store.h"
 
 namespace torvo::service {
 

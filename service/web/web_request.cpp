@@ -1,7 +1,7 @@
-#include "service/web_request.h"
+#include "service/web/web_request.h"
 
-#include "service/connection.h"
-#include "service/url.h"
+#include "service/wire/connection.h"
+#include "service/wire/url.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/search_text.h"
+#include "service/store/search_text.h"
 
 #include <cstdint>
 #include <vector>

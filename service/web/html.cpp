@@ -1,4 +1,4 @@
-#include "service/html.h"
+#include "service/web/html.h"
 
 #include <algorithm>
 #include <cctype>

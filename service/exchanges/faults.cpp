@@ -1,8 +1,8 @@
-#include "service/faults.h"
+#include "service/exchanges/faults.h"
 
 #include <charconv>
 
-#include "service/url.h"
+#include "service/wire/url.h"
 
 namespace torvo::service {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "service/connection.h"
-#include "service/url.h"
-#include "service/web.h"
+#include "service/wire/connection.h"
+#include "service/wire/url.h"
+#include "service/web/web.h"
 
 namespace torvo::service {
 

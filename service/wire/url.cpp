@@ -1,4 +1,4 @@
-#include "service/url.h"
+#include "service/wire/url.h"
 
 #include <algorithm>
 #include <charconv>

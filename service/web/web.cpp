@@ -1,4 +1,4 @@
-#include "service/web.h"
+#include "service/web/web.h"
 
 #include <cstdio>
 #include <fstream>
@@ -6,14 +6,14 @@
 #include <map>
 #include <memory>
 
-#include "service/bookmarks.h"
-#include "service/connection.h"
-#include "service/cp949.h"
-#include "service/search_text.h"
-#include "service/url.h"
-#include "service/web_assets.h"
-#include "service/web_request.h"
-#include "service/zip.h"
+#include "service/web/bookmarks.h"
+#include "service/wire/connection.h"
+#include "service/wire/cp949.h"
+#include "service/store/search_text.h"
+#include "service/wire/url.h"
+#include "service/web/web_assets.h"
+#include "service/web/web_request.h"
+#include "service/web/zip.h"
 
 namespace torvo::service {
 

@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 
-#include "service/accounts.h"
-#include "service/album.h"
-#include "service/html.h"
-#include "service/store.h"
+#include "service/store/accounts.h"
+#include "service/web/album.h"
+#include "service/web/html.h"
+#include "service/store/store.h"
 
 namespace torvo::service {
 

@@ -2,10 +2,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "service/cp949.h"
-#include "service/multipart.h"
-#include "service/service.h"
-#include "service/url.h"
+#include "service/wire/cp949.h"
+#include "service/exchanges/multipart.h"
+#include "service/exchanges/service.h"
+#include "service/wire/url.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/store_sqlite.h"
+#include "service/store/sqlite_store.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -15,8 +15,8 @@
 #include <system_error>
 #include <thread>
 
-#include "service/cp949.h"
-#include "service/search_text.h"
+#include "service/wire/cp949.h"
+#include "service/store/search_text.h"
 
 namespace torvo::service {
 

@@ -1,4 +1,4 @@
-#include "service/multipart.h"
+#include "service/exchanges/multipart.h"
 
 #include <algorithm>
 #include <cctype>

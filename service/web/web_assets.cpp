@@ -1,4 +1,4 @@
-#include "service/web_assets.h"
+#include "service/web/web_assets.h"
 
 namespace torvo::service {
 

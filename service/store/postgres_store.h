@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "service/accounts.h"
-#include "service/store.h"
+#include "service/store/accounts.h"
+#include "service/store/store.h"
 
 struct pg_conn;
 
