@@ -1,6 +1,8 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,5 +58,30 @@ std::optional<std::string> RenameReplacing(const std::filesystem::path& from, co
 std::filesystem::path StoredSpelling(const std::filesystem::path& existing) { return existing; }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder) {
+  std::vector<FolderEntry> entries;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return entries;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (!entry) break;
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::optional<bool> isFolder;
+    if (entry->d_type == DT_DIR) {
+      isFolder = true;
+    } else if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) {
+      isFolder = false;
+    } else {
+      struct stat info {};
+      if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0) isFolder = S_ISDIR(info.st_mode);
+    }
+    entries.push_back({std::string(name), isFolder});
+  }
+  ::closedir(dir);
+  return entries;
+}
 
 }  // namespace torvo

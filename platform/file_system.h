@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvo {
 
@@ -22,6 +23,16 @@ std::optional<std::string> RenameReplacing(const std::filesystem::path& from, co
 // The existing file's path with its name spelt as the folder stores it: the same path where
 // names are told apart by case, the entry's own spelling where they are not (Windows).
 std::filesystem::path StoredSpelling(const std::filesystem::path& existing);
+
+struct FolderEntry {
+  std::string name;              // UTF-8 (on Linux the bytes as stored)
+  std::optional<bool> isFolder;  // through a link to its target; nothing when that cannot be read
+};
+
+// The entries of folder without "." and "..", in the system's order, read in a few large steps:
+// a folder of thousands of names costs a few system calls and no path object per name. A folder
+// that cannot be read gives the entries read so far (none when it cannot be opened).
+std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder);
 
 // This process's number, for names that no other running copy chooses.
 uint32_t CurrentProcessId();

@@ -20,12 +20,24 @@ namespace {
 struct BodySink {
   std::string* body;
   int64_t limit;
+  CURL* curl;
   bool tooLarge = false;
+  bool sized = false;
 };
 
 size_t Collect(char* data, size_t size, size_t count, void* target) {
   auto* sink = static_cast<BodySink*>(target);
   const size_t n = size * count;
+  if (!sink->sized) {
+    // The whole body in one allocation where the reply says its length, not a string that
+    // doubles and copies its way up.
+    sink->sized = true;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0 &&
+        length <= sink->limit) {
+      sink->body->reserve(static_cast<size_t>(length));
+    }
+  }
   if (static_cast<int64_t>(sink->body->size() + n) > sink->limit) {
     sink->tooLarge = true;
     return 0;  // ends the transfer with a write error
@@ -126,7 +138,7 @@ HttpResult HttpClient::Perform(const std::string& url) {
   }
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
-  BodySink sink{&result.body, impl_->timeouts.maxBodyBytes};
+  BodySink sink{&result.body, impl_->timeouts.maxBodyBytes, c};
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
   // An album's picture (tens of KB) comes in one read rather than several.
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 128L * 1024);

@@ -9,9 +9,19 @@
 
 namespace torvo {
 
-std::u16string FoldedName(const std::string& utf8) {
-  std::u16string text = FromUtf8(utf8);
-  for (auto& c : text) c = static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+std::u16string FoldedName(const std::string& utf8) { return FoldedName(std::u16string_view(FromUtf8(utf8))); }
+
+std::u16string FoldedName(std::u16string_view name) {
+  std::u16string text(name);
+  for (auto& c : text) {
+    // ASCII letters fold the same way in every locale, as the file systems that ignore case fold
+    // them (a Turkish locale's towlower would turn "I" into a dotless i no "i" matches).
+    if (c < 0x80) {
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+    } else {
+      c = static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+    }
+  }
   return text;
 }
 

@@ -17,6 +17,8 @@ std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& fol
 // The form of a UTF-8 name that FindNoCase compares: equal for names that differ only in case.
 // For callers that look up many names in one folder listing.
 std::u16string FoldedName(const std::string& utf8);
+// The same of a name already in 16-bit text.
+std::u16string FoldedName(std::u16string_view name);
 
 // Whether the folder exists; any error gives false.
 bool DirExists(const std::filesystem::path& folder);

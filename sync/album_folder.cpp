@@ -3,6 +3,7 @@
 #include <atomic>
 #include <system_error>
 
+#include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/workfolder.h"
@@ -21,16 +22,30 @@ bool FileExists(const std::filesystem::path& fileName) {
   return !std::filesystem::is_directory(*found, ec) && !ec;
 }
 
-AlbumFolder::AlbumFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeError;
-    if (!it->is_directory(typeError) && !typeError) files_.insert(FoldedName(Utf8Path(it->path().filename())));
+AlbumFolder::AlbumFolder(std::filesystem::path folder) : AlbumFolder(std::move(folder), false) {}
+
+AlbumFolder AlbumFolder::ListedAndTidied(std::filesystem::path folder) { return AlbumFolder(std::move(folder), true); }
+
+AlbumFolder::AlbumFolder(std::filesystem::path folder, bool removeTemporaryFiles) : folder_(std::move(folder)) {
+  for (const FolderEntry& entry : ListFolder(folder_)) {
+    if (removeTemporaryFiles && IsTemporaryFileName(entry.name)) {
+      std::error_code ignored;
+      std::filesystem::remove(folder_ / PathFromUtf8(entry.name), ignored);
+      continue;
+    }
+    if (entry.isFolder == false) files_.insert(FoldedName(entry.name));
   }
 }
 
 bool AlbumFolder::FileExists(const std::string& fileName) const {
-  if (files_.contains(FoldedName(fileName))) return true;
+  return files_.contains(FoldedName(fileName)) || MadeSinceListing(fileName);
+}
+
+bool AlbumFolder::FileExists(std::u16string_view fileName) const {
+  return files_.contains(FoldedName(fileName)) || MadeSinceListing(ToUtf8(fileName));
+}
+
+bool AlbumFolder::MadeSinceListing(const std::string& fileName) const {
   std::error_code ec;
   std::filesystem::file_status status = std::filesystem::status(folder_ / PathFromUtf8(fileName), ec);
   return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
@@ -68,16 +83,6 @@ std::optional<std::string> WriteFileWhole(const std::filesystem::path& target, s
     return error;
   }
   return std::nullopt;
-}
-
-void RemoveStaleTemporaryFiles(const std::filesystem::path& folder) {
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (IsTemporaryFileName(Utf8Path(it->path().filename()))) {
-      std::error_code ignored;
-      std::filesystem::remove(it->path(), ignored);
-    }
-  }
 }
 
 }  // namespace torvo::sync

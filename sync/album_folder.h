@@ -20,15 +20,22 @@ bool FileExists(const std::filesystem::path& fileName);
 class AlbumFolder {
  public:
   explicit AlbumFolder(std::filesystem::path folder);
+  // The same listing, which also removes the temporary files a killed sync left behind: a sync
+  // reads the folder once.
+  static AlbumFolder ListedAndTidied(std::filesystem::path folder);
 
   // As FileExists(folder / fileName) at the time of the listing, or for a file of exactly that
   // name made since.
   bool FileExists(const std::string& fileName) const;
+  bool FileExists(std::u16string_view fileName) const;
   // A file this sync has just put in place.
   void Added(const std::string& fileName);
   const std::filesystem::path& folder() const { return folder_; }
 
  private:
+  AlbumFolder(std::filesystem::path folder, bool removeTemporaryFiles);
+  bool MadeSinceListing(const std::string& fileName) const;
+
   std::filesystem::path folder_;
   std::unordered_set<std::u16string> files_;  // folded names of the files (not folders)
 };
@@ -37,9 +44,6 @@ class AlbumFolder {
 // all of it is written, so a crash, a kill or a full disk never leaves a short file under the
 // final name. Returns why it failed (nothing written under the target then), or nothing.
 std::optional<std::string> WriteFileWhole(const std::filesystem::path& target, std::string_view bytes);
-
-// Removes the temporary files that a killed sync left in the folder.
-void RemoveStaleTemporaryFiles(const std::filesystem::path& folder);
 
 // Whether a file name is one of the temporary files above.
 bool IsTemporaryFileName(std::string_view fileName);

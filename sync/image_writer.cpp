@@ -4,7 +4,7 @@
 
 namespace torvo::sync {
 
-ImageWriter::ImageWriter(size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes), thread_([this] { Run(); }) {}
+ImageWriter::ImageWriter(size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes) {}
 
 ImageWriter::~ImageWriter() {
   {
@@ -12,7 +12,11 @@ ImageWriter::~ImageWriter() {
     stopping_ = true;
   }
   changed_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ImageWriter::StartLocked() {
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
 }
 
 void ImageWriter::Write(int item, std::filesystem::path target, std::string bytes) {
@@ -20,6 +24,7 @@ void ImageWriter::Write(int item, std::filesystem::path target, std::string byte
   // One image larger than the limit still goes, alone.
   changed_.wait(lock, [&] { return jobs_.empty() || pendingBytes_ + bytes.size() <= maxPendingBytes_; });
   if (failure_) return;
+  StartLocked();
   pendingBytes_ += bytes.size();
   jobs_.push_back({item, std::move(target), std::move(bytes)});
   changed_.notify_all();

@@ -42,6 +42,8 @@ class ImageWriter {
     std::string bytes;
   };
   void Run();
+  // The thread starts with the first image: a sync that finds every image present needs none.
+  void StartLocked();
 
   const size_t maxPendingBytes_;
   mutable std::mutex mutex_;

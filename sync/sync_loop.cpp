@@ -61,11 +61,11 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& 
       finish(ItemResult::Failed, *problem);
       continue;
     }
-    const std::string fileName = ToUtf8(name + u".png");
-    if (album.FileExists(fileName)) {
+    if (album.FileExists(std::u16string_view(name + u".png"))) {
       finish(ItemResult::AlreadyPresent);
       continue;
     }
+    const std::string fileName = ToUtf8(name + u".png");
     if (!baseUsable) {
       return Stop(outcome, SyncEnd::ListFailed,
                   u"The image list from the service names no usable image address (\"" + list.baseAddress +
@@ -138,11 +138,9 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
                       Text(ec ? ec.message() : "it is not a folder") + u".");
     }
   }
-  // The folder is tidied and listed while the list is on its way.
-  std::future<AlbumFolder> listing = std::async(std::launch::async, [folder] {
-    RemoveStaleTemporaryFiles(folder);
-    return AlbumFolder(folder);
-  });
+  // The folder is tidied and listed, in one reading, while the list is on its way.
+  std::future<AlbumFolder> listing =
+      std::async(std::launch::async, [folder] { return AlbumFolder::ListedAndTidied(folder); });
   if (request.commandLine.empty()) {
     return Stop(outcome, SyncEnd::NoIdentity, NotConnectedText(request.connectionProblem));
   }

@@ -1,7 +1,9 @@
 #include "sync/sync_session.h"
 
+#include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 
@@ -9,29 +11,57 @@ namespace torvo::sync {
 
 namespace {
 
-// Reports the loop's progress from the worker thread, each report run on the window's thread.
+// Reports the loop's progress from the worker thread. Every report reaches the window, in order,
+// but those made while the window's thread has not yet taken the last ones travel together: one
+// wake-up of the window (and one repaint) for many items instead of two for each.
 class PostingObserver final : public SyncObserver {
  public:
   PostingObserver(WindowThread& windowThread, std::weak_ptr<SyncSession*> session, SyncFormView& view)
       : windowThread_(windowThread), session_(std::move(session)), view_(view) {}
-  void ItemStarted(int i, int n) override {
-    Post([i, n](SyncFormView& view) { view.ShowItem(i, n); });
-  }
-  void ItemFinished(int i, int n, ItemResult) override {
-    Post([i, n](SyncFormView& view) { view.ShowFinishedItems(i, n); });
-  }
+  void ItemStarted(int i, int n) override { Add({true, i, n}); }
+  void ItemFinished(int i, int n, ItemResult) override { Add({false, i, n}); }
 
  private:
-  template <typename F>
-  void Post(F show) {
-    windowThread_.Post([session = session_, &view = view_, show] {
+  struct Report {
+    bool started;  // ItemStarted, else ItemFinished
+    int i, n;
+  };
+  struct Pending {
+    std::mutex mutex;
+    std::vector<Report> reports;
+    bool posted = false;  // a delivery is queued and has not taken the reports yet
+  };
+
+  void Add(Report report) {
+    bool post = false;
+    {
+      std::lock_guard lock(pending_->mutex);
+      pending_->reports.push_back(report);
+      post = !std::exchange(pending_->posted, true);
+    }
+    if (!post) return;
+    windowThread_.Post([session = session_, &view = view_, pending = pending_] {
+      std::vector<Report> reports;
+      {
+        std::lock_guard lock(pending->mutex);
+        reports.swap(pending->reports);
+        pending->posted = false;
+      }
       auto alive = session.lock();
-      if (alive && !(*alive)->Unloaded()) show(view);
+      if (!alive || (*alive)->Unloaded()) return;
+      for (const Report& r : reports) {
+        if (r.started) {
+          view.ShowItem(r.i, r.n);
+        } else {
+          view.ShowFinishedItems(r.i, r.n);
+        }
+      }
     });
   }
   WindowThread& windowThread_;
   std::weak_ptr<SyncSession*> session_;
   SyncFormView& view_;
+  std::shared_ptr<Pending> pending_ = std::make_shared<Pending>();
 };
 
 }  // namespace

@@ -7,8 +7,11 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <set>
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "platform/freeimage_io.h"
 #include "platform/tests/temp_folder.h"
@@ -56,6 +59,47 @@ TEST(FileNames, FindNoCaseGivesTheNameAsStored) {
   ASSERT_TRUE(found);
   EXPECT_EQ(Utf8Path(found->filename()), "IMG.PNG");
   EXPECT_FALSE(FindNoCase(folder.path, "img.bmp"));
+}
+
+TEST(ListFolder, NamesEveryEntryOnceAndTellsFoldersFromFiles) {
+  Folder folder;
+  struct Made {
+    std::string name;
+    bool folder;
+  } made[] = {{"a.png", false}, {"B.PNG", false}, {"기본 그림.png", false}, {".png", false},
+              {"sub.png", true}, {"빈 폴더", true}};
+  for (const Made& m : made) {
+    if (m.folder) {
+      fs::create_directory(folder.path / PathFromUtf8(m.name));
+    } else {
+      std::ofstream(folder.path / PathFromUtf8(m.name), std::ios::binary) << "x";
+    }
+  }
+  std::vector<FolderEntry> entries = ListFolder(folder.path);
+  std::map<std::string, std::optional<bool>> seen;
+  for (const FolderEntry& entry : entries) EXPECT_TRUE(seen.emplace(entry.name, entry.isFolder).second) << entry.name;
+  ASSERT_EQ(seen.size(), std::size(made));
+  for (const Made& m : made) EXPECT_EQ(seen[m.name], std::optional<bool>(m.folder)) << m.name;
+  // Many names: read in more than one step of the system's.
+  for (int i = 0; i < 1500; ++i) std::ofstream(folder.path / ("n" + std::to_string(i) + ".png")) << "";
+  EXPECT_EQ(ListFolder(folder.path).size(), std::size(made) + 1500);
+  EXPECT_TRUE(ListFolder(folder.path / "missing").empty());
+  EXPECT_TRUE(ListFolder(folder.path / "a.png").empty());
+}
+
+TEST(FoldedName, NamesThatDifferOnlyInCaseFoldAlike) {
+  struct Case {
+    std::string a, b;
+    bool same;
+  } cases[] = {
+      {"IMG.PNG", "img.png", true}, {"Mixed-Case_09.Png", "mixed-case_09.pNG", true},
+      {"기본.png", "기본.PNG", true}, {"a.png", "b.png", false}, {"[.png", "{.png", false},
+      {"@.png", "`.png", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FoldedName(c.a) == FoldedName(c.b), c.same) << c.a << " / " << c.b;
+    EXPECT_EQ(FoldedName(c.a), FoldedName(std::u16string_view(FromUtf8(c.a)))) << c.a;
+  }
 }
 
 TEST(CreateNewFile, WritesANewFileAndNeverAnExistingOne) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/codepage.h"
 #include "platform/win32/system_message.h"
 
 namespace torvo {
@@ -45,5 +46,20 @@ std::filesystem::path StoredSpelling(const std::filesystem::path& existing) {
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
+
+std::vector<FolderEntry> ListFolder(const std::filesystem::path& folder) {
+  std::vector<FolderEntry> entries;
+  WIN32_FIND_DATAW found{};
+  HANDLE h = FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                              FIND_FIRST_EX_LARGE_FETCH);
+  if (h == INVALID_HANDLE_VALUE) return entries;
+  do {
+    const std::u16string_view name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if (name == u"." || name == u"..") continue;
+    entries.push_back({ToUtf8(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+  return entries;
+}
 
 }  // namespace torvo

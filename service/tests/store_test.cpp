@@ -53,6 +53,27 @@ TEST_F(StoreTest, NamesAreTheTimeBumpedUntilFree) {
   }
 }
 
+TEST_F(StoreTest, PicturesComeBackByteForByteAndAMissingFileIsNone) {
+  User user = store_.AddUser("a");
+  // Sizes around the read sizes a file is read in, and an empty one.
+  for (size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8193}, size_t{20327}, size_t{300000}}) {
+    std::string png(size, '\0');
+    for (size_t i = 0; i < size; ++i) png[i] = static_cast<char>((i * 131 + size) % 251);
+    Image image = store_.AddImage(user.id, NewImage{}, png);
+    EXPECT_EQ(store_.Picture(image), png) << size << " bytes";
+    now_ += 1;
+  }
+  if (!sqlite()) return;
+  Image gone = store_.AddImage(user.id, NewImage{}, "\x89PNG gone");
+  std::filesystem::remove(sqlite()->ImagePath(gone));
+  EXPECT_FALSE(store_.Picture(gone)) << "a picture whose file was removed";
+  now_ += 1;
+  Image folder = store_.AddImage(user.id, NewImage{}, "\x89PNG folder");
+  std::filesystem::remove(sqlite()->ImagePath(folder));
+  std::filesystem::create_directory(sqlite()->ImagePath(folder));
+  EXPECT_FALSE(store_.Picture(folder)) << "a folder where the picture's file was";
+}
+
 TEST_F(StoreTest, KeepsFieldsAndOrder) {
   User user = store_.AddUser("김 철수");
   store_.AddFolder("김 철수", "업무", 12);

@@ -75,14 +75,21 @@ TEST(WriteFileWhole, FailureLeavesNothingBehind) {
   EXPECT_TRUE(WriteFileWhole(folder.path() / "no-such-folder" / "a.png", "bytes"));
 }
 
-TEST(RemoveStaleTemporaryFiles, RemovesOnlyOurTemporaryFiles) {
+TEST(AlbumFolder, ListedAndTidiedRemovesOnlyOurTemporaryFilesAndListsTheRest) {
   TempFolder folder;
   for (const char* name : {".TorvoSync-123-0.part", ".TorvoSync-9-77.part", ".png", "a.png", ".TorvoSync-.part",
                            "x.TorvoSync-1-1.part", ".TorvoSync-1-1.part.png"})
     WriteFile(folder.path() / name, "x");
-  RemoveStaleTemporaryFiles(folder.path());
-  EXPECT_EQ(Entries(folder.path()), (std::set<std::string>{".png", "a.png", ".TorvoSync-.part",
-                                                           "x.TorvoSync-1-1.part", ".TorvoSync-1-1.part.png"}));
+  const std::set<std::string> kept{".png", "a.png", ".TorvoSync-.part", "x.TorvoSync-1-1.part",
+                                   ".TorvoSync-1-1.part.png"};
+  AlbumFolder album = AlbumFolder::ListedAndTidied(folder.path());
+  EXPECT_EQ(Entries(folder.path()), kept);
+  for (const std::string& name : kept) EXPECT_TRUE(album.FileExists(name)) << name;
+  EXPECT_FALSE(album.FileExists(".TorvoSync-123-0.part"));
+  // A plain listing tidies nothing.
+  WriteFile(folder.path() / ".TorvoSync-5-5.part", "x");
+  AlbumFolder plain(folder.path());
+  EXPECT_TRUE(plain.FileExists(".TorvoSync-5-5.part"));
 }
 
 }  // namespace

@@ -31,6 +31,11 @@ TEST(ImageNameProblem, RefusesNamesThatAreNotPlainFilesOfTheFolder) {
       // 66 syllables are 198 bytes in UTF-8, 67 are 201.
       {std::u16string(66, u'\uAC00'), true},
       {std::u16string(67, u'\uAC00'), false},
+      // Two-byte letters, and letters beyond 16 bits (a pair of units, four bytes).
+      {std::u16string(100, u'\u00E9'), true},
+      {std::u16string(100, u'\u00E9') + u"x", false},
+      {[] { std::u16string s; for (int i = 0; i < 50; ++i) s += u"\U0001F600"; return s; }(), true},
+      {[] { std::u16string s; for (int i = 0; i < 50; ++i) s += u"\U0001F600"; return s + u"x"; }(), false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(!ImageNameProblem(c.name).has_value(), c.fine) << "length " << c.name.size();

@@ -263,6 +263,32 @@ TEST_F(SyncSessionTest, TheSyncRunsOffTheWindowsThreadAndAPressMeanwhileIsIgnore
   EXPECT_EQ(view.log.front(), "disabled");
 }
 
+TEST_F(SyncSessionTest, ProgressMadeWhileTheWindowIsBusyArrivesWholeInOrderAndInFewWakeUps) {
+  constexpr int kItems = 50;
+  std::string list = "http://img";
+  for (int i = 1; i <= kItems; ++i) list += "|n" + std::to_string(i);
+  service.replies[kList] = {true, 200, list, ""};
+  auto session = Make();
+  session->Sync();
+  // The window's thread takes nothing until the whole sync has run.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (service.AskedCount() < 1 + kItems && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(PumpToEnd());
+  std::vector<std::string> progress;
+  for (const std::string& entry : view.log)
+    if (entry.starts_with("item ") || entry.starts_with("done ")) progress.push_back(entry);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= kItems; ++i) {
+    expected.push_back("item " + std::to_string(i) + " / " + std::to_string(kItems));
+    expected.push_back("done " + std::to_string(i) + "/" + std::to_string(kItems));
+  }
+  EXPECT_EQ(progress, expected);
+  // The progress and the end: a handful of wake-ups, not two per item.
+  EXPECT_LE(thread.posters.size(), 4u);
+}
+
 TEST_F(SyncSessionTest, OnceTheWindowGoesNothingMoreIsShownOrFetched) {
   struct Case {
     const char* what;
