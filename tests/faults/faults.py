@@ -69,7 +69,7 @@ class FaultRun(sync_e2e.Run):
             print("note: openbox ended with status %d; starting it again" % self.window_manager.returncode, flush=True)
             self.start(["openbox"], stdout=subprocess.DEVNULL)
             wait_for(lambda: subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-                                            capture_output=True, text=True).stdout.count("window id"), 10, "openbox")
+                                            capture_output=True, text=True).stdout.count("window id"), 30, "openbox")
             time.sleep(0.5)
 
     def close(self):

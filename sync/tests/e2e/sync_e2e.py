@@ -99,7 +99,7 @@ class Run:
         self.env["DISPLAY"] = self.display
         self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: subprocess.run(["xdotool", "search", "--class", "openbox"], env=self.env,
-                                        capture_output=True).returncode in (0, 1), 10, "openbox")
+                                        capture_output=True).returncode in (0, 1), 30, "openbox")
         time.sleep(0.5)
 
     def service_cli(self, *words):

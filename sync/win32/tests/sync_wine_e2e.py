@@ -55,7 +55,7 @@ class WineRun(sync_e2e.Run):
         if not self.window_manager_runs():
             subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                              start_new_session=True)
-            wait_for(self.window_manager_runs, 10, "openbox")
+            wait_for(self.window_manager_runs, 30, "openbox")  # a loaded machine starts it slowly
 
     def wine(self, program, *words, **kwargs):
         return [WINE_RUN, self.args.prefix, program, *words]
