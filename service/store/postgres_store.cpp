@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <set>
 
 #include "service/store/search_text.h"
 #include "service/store/sqlite_store.h"
@@ -90,6 +91,43 @@ void ExecScript(PGconn* conn, const char* sql) {
   std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(conn);
   PQclear(result);
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw StoreError("database: " + message);
+}
+
+// One field of COPY's text form and the tab after it. A text column cannot hold NUL: dropped.
+void AppendCopyField(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\0': break;
+      default: out += c;
+    }
+  }
+  out += '\t';
+}
+
+// Sends rows in COPY's text form to a COPY ... FROM STDIN statement.
+void CopyIn(PGconn* conn, const char* sql, std::string_view rows) {
+  PGresult* started = PQexec(conn, sql);
+  const bool ready = PQresultStatus(started) == PGRES_COPY_IN;
+  std::string failure = ready ? "" : started ? PQresultErrorMessage(started) : PQerrorMessage(conn);
+  PQclear(started);
+  if (ready) {
+    bool sent = true;
+    for (size_t at = 0; sent && at < rows.size(); at += 1 << 20) {
+      std::string_view piece = rows.substr(at, 1 << 20);
+      sent = PQputCopyData(conn, piece.data(), static_cast<int>(piece.size())) == 1;
+    }
+    if (!sent || PQputCopyEnd(conn, nullptr) != 1) failure = PQerrorMessage(conn);
+    while (PGresult* result = PQgetResult(conn)) {
+      if (PQresultStatus(result) != PGRES_COMMAND_OK && failure.empty()) failure = PQresultErrorMessage(result);
+      PQclear(result);
+    }
+  }
+  while (!failure.empty() && (failure.back() == '\n' || failure.back() == ' ')) failure.pop_back();
+  if (!ready || !failure.empty()) throw StoreError("database: " + failure);
 }
 
 // A transaction that rolls back unless committed.
@@ -733,6 +771,48 @@ Image PostgresStore::AddEntry(int64_t userId, const NewImage& fields, std::time_
         SearchVector(fields.title, fields.url, fields.note)});
   transaction.Commit();
   return image;
+}
+
+size_t PostgresStore::AddEntries(int64_t userId, const std::vector<NewEntry>& entries) {
+  constexpr size_t kBatch = 10000;  // rows numbered and sent at a time
+  {
+    Lease lease(*this);
+    PGconn* conn = lease.get();
+    Transaction transaction(conn);
+    std::set<int64_t> folders{0};
+    Result numbers = Exec(conn, "SELECT number FROM folders WHERE user_id = $1", {userId});
+    for (int r = 0; r < numbers.Rows(); ++r) folders.insert(numbers.Int(r, 0));
+    std::string rows;
+    for (size_t start = 0; start < entries.size(); start += kBatch) {
+      const size_t count = std::min(kBatch, entries.size() - start);
+      Result ids = Exec(conn, "SELECT nextval(pg_get_serial_sequence('images', 'id')) FROM generate_series(1, $1)",
+                        {static_cast<int64_t>(count)});
+      rows.clear();
+      for (size_t i = 0; i < count; ++i) {
+        const NewEntry& entry = entries[start + i];
+        const NewImage& fields = entry.fields;
+        if (!folders.count(fields.folder)) throw StoreError("no such folder");
+        const std::string id = ids.Text(static_cast<int>(i), 0);
+        for (const std::string& column :
+             {id, std::to_string(userId), "entry-" + id, std::string(), std::to_string(fields.folder),
+              std::string(fields.isPublic ? "t" : "f"), fields.url, fields.title, fields.note, std::string("0"),
+              FormatLocalTime(entry.added, "%Y-%m-%d %H:%M:%S"), SearchVector(fields.title, fields.url, fields.note)}) {
+          AppendCopyField(rows, column);
+        }
+        rows.back() = '\n';
+      }
+      CopyIn(conn, "COPY images(id, user_id, name, file, folder, public, url, title, note, size, uploaded, search) FROM STDIN",
+             rows);
+    }
+    transaction.Commit();
+  }
+  // A large album changes what the planner should expect of a search word: tell it now rather
+  // than when autovacuum comes round.
+  if (entries.size() >= kBatch) {
+    Lease lease(*this);
+    Exec(lease.get(), "ANALYZE images");
+  }
+  return entries.size();
 }
 
 bool PostgresStore::HasEntry(int64_t userId, const NewImage& fields) {

@@ -641,6 +641,37 @@ Image SqliteStore::AddEntry(int64_t userId, const NewImage& fields, std::time_t 
   return image;
 }
 
+size_t SqliteStore::AddEntries(int64_t userId, const std::vector<NewEntry>& entries) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  std::unordered_set<int64_t> folders{0};
+  Statement folder(db_, "SELECT number FROM folders WHERE user_id = ?");
+  for (folder.Bind(1, userId); folder.Step();) folders.insert(folder.Int(0));
+  // The write lock is ours until the commit: the numbers after the highest are free, and each
+  // name is its row's number as AddEntry makes it.
+  Statement highest(db_, "SELECT COALESCE(MAX(id), 0) FROM images");
+  highest.Step();
+  int64_t id = highest.Int(0);
+  Statement insert(db_, R"sql(INSERT INTO images(id, user_id, name, file, folder, public, url, title, note, size, uploaded)
+                              VALUES(?, ?, ?, '', ?, ?, ?, ?, ?, 0, ?))sql");
+  Statement index(db_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
+  for (const NewEntry& entry : entries) {
+    const NewImage& fields = entry.fields;
+    if (!folders.count(fields.folder)) throw StoreError("no such folder");
+    ++id;
+    insert.Reset();
+    insert.Bind(1, id).Bind(2, userId).Bind(3, "entry-" + std::to_string(id)).Bind(4, fields.folder);
+    insert.Bind(5, fields.isPublic ? 1 : 0).Bind(6, fields.url).Bind(7, fields.title).Bind(8, fields.note);
+    insert.Bind(9, FormatLocalTime(entry.added, "%Y-%m-%d %H:%M:%S"));
+    insert.Step();
+    index.Reset();
+    index.Bind(1, id).Bind(2, SearchText(fields.title)).Bind(3, SearchText(fields.url)).Bind(4, SearchText(fields.note));
+    index.Step();
+  }
+  transaction.Commit();
+  return entries.size();
+}
+
 bool SqliteStore::HasEntry(int64_t userId, const NewImage& fields) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT 1 FROM images WHERE user_id = ? AND url = ? AND title = ? AND note = ? AND folder = ?");
