@@ -851,19 +851,38 @@ std::vector<Image> PostgresStore::SelectEntries(const EntryQuery& query, const c
     match = SearchTsQuery(query.search);
     if (!match) return {};
   }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1" + only;
-  std::vector<Param> params{query.userId, static_cast<int64_t>(std::max(query.limit, 0)), static_cast<int64_t>(std::max(query.offset, 0))};
+  const int64_t limit = std::max(query.limit, 0), offset = std::max(query.offset, 0);
+  std::string where = std::string(" FROM images WHERE user_id = $1") + only;
+  std::vector<Param> params{query.userId, limit, offset};
   if (query.folder) {
     params.emplace_back(*query.folder);
-    sql += " AND folder = $" + std::to_string(params.size());
+    where += " AND folder = $" + std::to_string(params.size());
   }
-  if (match) {
-    params.emplace_back(*match);
-    sql += " AND search @@ $" + std::to_string(params.size()) + "::tsquery";
-  }
-  sql += " ORDER BY uploaded DESC, id DESC LIMIT $2 OFFSET $3";
+  constexpr const char* kNewest = " ORDER BY uploaded DESC, id DESC";
+  const std::string page = std::string(kNewest) + " LIMIT $2 OFFSET $3";
   Lease lease(*this);
-  return ReadImages(Exec(lease.get(), sql.c_str(), params));
+  if (!match) return ReadImages(Exec(lease.get(), (std::string("SELECT ") + kImageColumns + where + page).c_str(), params));
+
+  // A search has two good plans: walk the newest entries until a page of matches is found (a
+  // common word), or take every match from the word index and sort them (a rare one). The planner
+  // cannot tell which from its statistics, which know only the commonest words, and a wrong
+  // guess costs a walk through the whole album. So: first the newest entries, as many as a
+  // hundred pages' worth; a word that fills the page among them is found there, and the page is
+  // exactly the one of the whole album, since every match outside is older. Otherwise the word
+  // is in fewer than one entry of a hundred, and its matches come from the index.
+  params.emplace_back(*match);
+  const std::string matches = " search @@ $" + std::to_string(params.size()) + "::tsquery";
+  params.emplace_back(std::clamp<int64_t>(100 * (offset + limit), 3000, 20000));
+  const std::string newest = "$" + std::to_string(params.size());
+  Result recent = Exec(lease.get(), (std::string("SELECT ") + kImageColumns + " FROM (SELECT " + kImageColumns + ", search" +
+                                     where + kNewest + " LIMIT " + newest + ") recent WHERE" + matches + page).c_str(),
+                       params);
+  if (recent.Rows() >= limit) return ReadImages(recent);
+  params.pop_back();
+  // Materialized: planned for all its rows, which is the word index's work, never a walk.
+  return ReadImages(Exec(lease.get(), (std::string("WITH found AS MATERIALIZED (SELECT ") + kImageColumns + where + " AND" +
+                                       matches + ") SELECT * FROM found" + page).c_str(),
+                         params));
 }
 
 Sharing PostgresStore::SharingOf(int64_t userId) {

@@ -218,6 +218,9 @@ User ReadUser(const Statement& row) {
 
 constexpr const char* kImageColumns =
     "id, name, file, folder, public, url, title, note, size, uploaded";
+constexpr const char* kImageColumnsOfImages =
+    "images.id, images.name, images.file, images.folder, images.public, images.url, images.title, images.note, "
+    "images.size, images.uploaded";
 
 Image ReadImage(const Statement& row) {
   Image image;
@@ -686,19 +689,35 @@ std::vector<Image> SqliteStore::SelectEntries(const EntryQuery& query, const cha
     match = SearchQuery(query.search);
     if (!match) return {};
   }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ?1" + only;
-  if (query.folder) sql += " AND folder = ?2";
-  if (match) sql += " AND id IN (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3)";
-  sql += " ORDER BY uploaded DESC, id DESC LIMIT ?4 OFFSET ?5";
+  const int64_t limit = std::max(query.limit, 0), offset = std::max(query.offset, 0);
+  std::string where = std::string(" FROM images WHERE user_id = ?1") + only;
+  if (query.folder) where += " AND folder = ?2";
+  constexpr const char* kNewest = " ORDER BY uploaded DESC, id DESC";
+  const std::string page = std::string(kNewest) + " LIMIT ?4 OFFSET ?5";
   std::lock_guard lock(mutex_);
-  Statement select(db_, sql.c_str());
-  select.Bind(1, query.userId);
-  if (query.folder) select.Bind(2, *query.folder);
-  if (match) select.Bind(3, *match);
-  select.Bind(4, std::max(query.limit, 0)).Bind(5, std::max(query.offset, 0));
-  std::vector<Image> entries;
-  while (select.Step()) entries.push_back(ReadImage(select));
-  return entries;
+  auto run = [&](const std::string& sql) {
+    Statement select(db_, sql.c_str());
+    select.Bind(1, query.userId);
+    if (query.folder) select.Bind(2, *query.folder);
+    if (match) select.Bind(3, *match);
+    select.Bind(4, limit).Bind(5, offset).Bind(6, std::clamp<int64_t>(100 * (offset + limit), 3000, 20000));
+    std::vector<Image> entries;
+    while (select.Step()) entries.push_back(ReadImage(select));
+    return entries;
+  };
+  if (!match) return run(std::string("SELECT ") + kImageColumns + where + page);
+  // As on PostgreSQL: the newest entries, as many as a hundred pages' worth, against the word
+  // index's matches; a word that fills the page among them is found there, and the page is
+  // exactly the one of the whole album. Otherwise the word is rare: its matches come from the
+  // word index first (CROSS JOIN keeps that order) and are sorted.
+  std::vector<Image> recent = run(std::string("SELECT ") + kImageColumns + " FROM (SELECT " + kImageColumns + where +
+                                  kNewest + " LIMIT ?6) AS recent WHERE id IN (SELECT rowid FROM entries_index" +
+                                  " WHERE entries_index MATCH ?3)" + page);
+  if (static_cast<int64_t>(recent.size()) >= limit) return recent;
+  std::string prefixed = std::string(" FROM matched CROSS JOIN images ON images.id = matched.rowid WHERE images.user_id = ?1") + only;
+  if (query.folder) prefixed += " AND images.folder = ?2";
+  return run(std::string("WITH matched AS (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3) SELECT ") +
+             kImageColumnsOfImages + prefixed + " ORDER BY images.uploaded DESC, images.id DESC LIMIT ?4 OFFSET ?5");
 }
 
 std::optional<Image> SqliteStore::FindEntry(int64_t userId, int64_t entryId) {
