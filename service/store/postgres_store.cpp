@@ -704,28 +704,49 @@ void PostgresStore::RemoveFolder(int64_t userId, int32_t number) {
   transaction.Commit();
 }
 
+std::string PostgresStore::ClaimName(PGconn* conn) {
+  // A name is claimed in image_names: a second claim of the same one waits for the first to
+  // commit and then moves on. Claimed names are never freed, so a claim whose upload fails or
+  // dies leaves only a second no one is named after. Under a burst the names run ahead of the
+  // clock: the taken ones from now on are read at once and the first free second tried, rather
+  // than one second per round trip.
+  for (;;) {
+    const std::time_t now = clock_();
+    const std::string from = FormatLocalTime(now, "%Y%m%d%H%M%S");
+    if (from.size() != 14) throw StoreError("the clock gives no 14-digit time");
+    Result rows = Exec(conn, R"sql(SELECT name FROM image_names WHERE name >= $1 AND name <= '99999999999999'
+                                   UNION SELECT name FROM images WHERE name >= $1 AND name <= '99999999999999')sql",
+                       {from});
+    std::set<std::string> taken;
+    for (int r = 0; r < rows.Rows(); ++r) taken.insert(rows.Text(r, 0));
+    std::string name = from;
+    for (std::time_t time = now; taken.count(name); name = FormatLocalTime(++time, "%Y%m%d%H%M%S")) {
+    }
+    if (name.size() != 14) throw StoreError("the clock gives no 14-digit time");
+    // Its commit need not wait for the disk: the upload's own commit, later in the same log,
+    // makes it durable before anyone is told the name.
+    Transaction claim(conn);
+    Exec(conn, "SET LOCAL synchronous_commit = off");
+    Result claimed = Exec(conn, R"sql(INSERT INTO image_names(name) SELECT $1
+                                      WHERE NOT EXISTS (SELECT 1 FROM images WHERE name = $1)
+                                      ON CONFLICT DO NOTHING RETURNING name)sql",
+                          {name});
+    claim.Commit();
+    if (claimed.Rows()) return name;
+  }
+}
+
 Image PostgresStore::Insert(int64_t userId, std::optional<std::string_view> wantedName, const NewImage& fields,
                             std::string_view png) {
   Lease lease(*this);
   PGconn* conn = lease.get();
+  // Claimed before the upload's own transaction and committed at once: uploads on any process
+  // wait for each other's claim, not for each other's whole upload.
+  std::string name = wantedName ? std::string(*wantedName) : ClaimName(conn);
   Transaction transaction(conn);
-  std::string name;
   if (wantedName) {
-    name = std::string(*wantedName);
     if (Exec(conn, "SELECT 1 FROM images WHERE user_id = $1 AND name = $2", {userId, name}).Rows()) {
       throw StoreError("the user has an image " + name + " already");
-    }
-  } else {
-    // A name is claimed in image_names: a second transaction claiming the same one waits for the
-    // first and, once it commits, moves on to the next second. Claimed names are never freed.
-    for (std::time_t time = clock_();; ++time) {
-      name = FormatLocalTime(time, "%Y%m%d%H%M%S");
-      if (name.size() != 14) throw StoreError("the clock gives no 14-digit time");
-      Result claimed = Exec(conn, R"sql(INSERT INTO image_names(name) SELECT $1
-                                        WHERE NOT EXISTS (SELECT 1 FROM images WHERE name = $1)
-                                        ON CONFLICT DO NOTHING RETURNING name)sql",
-                            {name});
-      if (claimed.Rows()) break;
     }
   }
   Image image;
