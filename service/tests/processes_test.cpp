@@ -21,16 +21,19 @@
 namespace torvo::service::testing {
 namespace {
 
+// haproxy in front of the processes. A process counts as down after two failed health checks,
+// not one: a busy process answers /health late (it waits for a database connection behind the
+// uploads), and with every process marked down haproxy answers 503 to everybody.
 class Haproxy {
  public:
   Haproxy(const std::filesystem::path& dir, int port, const std::vector<int>& servers) {
     std::filesystem::path config = dir / "haproxy.cfg";
     std::ofstream out(config);
     out << "global\n  maxconn 500\ndefaults\n  mode http\n  timeout connect 2s\n  timeout client 30s\n"
-           "  timeout server 30s\n  retries 3\n  option redispatch\n"
+           "  timeout server 30s\n  timeout check 10s\n  retries 3\n  option redispatch\n"
            "frontend torvo\n  bind 127.0.0.1:" << port << "\n  default_backend services\n"
            "backend services\n  balance roundrobin\n  option httpchk GET /health\n  http-check expect status 200\n"
-           "  default-server check inter 300ms fall 1 rise 1\n";
+           "  default-server check inter 500ms fall 2 rise 1\n";
     for (size_t i = 0; i < servers.size(); ++i) out << "  server s" << i << " 127.0.0.1:" << servers[i] << "\n";
     out.close();
     pid_ = fork();
@@ -73,6 +76,7 @@ TEST(SeveralProcesses, ThreeBehindHaproxyWithOneKilledInTheMiddle) {
   // Twenty clients upload 200 pages through the proxy while four read the lists.
   std::mutex mutex;
   std::map<std::string, std::string> answered;  // title -> picture
+  std::map<std::string, int> failures;          // why an upload got no good reply -> how often
   std::atomic<int> uploads{0}, failedUploads{0}, reads{0};
   std::atomic<bool> done{false};
   std::vector<std::thread> threads;
@@ -93,9 +97,14 @@ TEST(SeveralProcesses, ThreeBehindHaproxyWithOneKilledInTheMiddle) {
             answered.emplace(title, png);
           } else {
             ++failedUploads;
+            std::lock_guard lock(mutex);
+            failures[reply.complete ? "status " + std::to_string(reply.status) + " " + reply.body.substr(0, 60)
+                                    : reply.closed ? "closed without a reply" : "no reply in time"]++;
           }
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
           ++failedUploads;
+          std::lock_guard lock(mutex);
+          failures[error.what()]++;
         }
         ++uploads;
       }
@@ -169,6 +178,7 @@ TEST(SeveralProcesses, ThreeBehindHaproxyWithOneKilledInTheMiddle) {
   EXPECT_EQ(statuses, (std::vector<int>{401, 401, 401, 429}));
   std::cout << "[ processes] " << answered.size() << " of 200 uploads answered, " << failedUploads << " failed, "
             << images.size() << " stored, " << reads << " list reads\n";
+  for (const auto& [why, count] : failures) std::cout << "[ processes] " << count << " x " << why << "\n";
   for (auto& service : services) EXPECT_EQ(service->Stop(), 0);
 }
 

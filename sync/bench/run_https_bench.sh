@@ -11,7 +11,7 @@ service="$build/service/torvo-service"
 bench="$build/sync/bench/sync_bench"
 connect="$build/connect/torvo-connect"
 for f in "$service" "$bench" "$connect"; do [ -x "$f" ] || { echo "missing $f: build torvo-service, sync_bench and torvo-connect" >&2; exit 1; }; done
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
+source "$here/../../scripts/lib/tls-proxy.sh"
 
 work="$(mktemp -d /tmp/torvo-https-bench.XXXXXX)"
 pids=()
@@ -23,11 +23,7 @@ cleanup() {
 trap cleanup EXIT
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Bench-CA -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
-  -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
-openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial -days 2 \
-  -copy_extensions copy -out "$work/server.pem" 2>/dev/null
+make_test_ca "$work" Bench-CA
 
 id=bench
 "$service" user add --data "$work/data" "$id" --toolbar-id "$id" >/dev/null
@@ -48,17 +44,7 @@ start_service https "https://127.0.0.1:$tls/torvo"
 http_service=$(cat "$work/http.port")
 https_service=$(cat "$work/https.port")
 
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-master_process off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
+start_nginx "$work" "
   server {
     listen 127.0.0.1:$tls ssl;
     ssl_certificate $work/server.pem;
@@ -69,10 +55,7 @@ http {
     listen 127.0.0.1:$plain;
     location /torvo/ { proxy_pass http://127.0.0.1:$http_service/; }
   }
-}
-CONF
-"$nginx" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-pids+=($!)
+" off
 for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$plain/torvo/" && break; sleep 0.1; done
 
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }

@@ -14,14 +14,13 @@ if [ -z "${TORVO_E2E_DISPLAY_READY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
 source "$(dirname "$0")/../../scripts/lib/e2e.sh"
+source "$(dirname "$0")/../../scripts/lib/tls-proxy.sh"
 
 e2e_arguments "connect tool sync service shots" "$@"
 for program in "$connect" "$tool" "$sync" "$service"; do
   [ -x "$program" ] || { echo "usage: $0 --connect C --tool T --sync S --service SV --shots DIR" >&2; exit 2; }
 done
 [ -n "$shots" ] || exit 2
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
-[ -x "$nginx" ] || { echo "FAIL: nginx is not installed (scripts/setup.sh installs it)"; exit 1; }
 
 unset QT_QPA_PLATFORM
 e2e_begin
@@ -34,12 +33,7 @@ file="$XDG_CONFIG_HOME/torvo/connection"
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # --- a CA, and a certificate of it for 127.0.0.1
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Torvo-Test-CA -keyout "$tmp/ca.key" -out "$tmp/ca.pem" 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
-  -keyout "$tmp/server.key" -out "$tmp/server.csr" 2>/dev/null
-openssl x509 -req -in "$tmp/server.csr" -CA "$tmp/ca.pem" -CAkey "$tmp/ca.key" -CAcreateserial -days 2 \
-  -copy_extensions copy -out "$tmp/server.pem" 2>/dev/null
-[ -s "$tmp/server.pem" ] || { echo "FAIL: openssl made no certificate"; exit 1; }
+make_test_ca "$tmp" Torvo-Test-CA || { echo "FAIL: no certificate"; exit 1; }
 
 # --- the service on a port of its own, behind nginx (https on one port, plain http on another)
 tls_port=$(free_port)
@@ -55,20 +49,7 @@ printf 'secret-1\n' >"$tmp/password"
 "$service" user add --data "$tmp/data" alice --toolbar-id alice-toolbar-id --password-file "$tmp/password" >/dev/null
 "$service" folder add --data "$tmp/data" alice 여행 --number 3 >/dev/null
 
-mkdir -p "$tmp/nginx"
-cat >"$tmp/nginx/nginx.conf" <<CONF
-daemon off;
-master_process off;
-pid $tmp/nginx/nginx.pid;
-error_log $tmp/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log $tmp/nginx/access.log;
-  client_body_temp_path $tmp/nginx/body;
-  proxy_temp_path $tmp/nginx/proxy;
-  fastcgi_temp_path $tmp/nginx/fastcgi;
-  uwsgi_temp_path $tmp/nginx/uwsgi;
-  scgi_temp_path $tmp/nginx/scgi;
+start_nginx "$tmp" "
   server {
     listen 127.0.0.1:$tls_port ssl;
     ssl_certificate $tmp/server.pem;
@@ -79,16 +60,13 @@ http {
       proxy_set_header X-Forwarded-Proto \$scheme;
       proxy_set_header Host \$http_host;
     }
-    location / { return 404 "not here\n"; }
+    location / { return 404 \"not here\n\"; }
   }
   server {
     listen 127.0.0.1:$plain_port;
-    location / { return 200 "a plain web page\n"; }
+    location / { return 200 \"a plain web page\n\"; }
   }
-}
-CONF
-"$nginx" -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" 2>"$tmp/nginx/start.log" &
-pids+=($!)
+" || exit 1
 for _ in $(seq 100); do curl -s -o /dev/null --cacert "$tmp/ca.pem" "https://127.0.0.1:$tls_port/" && break; sleep 0.1; done
 curl -s -o /dev/null --cacert "$tmp/ca.pem" "https://127.0.0.1:$tls_port/" || { echo "FAIL: nginx did not start"; cat "$tmp/nginx/start.log" "$tmp/nginx/error.log"; exit 1; }
 closed_port=$(free_port)
