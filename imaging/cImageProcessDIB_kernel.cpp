@@ -148,6 +148,16 @@ bool cImageProcessDIB::ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer
   uint8_t* buffer = cBuffer.DIBSectionBitsPtr();
   // Pictures far larger than the caches are written past them: the lines are not read again.
   const bool stream = static_cast<int64_t>(stride) * height >= kStreamingBytes;
+  auto finish = [&] {
+    for (int32_t x = 3 * h; x <= lMax; x += 3) RaiseProgress(x);
+    RaiseComplete(ElapsedMs(start, TickCountMs()));
+  };
+  // Kernels with one outer value have a form that reads each source line from memory once and
+  // writes both surfaces in the same pass; the others go line by line below.
+  if (prepared->SweepInPlace(image, buffer, stride, width, height, stream)) {
+    finish();
+    return true;
+  }
   auto store = [stream](uint8_t* to, const uint8_t* from, size_t bytes) {
     if (stream) {
       StreamingCopy(to, from, bytes);
@@ -178,8 +188,7 @@ bool cImageProcessDIB::ConvolveInPlace(cDIBSection& cImage, cDIBSection& cBuffer
     if (y >= h && isInterior(y - h)) store(imageLine(y - h), pendingLine(y - h), rowBytes);
   }
   if (stream) StreamingCopyDone();
-  for (int32_t x = 3 * h; x <= lMax; x += 3) RaiseProgress(x);
-  RaiseComplete(ElapsedMs(start, TickCountMs()));
+  finish();
   return true;
 }
 

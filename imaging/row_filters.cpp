@@ -1,6 +1,7 @@
 #include "imaging/row_filters.h"
 
 #include "imaging/row_filters_simd.h"
+#include "imaging/vector_forms.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -120,6 +121,15 @@ bool HaveAvx2() {
 #endif
 }
 
+bool HaveAvx512() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  return have;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 void KernelRows::FillNarrow(const uint8_t* const* rows, NarrowKernel& k) const {
@@ -213,6 +223,39 @@ void KernelRows::Run(const uint8_t* const* rows, uint8_t* out, int32_t first,
   } else {
     RunScalar(rows, out, first, end);
   }
+}
+
+bool KernelRows::SweepInPlace(uint8_t* image, uint8_t* buffer, int64_t stride, int32_t width,
+                              int32_t height, bool stream) const {
+#if defined(__x86_64__) || defined(__i386__)
+  if (!narrow || !boxAndCentre || !(identity || haveMagic)) return false;
+  const int widest = vector_forms::Widest();
+  if (width < kBoxSweepMinimumWidth || height < 3 || widest < 256 || !HaveAvx2()) return false;
+  BoxAndCentreSweep sweep;
+  sweep.image = image;
+  sweep.buffer = buffer;
+  sweep.stride = stride;
+  sweep.width = width;
+  sweep.height = height;
+  sweep.stream = stream;
+  sweep.around = static_cast<int16_t>(around);
+  sweep.centreExtra = static_cast<int16_t>(centre - around);
+  sweep.limit = static_cast<int16_t>(limit);
+  sweep.identity = identity;
+  sweep.magic = magic;
+  sweep.shift = shift;
+  std::vector<uint8_t> saved(3 * (3 * static_cast<size_t>(width) + 64));
+  sweep.saved = saved.data();
+  if (widest >= 512 && HaveAvx512()) {
+    SweepBoxAndCentreAvx512(sweep);
+  } else {
+    SweepBoxAndCentreAvx2(sweep);
+  }
+  return true;
+#else
+  (void)image, (void)buffer, (void)stride, (void)width, (void)height, (void)stream;
+  return false;
+#endif
 }
 
 void MinMaxRow(const uint8_t* const* rows, uint8_t* out, int32_t first, int32_t count,

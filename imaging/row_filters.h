@@ -24,6 +24,13 @@ class KernelRows {
 
   void Run(const uint8_t* const* rows, uint8_t* out, int32_t first, int32_t count) const;
 
+  // A whole picture of width x height pixels, scan lines stride bytes apart, filtered in place
+  // with its frame of one pixel kept, and the result also copied into buffer (the same layout):
+  // one sweep that reads each source line from memory once. With stream, buffer is written past
+  // the caches. False, with nothing touched, where this kernel or the processor has no such form.
+  bool SweepInPlace(uint8_t* image, uint8_t* buffer, int64_t stride, int32_t width, int32_t height,
+                    bool stream) const;
+
  private:
   struct Tap {
     int32_t row;          // index into rows

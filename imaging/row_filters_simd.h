@@ -24,6 +24,28 @@ struct NarrowKernel {
   int16_t around = 0, centreExtra = 0;
 };
 
+// A whole picture filtered in place by a kernel with boxAndCentre set, its result also written to a
+// second surface of the same layout: the end state of "copy image to buffer, filter image into
+// buffer, copy buffer back" in one sweep that reads each source byte from memory once. Lines are
+// `stride` bytes apart, `width` pixels (at least kBoxSweepMinimumWidth) by `height` (at least 3).
+struct BoxAndCentreSweep {
+  uint8_t* image = nullptr;
+  uint8_t* buffer = nullptr;
+  int64_t stride = 0;
+  int32_t width = 0, height = 0;
+  // 3 x (3 x width + 64) bytes of scratch: the source lines the sweep has already overwritten.
+  uint8_t* saved = nullptr;
+  // Write the buffer past the caches (for pictures far larger than them).
+  bool stream = false;
+  int16_t around = 0, centreExtra = 0, limit = 0;
+  bool identity = false;
+  uint16_t magic = 0;
+  int32_t shift = 0;
+};
+constexpr int32_t kBoxSweepMinimumWidth = 48;
+void SweepBoxAndCentreAvx2(const BoxAndCentreSweep& sweep);
+void SweepBoxAndCentreAvx512(const BoxAndCentreSweep& sweep);
+
 // Output bytes [first, end) of one line, end - first at least 32. Defined in the file built for
 // AVX2; call only where the processor has it.
 void RunNarrowAvx2(const NarrowKernel& kernel, uint8_t* out, int32_t first, int32_t end);

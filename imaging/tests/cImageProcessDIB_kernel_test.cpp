@@ -5,6 +5,7 @@
 #include "imaging/cImageProcessDIB.h"
 #include "imaging/tests/processor_test_access.h"
 #include "imaging/tests/surface_test_support.h"
+#include "imaging/vector_forms.h"
 #include "platform/error.h"
 
 namespace torvo {
@@ -444,6 +445,94 @@ TEST(ProcessImageTest, BoxAndCentreKernelsMatchTheExactTraversal) {
           << c.around << " around " << c.centre << " / " << c.weight << " on " << width << "x" << height;
     }
   }
+}
+
+}  // namespace
+}  // namespace torvo
+
+namespace torvo {
+namespace {
+
+// ProcessImage's one-sweep form (in place, the result copied to cBuffer on the way) against
+// copy, pixel-by-pixel pass, copy back: every byte of both surfaces, padding and frame included,
+// and the events. Widths on both sides of the narrowest line the sweep takes and of its vector
+// blocks, one or two lines (no inside at all), kernels that take the sweep and kernels that do
+// not; with 512-bit, 256-bit and no vectors allowed, so each form this processor has is held
+// against the exact traversal.
+TEST(ProcessImageTest, InPlaceSweepMatchesTheExactTraversal) {
+  struct Kernel {
+    const char* name;
+    int32_t type;  // a preset, or 13 with the 3 x 3 values below
+    int32_t around, centre, weight;
+  };
+  const Kernel kernels[] = {
+      {"sharpen", 5, 0, 0, 0},
+      {"blur", 1, 0, 0, 0},
+      {"soften", 3, 0, 0, 0},                  // corners differ: row by row
+      {"sharpen cross", 6, 0, 0, 0},           // corners 0: row by row
+      {"blur 5 x 5", 2, 0, 0, 0},
+      {"near the 16-bit ends", 13, -14, 127, 3},
+      {"negative weight", 13, 14, -127, -1},
+      {"divide by one", 13, 3, 0, 1},
+      {"weight 128", 13, 1, 120, 128},
+      {"sums beyond 16 bits", 13, -300, 2000, 11},  // 32-bit sums
+  };
+  const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 5},  {3, 3},  {47, 4}, {48, 3},  {49, 1},
+                                               {49, 2}, {50, 5}, {63, 7}, {64, 3}, {65, 4}, {86, 9},
+                                               {129, 3}, {171, 6}, {700, 5}};
+  uint32_t seed = 900;
+  for (int widest : {512, 256, 0}) {
+    vector_forms::AllowWidest(widest);
+    for (const Kernel& k : kernels) {
+      for (auto [width, height] : sizes) {
+        cImageProcessDIB fast, exact;
+        for (cImageProcessDIB* p : {&fast, &exact}) {
+          if (k.type == 13) {
+            p->FilterArraySize(3);
+            for (int32_t j = -1; j <= 1; ++j)
+              for (int32_t i = -1; i <= 1; ++i) p->FilterValue(i, j, i == 0 && j == 0 ? k.centre : k.around);
+            p->FilterWeight(k.weight);
+          }
+          p->FilterType(k.type);
+        }
+        EventLog fastLog(fast), exactLog(exact);
+        auto input = Random(width, height, ++seed);
+        auto image = Clone(*input);
+        auto buffer = Random(width, height, seed + 7000);
+        const int32_t fastError = RaisedNumber([&] { fast.ProcessImage(*image, *buffer); });
+
+        auto expectedImage = Clone(*input);
+        auto expectedBuffer = Random(width, height, seed + 7000);
+        const int32_t exactError = RaisedNumber([&] {
+          expectedBuffer->LoadPictureBlt(expectedImage->hdc());
+          Access::ConvolveColumns(exact, *expectedImage, *expectedBuffer);
+          expectedImage->LoadPictureBlt(expectedBuffer->hdc());
+        });
+        const std::string label = std::string(k.name) + " on " + std::to_string(width) + "x" +
+                                  std::to_string(height) + ", vectors up to " + std::to_string(widest) + " bits";
+        EXPECT_EQ(fastError, exactError) << label;
+        EXPECT_TRUE(AllBytes(*image) == AllBytes(*expectedImage)) << label;
+        EXPECT_TRUE(AllBytes(*buffer) == AllBytes(*expectedBuffer)) << label;
+        EXPECT_EQ(fastLog.lines, exactLog.lines) << label;
+      }
+    }
+    // A picture over 8 MB, whose copy is written past the caches (the widest form meets one in
+    // LargePictureMatchesTheExactTraversal).
+    if (widest == 512) continue;
+    const int32_t width = 1389, height = 2017;
+    cImageProcessDIB fast, exact;
+    fast.FilterType(5);
+    exact.FilterType(5);
+    auto input = Random(width, height, ++seed);
+    auto image = Clone(*input);
+    auto buffer = Flat(width, height, 0);
+    ASSERT_TRUE(fast.ProcessImage(*image, *buffer));
+    auto expected = Clone(*input);
+    Access::ConvolveColumns(exact, *input, *expected);
+    EXPECT_TRUE(AllBytes(*buffer) == AllBytes(*expected)) << widest;
+    EXPECT_TRUE(AllBytes(*image) == AllBytes(*expected)) << widest;
+  }
+  vector_forms::AllowWidest(512);
 }
 
 }  // namespace

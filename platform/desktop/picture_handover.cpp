@@ -1,6 +1,7 @@
 #include "platform/desktop/picture_handover.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,17 +27,13 @@ std::string ReadSealed(int fd, std::string& png) {
   if (seals < 0 || (seals & kNeededSeals) != kNeededSeals) return "넘겨 받은 메모리 파일이 봉인되어 있지 않습니다";
   if (status.st_size <= 0) return "그림이 비어 있습니다";
   if (static_cast<uint64_t>(status.st_size) > kMaxHandedOverPictureBytes) return "그림이 64 MiB보다 큽니다";
-  png.resize(static_cast<size_t>(status.st_size));
-  size_t got = 0;
-  while (got < png.size()) {
-    ssize_t n = ::pread(fd, png.data() + got, png.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      png.clear();
-      return "그림을 끝까지 읽을 수 없습니다";
-    }
-    got += static_cast<size_t>(n);
-  }
+  // Sealed, its pages cannot change under the mapping: copied once from there, with no buffer
+  // filled first only to be read over.
+  const size_t size = static_cast<size_t>(status.st_size);
+  void* view = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  if (view == MAP_FAILED) return "그림을 끝까지 읽을 수 없습니다";
+  png.assign(static_cast<const char*>(view), size);
+  ::munmap(view, size);
   return {};
 }
 

@@ -5,9 +5,30 @@
 #include <new>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace torvo::gdi {
 
 namespace {
+
+// Large pixel memories are asked of the system in 2 MB pages where it offers them: the first
+// write to a fresh surface then takes one fault per 2 MB instead of one per 4 KB (for a 4096 x
+// 4096 picture, 24 instead of 12,288, which cost far more than filtering it). Only advice: a
+// system without such pages, or out of them, gives ordinary ones.
+void PreferLargePages(uint8_t* bits, int64_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr int64_t kWorthIt = int64_t{4} << 20;
+  if (bytes < kWorthIt) return;
+  const uintptr_t page = 4096;
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(bits) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(bits) + static_cast<uintptr_t>(bytes)) & ~(page - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)bits, (void)bytes;
+#endif
+}
 
 uint8_t RopIndex(uint32_t rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
 
@@ -55,6 +76,7 @@ std::unique_ptr<Bitmap> Bitmap::Create(int32_t width, int32_t height, int32_t bi
   // calloc: zeroed pages come cheaply from the system, and a failure is a null, not a throw.
   auto* bits = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes), 1));
   if (!bits) return nullptr;
+  PreferLargePages(bits, bytes);
   auto* bitmap = new (std::nothrow)
       Bitmap(width, height, bitsPerPixel, static_cast<int32_t>(stride), bits);
   if (!bitmap) {

@@ -9,8 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "platform/win32/tls_channel.h"
+#include "platform/win32/tls_http.h"
 
 namespace torvo {
 
@@ -179,6 +181,10 @@ struct HttpClient::Impl {
   HttpTimeouts timeouts;
   const std::atomic<bool>* abort = nullptr;
   std::string extraPem;  // certificates trusted for https beside the system's
+  // The https servers ("host:port") whose certificate WinINet cannot judge: their requests go
+  // over our own channel, which checks the certificate before a byte of a request is sent.
+  std::set<std::string> ownChannelServers;
+  win32::TlsHttpConnection ownChannel;
   // The request Perform makes: Get and Post set it, as the Linux client sets its handle.
   const char* method = "GET";
   std::string contentType;
@@ -225,22 +231,6 @@ HttpResult HttpClient::Post(const std::string& url, const std::string& contentTy
   return result;
 }
 
-namespace {
-
-// The leaf certificate of the chain WinINet built for a request's server; nullptr when none.
-PCCERT_CONTEXT ServerCertificate(HINTERNET request) {
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  DWORD size = sizeof chain;
-  if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) || !chain) return nullptr;
-  PCCERT_CONTEXT leaf = nullptr;
-  if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0)
-    leaf = CertDuplicateCertificateContext(chain->rgpChain[0]->rgpElement[0]->pCertContext);
-  CertFreeCertificateChain(chain);
-  return leaf;
-}
-
-}  // namespace
-
 HttpResult HttpClient::Perform(const std::string& url) {
   const char* method = impl_->method;
   const std::string& contentType = impl_->contentType;
@@ -275,6 +265,18 @@ HttpResult HttpClient::Perform(const std::string& url) {
   std::string target(pathBuffer.c_str());
   if (target.empty()) target = "/";
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  const std::string server = host + ":" + std::to_string(parts.nPort);
+  auto viaOwnChannel = [&] {
+    win32::TlsHttpRequest own;
+    own.host = host;
+    own.port = parts.nPort;
+    own.method = method;
+    own.target = target;
+    own.contentType = contentType;
+    own.body = body;
+    return impl_->ownChannel.Exchange(own, impl_->extraPem, limits, impl_->abort);
+  };
+  if (secure && impl_->ownChannelServers.count(server)) return viaOwnChannel();
 
   auto transfer = std::make_shared<Transfer>();
   if (!transfer->completed) return fail("the HTTP client could not be started");
@@ -376,45 +378,21 @@ HttpResult HttpClient::Perform(const std::string& url) {
   };
   std::optional<DWORD> sendError = send();
   if (sendError == ERROR_CANCELLED) return fail("aborted");
-  std::string checked;  // the certificate we accepted in WinINet's place
   const bool address = win32::IsIpAddress(host);
   const bool ours = secure && ((sendError == ERROR_INTERNET_INVALID_CA && !impl_->extraPem.empty()) ||
                                (sendError == ERROR_INTERNET_SEC_CERT_CN_INVALID && address));
   if (ours) {
-    // WinINet knows the system's authorities alone, and Wine's matches no IP address: those two
-    // verdicts are ours, on the certificate the server shows, and the request goes again with
-    // just those checks left to us. Nothing was sent to the server yet.
-    std::optional<std::string> problem;
-    if (PCCERT_CONTEXT shown = ServerCertificate(request)) {
-      problem = win32::CheckServerCertificate(shown, host, impl_->extraPem);
-      checked.assign(reinterpret_cast<const char*>(shown->pbCertEncoded), shown->cbCertEncoded);
-      CertFreeCertificateContext(shown);
-    } else {
-      // Wine's WinINet keeps no certificate of a failed check: a handshake of our own sees it.
-      problem = win32::ProbeServerCertificate(host, parts.nPort, impl_->extraPem,
-                                              static_cast<int>(std::max<long>(limits.connectMs, 1000)), &checked);
-    }
-    if (problem) return fail(*problem, HttpResult::Failure::kUntrusted);
-    DWORD security = 0;
-    DWORD size = sizeof security;
-    InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
-    if (!impl_->extraPem.empty()) security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-    if (address) security |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
-    InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
-    sendError = send();
-    if (sendError == ERROR_CANCELLED) return fail("aborted");
+    // WinINet knows the system's authorities alone, and Wine's matches no IP address: this
+    // server's requests are ours from now on. WinINet refused in the handshake, so nothing of
+    // the request has gone; our channel checks the certificate before it sends the request.
+    // (Sending it again through WinINet with its checks left out would put the request on a
+    // connection whose certificate is judged only once the request has gone.)
+    impl_->ownChannelServers.insert(server);
+    return viaOwnChannel();
   }
   if (sendError) {
     if (*sendError == ERROR_INTERNET_TIMEOUT) return fail(TransportText(ERROR_INTERNET_TIMEOUT));
     return failWith(*sendError, host);
-  }
-  if (!checked.empty()) {
-    // The server of the second attempt must have shown the certificate we checked.
-    PCCERT_CONTEXT shown = ServerCertificate(request);
-    const bool same = shown && shown->cbCertEncoded == checked.size() &&
-                      std::equal(checked.begin(), checked.end(), reinterpret_cast<const char*>(shown->pbCertEncoded));
-    if (shown) CertFreeCertificateContext(shown);
-    if (!same) return fail(SecurityText(ERROR_INTERNET_INVALID_CA, host), HttpResult::Failure::kUntrusted);
   }
 
   DWORD status = 0;

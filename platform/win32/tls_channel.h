@@ -1,7 +1,8 @@
 #pragma once
-// TLS for a client over bytes that someone else carries (the upload's Winsock socket): Schannel
-// through SSPI. The peer's certificate is checked here, not by Schannel: Wine's Schannel
-// completes a handshake with a certificate nobody trusts even when asked to validate it.
+// TLS for a client over bytes that someone else carries (the upload's Winsock socket, the https
+// requests' own channel): Schannel through SSPI. The peer's certificate is checked here, not by
+// Schannel: Wine's Schannel completes a handshake with a certificate nobody trusts even when
+// asked to validate it.
 #include <windows.h>
 #include <wincrypt.h>
 #ifndef SECURITY_WIN32
@@ -30,13 +31,6 @@ std::vector<std::string> PemCertificates(std::string_view pem);
 // today, naming host. Nothing when it is; else why not, a sentence naming the host.
 std::optional<std::string> CheckServerCertificate(PCCERT_CONTEXT certificate, const std::string& host,
                                                   const std::string& extraPem);
-
-// Makes a TLS connection to host:port only to see the server's certificate, checked as above:
-// nothing when it is good (its DER bytes in *certificate), else why not. For a client that cannot
-// check a certificate itself (WinINet trusts only the system's authorities). No byte of
-// application data is sent.
-std::optional<std::string> ProbeServerCertificate(const std::string& host, uint16_t port, const std::string& extraPem,
-                                                  int timeoutMs, std::string* certificate);
 
 class TlsChannel {
  public:

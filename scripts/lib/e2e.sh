@@ -21,19 +21,22 @@ e2e_arguments() {
 }
 
 # The scratch folder $tmp, the shots folder emptied, the tally at zero, and the clean-up at exit:
-# every pid in `pids` is ended, then $tmp goes.
+# every pid in `pids` is ended, then what e2e_at_exit named runs (newest first), then $tmp goes.
 e2e_begin() {
   tmp=$(mktemp -d)
   mkdir -p "$shots"
   rm -f "$shots"/*.png
   passed=0 failed=0
   pids=()
+  at_exit=()
   trap e2e_cleanup EXIT
 }
+e2e_at_exit() { at_exit+=("$*"); }
 e2e_cleanup() {
-  local p
+  local p i
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   wait 2>/dev/null
+  for ((i = ${#at_exit[@]} - 1; i >= 0; i--)); do eval "${at_exit[i]}"; done
   rm -rf "$tmp"
 }
 

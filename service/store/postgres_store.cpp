@@ -1,6 +1,7 @@
 #include "service/store/postgres_store.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -59,6 +60,15 @@ class Result {
 };
 
 constexpr const char* kUniqueViolation = "23505";
+
+// A connection the server ended while it sat in the pool still reads as good until a statement
+// fails on it. An idle connection is sent nothing unasked (the service listens for nothing), so
+// anything waiting on its socket, the server's goodbye or the end of the stream, means it ended.
+bool EndedWhileIdle(PGconn* conn) {
+  if (PQstatus(conn) != CONNECTION_OK || PQsocket(conn) < 0) return true;
+  pollfd fd{PQsocket(conn), POLLIN, 0};
+  return poll(&fd, 1, 0) != 0;
+}
 
 // Runs one statement; throws StoreError with the server's message when it fails. binaryResult:
 // columns arrive as raw bytes (for bytea).
@@ -328,7 +338,7 @@ PostgresStore::Lease::Lease(PostgresStore& store) : store_(store), conn_(nullptr
   }
   try {
     // A connection the server dropped (a restart, a fail-over) is made again.
-    if (conn_ && PQstatus(conn_) != CONNECTION_OK) {
+    if (conn_ && EndedWhileIdle(conn_)) {
       PQfinish(conn_);
       conn_ = nullptr;
     }

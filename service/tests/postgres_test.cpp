@@ -2,6 +2,7 @@
 // the wrong encoding refused, a search that takes any text.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -131,6 +132,53 @@ TEST_F(PostgresTest, HealthSaysTheDatabaseAnswers) {
   Reply reply = RawClient(service.port()).Get("/health");
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body, "ok\n");
+  EXPECT_EQ(service.Stop(), 0);
+}
+
+TEST_F(PostgresTest, HealthSaysWhenTheDatabaseCannotBeReachedAndWhenItIsBack) {
+  PostgresCluster own;  // of its own: stopping it disturbs no other test
+  std::string url = own.Url("torvo");
+  ASSERT_EQ(RunCommand({"user", "add", "--database", url, "alice", "--toolbar-id", "alice-id"}).exitCode, 0);
+  TempDir dir;
+  ServiceProcess service(dir.path(), {"--database", url});
+  // Each step's /health, then what an upload tool's image list says through the same process.
+  auto health = [&] { return RawClient(service.port()).Get("/health"); };
+  auto imageList = [&] { return RawClient(service.port()).Get("/imgList.php?tid=alice-id"); };
+  // Several requests at once, so the process holds more than one connection when the server goes.
+  std::vector<std::thread> busy;
+  for (int i = 0; i < 8; ++i) busy.emplace_back([&] { imageList(); });
+  for (auto& thread : busy) thread.join();
+  ASSERT_EQ(health().status, 200);
+
+  own.Stop();
+  Reply down = health();
+  EXPECT_EQ(down.status, 503);
+  EXPECT_TRUE(down.body.starts_with("database unreachable: ")) << down.body;
+  EXPECT_NE(down.body.find("database"), down.body.rfind("database")) << "no reason given: " << down.body;
+  EXPECT_EQ(down.headers["cache-control"], "no-store");
+
+  own.Restart();
+  struct Step {
+    const char* what;
+    std::function<Reply()> request;
+    int status;
+    std::string body;
+  };
+  // The first requests after the server is back are answered: no connection it cut off is reused.
+  const std::string none = "http://127.0.0.1:" + std::to_string(service.port()) + "/img/alice-id";
+  const Step steps[] = {
+      {"health", health, 200, "ok\n"},
+      {"image list", imageList, 200, none},
+      {"image list", imageList, 200, none},
+      {"image list", imageList, 200, none},
+      {"image list", imageList, 200, none},
+      {"health", health, 200, "ok\n"},
+  };
+  for (const auto& step : steps) {
+    Reply reply = step.request();
+    EXPECT_EQ(reply.status, step.status) << step.what << ": " << reply.body;
+    EXPECT_EQ(reply.body, step.body) << step.what;
+  }
   EXPECT_EQ(service.Stop(), 0);
 }
 

@@ -64,6 +64,16 @@ std::map<std::string, std::string> schemas;  // data folder -> connection string
 
 }  // namespace
 
+pid_t StartUnprivileged(const std::vector<std::string>& args, const std::filesystem::path& log) {
+  return Start(args, log.string(), true);
+}
+
+void GiveToUnprivileged(const std::filesystem::path& path) {
+  if (const passwd* user = Unprivileged()) {
+    if (chown(path.c_str(), user->pw_uid, user->pw_gid) != 0) throw std::runtime_error("chown " + path.string());
+  }
+}
+
 int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -124,29 +134,43 @@ PostgresCluster::PostgresCluster() {
     throw std::runtime_error("initdb failed; see " + log);
   }
   // A few ports may be taken between our look and the server's bind: try again on another.
-  for (int attempt = 0; attempt < 5 && postmaster_ < 0; ++attempt) {
-    port_ = FreePort();
-    // fsync off: the tests kill the service, never the database server.
-    pid_t pid = Start({std::string(kBinaries) + "postgres", "-D", data, "-p", std::to_string(port_), "-k", folder_.string(),
-                       "-c", "listen_addresses=127.0.0.1", "-c", "fsync=off", "-c", "max_connections=200",
-                       "-c", "shared_buffers=32MB"},
-                      log, true);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (PQping(Url("postgres").c_str()) == PQPING_OK) {
-        postmaster_ = pid;
-        break;
-      }
-      if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it ended: the port, most likely
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (postmaster_ < 0) {
-      kill(pid, SIGQUIT);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  if (postmaster_ < 0) throw std::runtime_error("PostgreSQL did not start; see " + log);
+  for (int attempt = 0; attempt < 5 && postmaster_ < 0; ++attempt) Launch(FreePort());
+  if (postmaster_ < 0) throw std::runtime_error("PostgreSQL did not start; see " + (folder_ / "server.log").string());
   Sql("CREATE DATABASE torvo TEMPLATE template0 ENCODING 'UTF8' LC_COLLATE 'C.UTF-8' LC_CTYPE 'C.UTF-8'");
+}
+
+void PostgresCluster::Launch(int port) {
+  port_ = port;
+  std::string log = (folder_ / "server.log").string();
+  // fsync off: the tests kill the service, never the database server.
+  pid_t pid = Start({std::string(kBinaries) + "postgres", "-D", (folder_ / "data").string(), "-p", std::to_string(port_),
+                     "-k", folder_.string(), "-c", "listen_addresses=127.0.0.1", "-c", "fsync=off", "-c",
+                     "max_connections=200", "-c", "shared_buffers=32MB"},
+                    log, true);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (PQping(Url("postgres").c_str()) == PQPING_OK) {
+      postmaster_ = pid;
+      return;
+    }
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;  // it ended: the port, most likely
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(pid, SIGQUIT);
+  waitpid(pid, nullptr, 0);
+}
+
+void PostgresCluster::Stop() {
+  if (postmaster_ <= 0) return;
+  kill(postmaster_, SIGINT);  // fast shutdown: its clients are told and cut off
+  waitpid(postmaster_, nullptr, 0);
+  postmaster_ = -1;
+}
+
+void PostgresCluster::Restart() {
+  Stop();
+  Launch(port_);
+  if (postmaster_ < 0) throw std::runtime_error("PostgreSQL did not start again on port " + std::to_string(port_));
 }
 
 PostgresCluster::~PostgresCluster() {

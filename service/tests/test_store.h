@@ -3,6 +3,8 @@
 // folder; with TORVO_TEST_STORE=postgresql every data folder stands for a schema of its own in a
 // PostgreSQL cluster that the test program starts once (initdb in a temporary folder, a free
 // port, as an unprivileged user when run as root) and stops when it ends.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -22,6 +24,12 @@ std::unique_ptr<Store> OpenTestStore(const std::filesystem::path& dataDir, Store
 // tests run against PostgreSQL.
 std::vector<std::string> WithTestStore(std::vector<std::string> args);
 
+// Starts a program as the unprivileged user when we are root (PostgreSQL's programs refuse root),
+// its output appended to `log`; it gets SIGQUIT when this program ends.
+pid_t StartUnprivileged(const std::vector<std::string>& args, const std::filesystem::path& log);
+// Makes a file or folder the unprivileged user's (nothing when we are not root).
+void GiveToUnprivileged(const std::filesystem::path& path);
+
 // A loopback port that nothing listens on at the moment.
 int FreePort();
 
@@ -30,7 +38,14 @@ class PostgresCluster {
  public:
   // Started at the first call; stopped and removed at the program's end.
   static PostgresCluster& Shared();
+  // One of a test's own (to stop and start again).
+  PostgresCluster();
   ~PostgresCluster();
+  PostgresCluster(const PostgresCluster&) = delete;
+  PostgresCluster& operator=(const PostgresCluster&) = delete;
+  // Stops the server (fast shutdown); Restart starts it again on the same port.
+  void Stop();
+  void Restart();
   // A new schema of the test database, as a libpq connection string that selects it.
   std::string NewSchema();
   // A new database of these encoding and locale, as a connection string.
@@ -40,7 +55,7 @@ class PostgresCluster {
   const std::filesystem::path& folder() const { return folder_; }
 
  private:
-  PostgresCluster();
+  void Launch(int port);  // sets postmaster_ when the server answers on the port
   void Sql(const std::string& sql);
   std::filesystem::path folder_;
   int port_ = 0;

@@ -3,7 +3,9 @@
 to the Linux torvo-service behind a real TLS proxy (nginx) under a sub-path, its certificate from a
 CA this test makes with openssl: torvo-connect.exe refuses without the CA and saves the connection
 with it; the sync downloads the album and the upload is stored as sent. With a certificate of another CA both say the certificate of the host is
-not trusted and nothing goes either way; without a connection, programs built without a fixed
+not trusted and nothing goes either way; a man in the middle who lets the first connections through
+and answers the later ones with a certificate of his own never reads a byte of a request (the
+ToolbarID in the album's address above all); without a connection, programs built without a fixed
 service say "not connected" and how to connect. Screenshots in --shots.
 
   tls_wine_e2e.py --tool TorvoTool.exe --sync TorvoSync.exe --connect torvo-connect.exe --unconnected-tool DIR/TorvoTool.exe
@@ -15,8 +17,10 @@ import glob
 import os
 import re
 import socket
+import ssl
 import subprocess
 import sys
+import threading
 import time
 import urllib.request
 
@@ -50,14 +54,99 @@ def make_ca(folder, name):
     return os.path.join(folder, name + ".pem")
 
 
-def make_server_certificate(folder, ca):
-    openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", "server.key",
-            "-out", "server.csr", "-subj", "/CN=127.0.0.1", cwd=folder)
+def make_server_certificate(folder, ca, name="server"):
+    openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", name + ".key",
+            "-out", name + ".csr", "-subj", "/CN=127.0.0.1", cwd=folder)
     with open(os.path.join(folder, "server.ext"), "w") as f:
         f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n")
-    openssl("x509", "-req", "-in", "server.csr", "-CA", ca + ".pem", "-CAkey", ca + ".key", "-CAcreateserial",
-            "-days", "2", "-extfile", "server.ext", "-out", "server.pem", cwd=folder)
-    return os.path.join(folder, "server.pem"), os.path.join(folder, "server.key")
+    openssl("x509", "-req", "-in", name + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key", "-CAcreateserial",
+            "-days", "2", "-extfile", "server.ext", "-out", name + ".pem", cwd=folder)
+    return os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key")
+
+
+class Interceptor:
+    """A man in the middle on the way to the TLS proxy: the first `honest` connections pass to the
+    proxy untouched, every later one is answered with his own certificate (another CA's, made out
+    to the same address). What a client sends him over TLS is recorded."""
+
+    def __init__(self, target_port, certificate, key, honest):
+        self.target_port = target_port
+        self.honest = honest
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(certificate, key)
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.lock = threading.Lock()
+        self.connections = 0
+        self.intercepted = 0
+        self.received = b""
+        self.threads = []
+        accept = threading.Thread(target=self.accept, daemon=True)
+        accept.start()
+
+    def accept(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                self.connections += 1
+                honest = self.connections <= self.honest
+                if not honest:
+                    self.intercepted += 1
+            thread = threading.Thread(target=self.relay if honest else self.intercept, args=(conn,), daemon=True)
+            self.threads.append(thread)
+            thread.start()
+
+    def relay(self, conn):
+        try:
+            upstream = socket.create_connection(("127.0.0.1", self.target_port), timeout=10)
+        except OSError:
+            conn.close()
+            return
+
+        def pump(src, dst):
+            try:
+                while True:
+                    data = src.recv(65536)
+                    if not data:
+                        break
+                    dst.sendall(data)
+            except OSError:
+                pass
+            for s in (src, dst):
+                try:
+                    s.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+        back = threading.Thread(target=pump, args=(upstream, conn), daemon=True)
+        back.start()
+        pump(conn, upstream)
+        back.join(30)
+        conn.close()
+        upstream.close()
+
+    def intercept(self, conn):
+        conn.settimeout(20)
+        try:
+            with self.context.wrap_socket(conn, server_side=True) as tls:
+                while True:
+                    data = tls.recv(65536)
+                    if not data:
+                        break
+                    with self.lock:
+                        self.received += data
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            conn.close()
+
+    def stop(self):
+        self.listener.close()
+        for thread in self.threads:
+            thread.join(30)
 
 
 def empty(folder):
@@ -107,7 +196,8 @@ pid {d}/nginx.pid;
 error_log {d}/error.log;
 events {{ worker_connections 64; }}
 http {{
-  access_log {d}/access.log;
+  log_format torvo '$connection $request';
+  access_log {d}/access.log torvo;
   client_body_temp_path {d}/body;
   proxy_temp_path {d}/proxy;
   fastcgi_temp_path {d}/fastcgi;
@@ -130,6 +220,11 @@ http {{
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: not self.port_free(self.proxy_port), 10, "nginx on port %d" % self.proxy_port)
 
+    def proxy_requests(self):
+        """The requests the proxy has answered, in order: "CONNECTION METHOD TARGET VERSION"."""
+        with open(os.path.join(self.tmp, "nginx", "access.log")) as f:
+            return [line.strip() for line in f if line.strip()]
+
     def stored(self):
         """The names of the user's images in the service."""
         return sorted(l.split()[0] for l in self.service_cli("image", "list", IDENTITY).splitlines() if l.strip())
@@ -148,12 +243,12 @@ http {{
             raise Failure("the Wine prefix has no user's AppData\\Roaming")
         return os.path.join(roaming[0], "Torvo", "connection")
 
-    def connect(self, certificate):
+    def connect(self, certificate, port=None):
         path = self.connection_file()
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as f:
             f.write("service = https://127.0.0.1:%d/torvo/\nidentity = %s\ncertificate = Z:%s\n" %
-                    (self.proxy_port, IDENTITY, certificate.replace("/", "\\")))
+                    (port or self.proxy_port, IDENTITY, certificate.replace("/", "\\")))
 
     def disconnect(self):
         try:
@@ -259,6 +354,7 @@ def sync_scenario(run, ca, rogue, images):
     # Trusted, with the connection torvo-connect.exe saved (this device's own identity): started
     # without an identity (as from the Start menu), it syncs the connection's album.
     empty(run.album)
+    requests_before = len(run.proxy_requests())
     app = run.launch()
     window = run.window("Torvo Sync", 60)
     lines = run.result_after_press(window, "the sync over https")
@@ -268,6 +364,11 @@ def sync_scenario(run, ca, rogue, images):
     got = run.listing()
     check(got == {name + ".png": data for name, data in images.items()},
           "TorvoSync: C:\\Torvo\\ holds the album byte for byte (%s)" % sorted(got))
+    # The CA is the connection's alone: the requests go over the checked channel, kept open for
+    # all of them rather than a handshake for each image.
+    synced = run.proxy_requests()[requests_before:]
+    check(len(synced) == n + 1 and len({line.split()[0] for line in synced}) == 1,
+          "TorvoSync: the list and the %d images over one kept connection (%s)" % (n, synced))
     run.close_window(window)
     check(app.wait(20) == 0, "TorvoSync: closing the window ends it")
 
@@ -283,6 +384,50 @@ def sync_scenario(run, ca, rogue, images):
     check(run.listing() == {}, "TorvoSync: nothing downloaded")
     run.close_window(window)
     app.wait(20)
+
+
+def interception_scenario(run, ca, impostor, images):
+    """The album's list (its address carries the ToolbarID) through a man in the middle. WinINet
+    refuses the connection's CA in its handshake; the request must then go only over a connection
+    whose certificate was checked first. He lets one connection through (WinINet's): the next
+    one is his, and the sync says the certificate is not trusted. He lets two through (WinINet's
+    and the checked one): the list comes over the checked one, kept open for the request, and he
+    never sees it."""
+    for honest in (1, 2):
+        interceptor = Interceptor(run.proxy_port, impostor[0], impostor[1], honest)
+        try:
+            empty(run.album)
+            run.connect(ca, port=interceptor.port)
+            app = run.launch()
+            window = run.window("Torvo Sync", 60)
+            if honest == 1:
+                run.press(window)
+                said = run.message("sync-intercepted")
+            else:
+                said = run.result_after_press(window, "the sync past a man in the middle")[3]
+            run.close_window(window)
+            try:
+                ended = app.wait(20) == 0
+            except subprocess.TimeoutExpired:
+                ended = False
+        finally:
+            interceptor.stop()
+        check(interceptor.received == b"",
+              "letting %d connection(s) through, the man in the middle read nothing of a request (%r)" %
+              (honest, interceptor.received[:200]))
+        if honest == 1:
+            check(interceptor.intercepted > 0, "the man in the middle answered a connection himself")
+            check("127.0.0.1" in said and "certificate" in said.lower(),
+                  "TorvoSync: the man in the middle's certificate is refused naming the host (%r)" % said)
+            check(run.listing() == {}, "TorvoSync: nothing downloaded through the man in the middle")
+        else:
+            check(interceptor.connections >= 2, "the checked connection went by the man in the middle too (%d)" %
+                  interceptor.connections)
+            check(said == "%d downloaded, 0 already present, 0 failed." % len(images),
+                  "TorvoSync: the list came over the checked connection (%s)" % said)
+        check(ended, "TorvoSync: closing the window ends it")
+    empty(run.album)
+    run.connect(ca)
 
 
 def unconnected_scenario(run):
@@ -318,6 +463,7 @@ def main():
         ca = make_ca(run.certs, "ca")
         rogue = make_ca(run.certs, "rogue")
         certificate, key = make_server_certificate(run.certs, "ca")
+        impostor = make_server_certificate(run.certs, "rogue", "impostor")
         password = os.path.join(run.tmp, "password")
         with open(password, "w") as f:
             f.write(PASSWORD + "\n")
@@ -334,6 +480,7 @@ def main():
         run.start_display()
         connect_scenario(run, ca)
         sync_scenario(run, ca, rogue, images)
+        interception_scenario(run, ca, impostor, images)
         tool_scenario(run, ca, rogue)
         unconnected_scenario(run)
     except (Failure, subprocess.TimeoutExpired) as e:

@@ -9,6 +9,7 @@
 #include "toolbar/host/command_line.h"
 #include "toolbar/host/connect_request.h"
 #include "toolbar/host/launcher.h"
+#include "toolbar/host/picture_member.h"
 
 namespace torvo::toolbar {
 
@@ -90,7 +91,8 @@ std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine
 }
 
 std::string HandleMessage(std::string_view text, ToolStarter& starter, const ConnectionPlace& place) {
-  json message = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  const std::optional<MessageWithoutPicture> parts = TakeOutPicture(text);
+  json message = json::parse(parts ? std::string_view(parts->rest) : text, nullptr, /*allow_exceptions=*/false);
   if (message.is_discarded()) return Answer(Refusal{"bad_json", "The message is not valid JSON."});
   if (message.is_object() && message.contains("type")) {
     auto options = ParseOptionsRequest(message);
@@ -101,7 +103,7 @@ std::string HandleMessage(std::string_view text, ToolStarter& starter, const Con
     if (auto* connect = std::get_if<ConnectRequest>(&options)) return Connect(*connect, place);
     return Forget(place);
   }
-  auto request = ParseRequestJson(message);
+  auto request = ParseRequestJson(message, parts ? std::optional(parts->picture) : std::nullopt);
   if (auto* refusal = std::get_if<Refusal>(&request)) return Answer(*refusal);
   const auto& fields = std::get<ToolbarRequest>(request);
   auto line = BuildCommandLine(fields);

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "toolbar/host/picture.h"
+#include "toolbar/host/picture_member.h"
 
 namespace torvo::toolbar {
 
@@ -55,12 +56,13 @@ Refusal Refuse(std::string code, std::string message) { return Refusal{std::move
 }  // namespace
 
 std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view text) {
-  json message = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  const std::optional<MessageWithoutPicture> parts = TakeOutPicture(text);
+  json message = json::parse(parts ? std::string_view(parts->rest) : text, nullptr, /*allow_exceptions=*/false);
   if (message.is_discarded()) return Refuse("bad_json", "The message is not valid JSON.");
-  return ParseRequestJson(message);
+  return ParseRequestJson(message, parts ? std::optional(parts->picture) : std::nullopt);
 }
 
-std::variant<ToolbarRequest, Refusal> ParseRequestJson(const json& message) {
+std::variant<ToolbarRequest, Refusal> ParseRequestJson(const json& message, std::optional<std::string_view> picture) {
   if (!message.is_object()) return Refuse("not_object", "The message must be a JSON object.");
 
   for (const auto& [name, value] : message.items()) {
@@ -104,9 +106,9 @@ std::variant<ToolbarRequest, Refusal> ParseRequestJson(const json& message) {
   }
   // Last, as it is the costly check: the other fields are cheap to refuse first.
   if (auto it = message.find(kPictureField); it != message.end()) {
-    auto picture = DecodePictureUrl(it->get_ref<const std::string&>());
-    if (auto* refusal = std::get_if<Refusal>(&picture)) return *refusal;
-    request.picture = std::move(std::get<PngPicture>(picture).png);
+    auto png = DecodePictureUrl(picture ? *picture : std::string_view(it->get_ref<const std::string&>()));
+    if (auto* refusal = std::get_if<Refusal>(&png)) return *refusal;
+    request.picture = std::move(std::get<PngPicture>(png).png);
   }
   return request;
 }

@@ -4,6 +4,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -37,7 +38,10 @@ struct Refusal {
 // identity, an address of an http or https page, and a picture (when there is one) that is a
 // readable PNG within its bounds.
 std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view json);
-// The same for a message already read as JSON (any value).
-std::variant<ToolbarRequest, Refusal> ParseRequestJson(const nlohmann::json& message);
+// The same for a message already read as JSON (any value). picture, when given, is the text of
+// the message's "picture" member taken out before the parser read it (picture_member.h); the
+// member itself then holds an empty text.
+std::variant<ToolbarRequest, Refusal> ParseRequestJson(const nlohmann::json& message,
+                                                       std::optional<std::string_view> picture = std::nullopt);
 
 }  // namespace torvo::toolbar

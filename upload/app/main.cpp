@@ -65,7 +65,11 @@ int main(int argc, char** argv) {
   // on the X11 screen.
   std::unique_ptr<torvo::CaptureProvider> capture;
   if (picture.handedOver) {
-    capture = std::make_unique<torvo::upload::BrowserPictureCaptureProvider>(std::move(picture));
+    auto browserPicture = std::make_unique<torvo::upload::BrowserPictureCaptureProvider>(std::move(picture));
+    // Decoded on the second core while the toolkit starts on this one; the start-up takes it
+    // after the folder list, as it would take a capture.
+    browserPicture->StartDecoding();
+    capture = std::move(browserPicture);
   } else if (wayland) {
     capture = std::make_unique<torvo::upload::WaylandCaptureProvider>();
   } else {

@@ -113,8 +113,12 @@ TEST_F(BrowserPictureTest, ThePngBecomesTheCaptureInTheSame24BitForm) {
       rgb += {r, g, b};
       rgba += {r, g, b, char(x == 0 ? 255 : 60)};
     }
+  // Decoded when asked for, or started on a thread of its own beforehand as TorvoTool does.
+  for (bool early : {false, true})
   for (const std::string& png : {testing::Png(4, 2, rgb), testing::Png(4, 2, rgba, 6)}) {
+    SCOPED_TRACE(early ? "decoding started early" : "decoded when asked for");
     BrowserPictureCaptureProvider provider(Handed(png));
+    if (early) provider.StartDecoding();
     ScreenCapMain::CaptureToWorkFolder(provider);
     gdi::Picture saved = LoadPicture(home_ / "Torvo" / "img1.bmp");
     ASSERT_TRUE(saved.Handle());
@@ -158,8 +162,11 @@ TEST_F(BrowserPictureTest, APictureItCannotReadIsAClearMessageAndLeavesNothing) 
       {Handed(lying), kCannot + "PNG 그림이 아니거나 손상되었습니다."},
       {Handed(""), kCannot + "PNG 그림이 아니거나 손상되었습니다."},
   };
+  for (bool early : {false, true})
   for (const auto& c : cases) {
+    SCOPED_TRACE(early ? "decoding started early" : "decoded when asked for");
     BrowserPictureCaptureProvider provider(c.picture);
+    if (early) provider.StartDecoding();
     try {
       ScreenCapMain::CaptureToWorkFolder(provider);
       ADD_FAILURE() << c.message;

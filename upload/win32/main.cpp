@@ -62,7 +62,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   torvo::HandedOverPicture picture = torvo::TakeHandedOverPicture();
   std::unique_ptr<torvo::CaptureProvider> capture;
   if (picture.handedOver) {
-    capture = std::make_unique<torvo::upload::BrowserPictureCaptureProvider>(std::move(picture));
+    auto browserPicture = std::make_unique<torvo::upload::BrowserPictureCaptureProvider>(std::move(picture));
+    // Decoded on the second core while the window is made on this one; the start-up takes it
+    // after the folder list, as it would take a capture.
+    browserPicture->StartDecoding();
+    capture = std::move(browserPicture);
   } else {
     capture = std::make_unique<torvo::win32::GdiCaptureProvider>();
   }

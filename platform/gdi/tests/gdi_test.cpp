@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace torvo::gdi {
@@ -41,6 +42,27 @@ TEST(BitmapTest, StrideAndRefusedSizes) {
     EXPECT_EQ(b->stride(), c.stride);
     EXPECT_EQ(b->bits()[0], 0);
     EXPECT_EQ(b->TopDownRow(0), b->ScanLine(c.h - 1));
+  }
+}
+
+// Large pixel memories come from the system in large pages where it can: every byte still starts
+// at zero, also where the memory of a written and freed bitmap is given out again.
+TEST(BitmapTest, LargeBitmapsStartZeroed) {
+  struct Case { int32_t w, h; };
+  const Case cases[] = {{1000, 1300}, {1366, 1024}, {4096, 2048}};  // under, just over, far over 4 MB
+  for (const Case& c : cases) {
+    for (int round = 0; round < 2; ++round) {
+      auto b = Bitmap::Create(c.w, c.h, 24);
+      ASSERT_NE(b, nullptr) << c.w << "x" << c.h;
+      const uint8_t* bits = b->bits();
+      const int64_t bytes = int64_t{b->stride()} * c.h;
+      int64_t nonZero = 0;
+      for (int64_t i = 0; i < bytes; i += 61) nonZero += bits[i] != 0;
+      nonZero += bits[bytes - 1] != 0;
+      EXPECT_EQ(nonZero, 0) << c.w << "x" << c.h << " round " << round;
+      std::fill_n(b->bits(), bytes, uint8_t{0xA7});
+      EXPECT_EQ(b->bits()[bytes - 1], 0xA7);
+    }
   }
 }
 

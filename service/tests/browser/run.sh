@@ -5,8 +5,10 @@
 # that page with its thumbnail, searches, filters, edits, deletes, exports into a fresh service,
 # and tries the hostile entries, a form from another site, a second user on every route, devices
 # signed in through the exchange (listed, revoked) and repeated wrong passwords. Screenshots of the list, dark mode and a phone's width land in SHOTS.
+# With --store postgresql both services and every administration command work on databases of a
+# PostgreSQL cluster the test starts itself (scripts/lib/postgres.sh) instead of data folders.
 #
-#   run.sh --tool TorvoTool --service torvo-service --port 8765 --shots DIR
+#   run.sh --tool TorvoTool --service torvo-service --port 8765 --shots DIR [--store sqlite|postgresql]
 set -uo pipefail
 
 if [ -z "${TORVO_WEB_DISPLAY_READY:-}" ]; then
@@ -15,9 +17,10 @@ if [ -z "${TORVO_WEB_DISPLAY_READY:-}" ]; then
 fi
 
 source "$(dirname "$0")/../../../scripts/lib/e2e.sh"
-e2e_arguments "tool service port shots" "$@"
-[ -x "$tool" ] && [ -x "$service" ] && [ -n "$port" ] && [ -n "$shots" ] ||
-  { echo "usage: $0 --tool T --service S --port P --shots DIR" >&2; exit 2; }
+e2e_arguments "tool service port shots store" "$@"
+store="${store:-sqlite}"
+[ -x "$tool" ] && [ -x "$service" ] && [ -n "$port" ] && [ -n "$shots" ] && [[ "$store" =~ ^(sqlite|postgresql)$ ]] ||
+  { echo "usage: $0 --tool T --service S --port P --shots DIR [--store sqlite|postgresql]" >&2; exit 2; }
 here="$(cd "$(dirname "$0")" && pwd)"
 command -v chromium >/dev/null || { echo "web: chromium is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 
@@ -32,7 +35,7 @@ step() { echo "web: $*"; }
 # The test's own copy of puppeteer-core, as the lock file names it; no browser is downloaded.
 step "npm ci"
 mkdir -p "$tmp/node"
-cp "$here/package.json" "$here/package-lock.json" "$here/web_test.mjs" "$tmp/node/"
+cp "$here/package.json" "$here/package-lock.json" "$here/web_test.mjs" "$here/browser.mjs" "$tmp/node/"
 (cd "$tmp/node" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error) >"$tmp/npm.log" 2>&1 ||
   { cat "$tmp/npm.log" >&2; fail "npm ci"; }
 
@@ -43,7 +46,7 @@ start_service() {
   for attempt in 1 2 3; do
     for _ in $(seq 240); do port_free && break; sleep 1; done
     port_free || fail "port $port stays taken"
-    "$service" --port "$port" --data "$data" >"$tmp/service.out" 2>"$tmp/service.log" &
+    "$service" --port "$port" "${main_store[@]}" >"$tmp/service.out" 2>"$tmp/service.log" &
     service_pid=$!
     for _ in $(seq 100); do grep -q "listening on" "$tmp/service.out" && break; kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
     grep -q "listening on" "$tmp/service.out" && { pids+=("$service_pid"); return 0; }
@@ -54,12 +57,27 @@ start_service() {
   fail "torvo-service did not start"
 }
 
+# Where the two services keep everything: data folders, or two databases of one cluster.
 data="$tmp/data"
+if [ "$store" = postgresql ]; then
+  source "$here/../../../scripts/lib/postgres.sh"
+  step "PostgreSQL"
+  e2e_at_exit pg_stop
+  pg_start || fail "PostgreSQL did not start"
+  main_url=$(pg_database torvo) && fresh_url=$(pg_database fresh) || fail "no database"
+  main_store=(--database "$main_url")
+  fresh_store=(--database "$fresh_url")
+  # For the checks that the deleted entry's picture is gone from the database too.
+  export TORVO_DATABASE="$main_url" TORVO_PSQL="$pg_bin/psql"
+else
+  main_store=(--data "$data")
+  fresh_store=(--data "$tmp/fresh")
+fi
 printf 'correct horse 7\n' >"$tmp/alice.pw"
 printf 'bob password 9\n' >"$tmp/bob.pw"
-"$service" user add --data "$data" alice --toolbar-id alice-toolbar --password-file "$tmp/alice.pw" >/dev/null || fail "user add"
-"$service" user add --data "$data" bob --password-file "$tmp/bob.pw" >/dev/null || fail "user add"
-"$service" folder add --data "$data" alice 여행 --number 3 >/dev/null || fail "folder add"
+"$service" user add "${main_store[@]}" alice --toolbar-id alice-toolbar --password-file "$tmp/alice.pw" >/dev/null || fail "user add"
+"$service" user add "${main_store[@]}" bob --password-file "$tmp/bob.pw" >/dev/null || fail "user add"
+"$service" folder add "${main_store[@]}" alice 여행 --number 3 >/dev/null || fail "folder add"
 start_service
 
 step "TorvoTool uploads a page"
@@ -98,22 +116,22 @@ kept="$(cd "$HOME/Torvo" && ls)"
 step "TorvoTool kept $kept"
 
 # More entries for the list: a Korean title in a folder, and hostile text from a hostile page.
-"$service" image add --data "$data" alice "$HOME/Torvo/$kept" --folder 3 --url "https://example.org/jeju" \
+"$service" image add "${main_store[@]}" alice "$HOME/Torvo/$kept" --folder 3 --url "https://example.org/jeju" \
   --title "제주 여행지 안내" --note "바다와 오름" >/dev/null || fail "image add"
-"$service" image add --data "$data" alice "$HOME/Torvo/$kept" --url "javascript:alert(3)" --private \
+"$service" image add "${main_store[@]}" alice "$HOME/Torvo/$kept" --url "javascript:alert(3)" --private \
   --title "<img src=x onerror=alert(1)>" --note $'<script>alert(2)</script>\n"quoted" & \'single\'' >/dev/null || fail "image add"
 
-"$service" --port 0 --data "$tmp/fresh" >"$tmp/fresh.out" 2>"$tmp/fresh.log" &
+"$service" --port 0 "${fresh_store[@]}" >"$tmp/fresh.out" 2>"$tmp/fresh.log" &
 pids+=($!)
 printf 'carol password 5\n' >"$tmp/carol.pw"
-"$service" user add --data "$tmp/fresh" carol --password-file "$tmp/carol.pw" >/dev/null || fail "user add"
+"$service" user add "${fresh_store[@]}" carol --password-file "$tmp/carol.pw" >/dev/null || fail "user add"
 for _ in $(seq 100); do grep -q "listening on" "$tmp/fresh.out" && break; sleep 0.1; done
 fresh_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$tmp/fresh.out")"
 [ -n "$fresh_port" ] || fail "the fresh torvo-service did not start"
 
 step "Chromium"
 (cd "$tmp/node" && TORVO_BASE="http://127.0.0.1:$port" TORVO_FRESH_BASE="http://127.0.0.1:$fresh_port" \
-  TORVO_DATA="$data" TORVO_KEPT="$HOME/Torvo/$kept" TORVO_TITLE="$title" TORVO_URL="$url" TORVO_SHOTS="$shots" \
+  TORVO_STORE="$store" TORVO_DATA="$data" TORVO_KEPT="$HOME/Torvo/$kept" TORVO_TITLE="$title" TORVO_URL="$url" TORVO_SHOTS="$shots" \
   TORVO_PROFILE="$tmp/profile" node web_test.mjs)
 result=$?
 if [ "$result" != 0 ]; then

@@ -2,15 +2,19 @@
 // prepares the services, the users and the entry TorvoTool uploaded, and names them here:
 //   TORVO_BASE        the service (alice with the upload, bob with nothing)
 //   TORVO_FRESH_BASE  a fresh service with the user carol, for the import
-//   TORVO_DATA        the first service's data folder
+//   TORVO_STORE       sqlite or postgresql: where the first service keeps its pictures, in
+//   TORVO_DATA        its data folder, or
+//   TORVO_DATABASE    its database (TORVO_PSQL: the psql program)
 //   TORVO_KEPT        the thumbnail TorvoTool kept after its upload
 //   TORVO_TITLE, TORVO_URL  what TorvoTool sent
 //   TORVO_SHOTS       where the screenshots go
 //   TORVO_PROFILE     an empty folder for the browser's profile
+import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import path from "node:path";
-import puppeteer from "puppeteer-core";
+import { assert, bytesOf, check, csrfOf, dialogs, entries, expect, finish, launch, list, newPage, post, signIn, sleep,
+         status } from "./browser.mjs";
 
 const env = process.env;
 const base = env.TORVO_BASE;
@@ -22,87 +26,19 @@ const carol = { name: "carol", password: "carol password 5" };
 const hostileTitle = "<img src=x onerror=alert(1)>";
 const hostileNote = "<script>alert(2)</script>\n\"quoted\" & 'single'";
 
-let failures = 0;
-async function check(name, body) {
-  try {
-    await body();
-    console.log(`ok: ${name}`);
-  } catch (error) {
-    failures++;
-    console.log(`FAIL: ${name}: ${error.stack || error}`);
+const browser = await launch(env.TORVO_PROFILE);
+
+// Whether the service still keeps the picture of this name: a file under the data folder, or a
+// row of the database.
+function pictureKept(name) {
+  if (env.TORVO_STORE === "postgresql") {
+    const sql = `SELECT count(*) FROM images JOIN pictures ON pictures.image_id = images.id WHERE images.name = '${name}'`;
+    return execFileSync(env.TORVO_PSQL, ["-X", "-q", "-A", "-t", "-d", env.TORVO_DATABASE, "-c", sql]).toString().trim() === "1";
   }
-}
-function expect(what, actual, wanted) {
-  const a = JSON.stringify(actual);
-  const w = JSON.stringify(wanted);
-  if (a !== w) throw new Error(`${what}: got ${a}, wanted ${w}`);
-}
-function assert(what, condition) {
-  if (!condition) throw new Error(what);
-}
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-const browser = await puppeteer.launch({
-  executablePath: "/usr/bin/chromium",
-  headless: true,
-  userDataDir: env.TORVO_PROFILE,
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-         "--disable-component-update", "--disable-sync", "--lang=en-US"],
-});
-
-// Every dialog any page opens is a failure of escaping: none may open.
-const dialogs = [];
-async function newPage(context, language = "en-US,en;q=0.9") {
-  const page = await context.newPage();
-  page.on("dialog", async (dialog) => {
-    dialogs.push(dialog.message());
-    await dialog.dismiss();
-  });
-  await page.setExtraHTTPHeaders({ "Accept-Language": language });
-  await page.setViewport({ width: 1100, height: 900 });
-  return page;
+  const root = path.join(env.TORVO_DATA, "images");
+  return fs.readdirSync(root, { recursive: true }).some((f) => f.endsWith(`${name}.png`));
 }
 
-async function signIn(page, at, user) {
-  await page.goto(`${at}/signin`);
-  await page.type("input[name=name]", user.name);
-  await page.type("input[name=password]", user.password);
-  const [response] = await Promise.all([page.waitForNavigation(), page.click("button[type=submit]")]);
-  return response;
-}
-
-// The list as a person reads it.
-async function entries(page) {
-  return page.$$eval("li.entry", (items) => items.map((li) => ({
-    id: li.id.slice(1),
-    title: li.querySelector(".title").textContent,
-    link: li.querySelector(".title a")?.getAttribute("href") ?? null,
-    url: li.querySelector(".address").textContent,
-    note: li.querySelector(".note")?.textContent ?? "",
-    folder: li.querySelector(".folder").textContent,
-    private: !!li.querySelector(".private"),
-    thumb: li.querySelector("img.thumb")?.getAttribute("src") ?? null,
-  })));
-}
-const titles = async (page) => (await entries(page)).map((e) => e.title);
-
-async function list(page, at, query = "") {
-  const response = await page.goto(`${at}/${query}`);
-  expect(`status of /${query}`, response.status(), 200);
-  return entries(page);
-}
-
-// Posts a form from the page itself, as its own script would: same origin, the session's cookie.
-async function post(page, url, fields) {
-  return page.evaluate(async (url, fields) => {
-    const response = await fetch(url, { method: "POST", body: new URLSearchParams(fields), redirect: "manual" });
-    return response.type === "opaqueredirect" ? 303 : response.status;
-  }, url, fields);
-}
-async function status(page, url) {
-  return page.evaluate(async (url) => (await fetch(url, { redirect: "manual" })).status, url);
-}
-const csrfOf = (page) => page.$eval("input[name=csrf]", (input) => input.value);
 async function exchange(query) {
   const response = await fetch(`${base}/imgList.php?${query}`);
   return Buffer.from(await response.arrayBuffer()).toString("latin1");
@@ -127,11 +63,7 @@ await check("sign in shows the list with the page TorvoTool uploaded, and its th
   expect("private mark", [uploaded.private, hostile.private], [false, true]);
   const shown = await page.$eval(`#e${uploaded.id} img.thumb`, (img) => [img.complete, img.naturalWidth, img.naturalHeight]);
   assert(`the thumbnail is shown (${shown})`, shown[0] && shown[1] > 0);
-  const bytes = await page.evaluate(async (src) => {
-    const data = new Uint8Array(await (await fetch(src)).arrayBuffer());
-    return Array.from(data, (b) => String.fromCharCode(b)).join("");
-  }, uploaded.thumb);
-  expect("the thumbnail is the PNG TorvoTool kept", Buffer.from(bytes, "latin1").equals(fs.readFileSync(env.TORVO_KEPT)), true);
+  expect("the thumbnail is the PNG TorvoTool kept", (await bytesOf(page, uploaded.thumb)).equals(fs.readFileSync(env.TORVO_KEPT)), true);
   const lines = await page.$eval(`#e${uploaded.id} .note`, (p) => Math.round(p.getBoundingClientRect().height / parseFloat(getComputedStyle(p).lineHeight)));
   expect("the note shows on two lines", lines, 2);
 });
@@ -282,13 +214,12 @@ await check("edit and delete", async () => {
   const before = (await exchange("tid=alice-toolbar")).split("|");
   expect("the image list names three", before.length, 4);
   const name = before[2];  // upload order: TorvoTool's, the Jeju one, the hostile one
-  const file = fs.readdirSync(path.join(env.TORVO_DATA, "images"), { recursive: true }).find((f) => f.endsWith(`${name}.png`));
-  assert(`the picture ${name} is on disk`, file);
+  assert(`the picture ${name} is kept`, pictureKept(name));
   await page.goto(`${base}/entries/${jeju.id}/edit`);
   await Promise.all([page.waitForNavigation(), page.click("form.delete button")]);
   expect("gone from the list", (await entries(page)).map((e) => e.id), [hostile.id, uploaded.id]);
   expect("gone from the image list", (await exchange("tid=alice-toolbar")).split("|").includes(name), false);
-  expect("its picture is gone", fs.existsSync(path.join(env.TORVO_DATA, "images", file)), false);
+  expect("its picture is gone", pictureKept(name), false);
   expect("its page is gone", (await page.goto(`${base}/entries/${jeju.id}/edit`)).status(), 404);
 });
 
@@ -407,5 +338,4 @@ await check("repeated wrong passwords are slowed down", async () => {
 });
 
 await browser.close();
-console.log(failures ? `web: ${failures} checks FAILED` : "web: every check passed");
-process.exit(failures ? 1 : 0);
+finish("web");

@@ -11,6 +11,7 @@
 #include "toolbar/host/command_line.h"
 #include "toolbar/host/connect_request.h"
 #include "toolbar/host/host.h"
+#include "toolbar/host/toolbar_request.h"
 #include "platform/picture_handover.h"
 
 namespace {
@@ -96,6 +97,29 @@ class CheckingConnector final : public ServiceConnector {
   bool SignOut(const torvo::ServiceAddress&, const std::string&, const std::string&) override { return false; }
 };
 
+// The picture taken out before parsing must change no outcome: the same refusal, or the same
+// fields and picture, as the parser reading the whole message.
+void CheckSameAsTheParserAlone(std::string_view message) {
+  auto taken = ParseRequest(message);
+  auto whole = nlohmann::json::parse(message, nullptr, /*allow_exceptions=*/false);
+  if (whole.is_discarded()) {
+    auto* refusal = std::get_if<Refusal>(&taken);
+    if (!refusal || refusal->code != "bad_json") __builtin_trap();
+    return;
+  }
+  auto alone = ParseRequestJson(whole);
+  if (taken.index() != alone.index()) __builtin_trap();
+  if (auto* refusal = std::get_if<Refusal>(&taken)) {
+    const Refusal& other = std::get<Refusal>(alone);
+    if (refusal->code != other.code || refusal->message != other.message) __builtin_trap();
+    return;
+  }
+  const auto& a = std::get<ToolbarRequest>(taken);
+  const auto& b = std::get<ToolbarRequest>(alone);
+  if (a.toolbarId != b.toolbarId || a.url != b.url || a.title != b.title || a.note != b.note || a.picture != b.picture)
+    __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -108,7 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckingSink output;
     RunHost(input, output, starter, place);
   }
-  CheckingSink::CheckAnswer(
-      HandleMessage(std::string_view(reinterpret_cast<const char*>(data), size), starter, place));
+  const std::string_view message(reinterpret_cast<const char*>(data), size);
+  CheckingSink::CheckAnswer(HandleMessage(message, starter, place));
+  CheckSameAsTheParserAlone(message);
   return 0;
 }

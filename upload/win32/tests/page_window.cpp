@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 
 namespace {
 
@@ -41,7 +42,9 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+// torvo_test_page.exe [WIDTHxHEIGHT]: the client area's size (default 400 x 300); the benchmarks
+// put a page of a real screen's size in front.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
   WNDCLASSW wc{};
   wc.lpfnWndProc = Procedure;
   wc.hInstance = instance;
@@ -49,7 +52,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   wc.lpszClassName = L"TorvoTestPage";
   RegisterClassW(&wc);
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
-  RECT r{0, 0, 400, 300};
+  int width = 400, height = 300;
+  if (arguments && *arguments && (swscanf(arguments, L"%dx%d", &width, &height) != 2 || width <= 0 || height <= 0)) {
+    width = 400;
+    height = 300;
+  }
+  RECT r{0, 0, width, height};
   AdjustWindowRect(&r, style, FALSE);
   HWND window = CreateWindowExW(0, wc.lpszClassName, L"page", style | WS_VISIBLE, 40, 40, r.right - r.left,
                                 r.bottom - r.top, nullptr, nullptr, instance, nullptr);
