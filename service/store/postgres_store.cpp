@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <set>
 
 #include "service/store/search_text.h"
 #include "service/store/sqlite_store.h"
@@ -100,6 +101,43 @@ void ExecScript(PGconn* conn, const char* sql) {
   std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(conn);
   PQclear(result);
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw StoreError("database: " + message);
+}
+
+// One field of COPY's text form and the tab after it. A text column cannot hold NUL: dropped.
+void AppendCopyField(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\0': break;
+      default: out += c;
+    }
+  }
+  out += '\t';
+}
+
+// Sends rows in COPY's text form to a COPY ... FROM STDIN statement.
+void CopyIn(PGconn* conn, const char* sql, std::string_view rows) {
+  PGresult* started = PQexec(conn, sql);
+  const bool ready = PQresultStatus(started) == PGRES_COPY_IN;
+  std::string failure = ready ? "" : started ? PQresultErrorMessage(started) : PQerrorMessage(conn);
+  PQclear(started);
+  if (ready) {
+    bool sent = true;
+    for (size_t at = 0; sent && at < rows.size(); at += 1 << 20) {
+      std::string_view piece = rows.substr(at, 1 << 20);
+      sent = PQputCopyData(conn, piece.data(), static_cast<int>(piece.size())) == 1;
+    }
+    if (!sent || PQputCopyEnd(conn, nullptr) != 1) failure = PQerrorMessage(conn);
+    while (PGresult* result = PQgetResult(conn)) {
+      if (PQresultStatus(result) != PGRES_COMMAND_OK && failure.empty()) failure = PQresultErrorMessage(result);
+      PQclear(result);
+    }
+  }
+  while (!failure.empty() && (failure.back() == '\n' || failure.back() == ' ')) failure.pop_back();
+  if (!ready || !failure.empty()) throw StoreError("database: " + failure);
 }
 
 // A transaction that rolls back unless committed.
@@ -676,28 +714,49 @@ void PostgresStore::RemoveFolder(int64_t userId, int32_t number) {
   transaction.Commit();
 }
 
+std::string PostgresStore::ClaimName(PGconn* conn) {
+  // A name is claimed in image_names: a second claim of the same one waits for the first to
+  // commit and then moves on. Claimed names are never freed, so a claim whose upload fails or
+  // dies leaves only a second no one is named after. Under a burst the names run ahead of the
+  // clock: the taken ones from now on are read at once and the first free second tried, rather
+  // than one second per round trip.
+  for (;;) {
+    const std::time_t now = clock_();
+    const std::string from = FormatLocalTime(now, "%Y%m%d%H%M%S");
+    if (from.size() != 14) throw StoreError("the clock gives no 14-digit time");
+    Result rows = Exec(conn, R"sql(SELECT name FROM image_names WHERE name >= $1 AND name <= '99999999999999'
+                                   UNION SELECT name FROM images WHERE name >= $1 AND name <= '99999999999999')sql",
+                       {from});
+    std::set<std::string> taken;
+    for (int r = 0; r < rows.Rows(); ++r) taken.insert(rows.Text(r, 0));
+    std::string name = from;
+    for (std::time_t time = now; taken.count(name); name = FormatLocalTime(++time, "%Y%m%d%H%M%S")) {
+    }
+    if (name.size() != 14) throw StoreError("the clock gives no 14-digit time");
+    // Its commit need not wait for the disk: the upload's own commit, later in the same log,
+    // makes it durable before anyone is told the name.
+    Transaction claim(conn);
+    Exec(conn, "SET LOCAL synchronous_commit = off");
+    Result claimed = Exec(conn, R"sql(INSERT INTO image_names(name) SELECT $1
+                                      WHERE NOT EXISTS (SELECT 1 FROM images WHERE name = $1)
+                                      ON CONFLICT DO NOTHING RETURNING name)sql",
+                          {name});
+    claim.Commit();
+    if (claimed.Rows()) return name;
+  }
+}
+
 Image PostgresStore::Insert(int64_t userId, std::optional<std::string_view> wantedName, const NewImage& fields,
                             std::string_view png) {
   Lease lease(*this);
   PGconn* conn = lease.get();
+  // Claimed before the upload's own transaction and committed at once: uploads on any process
+  // wait for each other's claim, not for each other's whole upload.
+  std::string name = wantedName ? std::string(*wantedName) : ClaimName(conn);
   Transaction transaction(conn);
-  std::string name;
   if (wantedName) {
-    name = std::string(*wantedName);
     if (Exec(conn, "SELECT 1 FROM images WHERE user_id = $1 AND name = $2", {userId, name}).Rows()) {
       throw StoreError("the user has an image " + name + " already");
-    }
-  } else {
-    // A name is claimed in image_names: a second transaction claiming the same one waits for the
-    // first and, once it commits, moves on to the next second. Claimed names are never freed.
-    for (std::time_t time = clock_();; ++time) {
-      name = FormatLocalTime(time, "%Y%m%d%H%M%S");
-      if (name.size() != 14) throw StoreError("the clock gives no 14-digit time");
-      Result claimed = Exec(conn, R"sql(INSERT INTO image_names(name) SELECT $1
-                                        WHERE NOT EXISTS (SELECT 1 FROM images WHERE name = $1)
-                                        ON CONFLICT DO NOTHING RETURNING name)sql",
-                            {name});
-      if (claimed.Rows()) break;
     }
   }
   Image image;
@@ -745,6 +804,48 @@ Image PostgresStore::AddEntry(int64_t userId, const NewImage& fields, std::time_
   return image;
 }
 
+size_t PostgresStore::AddEntries(int64_t userId, const std::vector<NewEntry>& entries) {
+  constexpr size_t kBatch = 10000;  // rows numbered and sent at a time
+  {
+    Lease lease(*this);
+    PGconn* conn = lease.get();
+    Transaction transaction(conn);
+    std::set<int64_t> folders{0};
+    Result numbers = Exec(conn, "SELECT number FROM folders WHERE user_id = $1", {userId});
+    for (int r = 0; r < numbers.Rows(); ++r) folders.insert(numbers.Int(r, 0));
+    std::string rows;
+    for (size_t start = 0; start < entries.size(); start += kBatch) {
+      const size_t count = std::min(kBatch, entries.size() - start);
+      Result ids = Exec(conn, "SELECT nextval(pg_get_serial_sequence('images', 'id')) FROM generate_series(1, $1)",
+                        {static_cast<int64_t>(count)});
+      rows.clear();
+      for (size_t i = 0; i < count; ++i) {
+        const NewEntry& entry = entries[start + i];
+        const NewImage& fields = entry.fields;
+        if (!folders.count(fields.folder)) throw StoreError("no such folder");
+        const std::string id = ids.Text(static_cast<int>(i), 0);
+        for (const std::string& column :
+             {id, std::to_string(userId), "entry-" + id, std::string(), std::to_string(fields.folder),
+              std::string(fields.isPublic ? "t" : "f"), fields.url, fields.title, fields.note, std::string("0"),
+              FormatLocalTime(entry.added, "%Y-%m-%d %H:%M:%S"), SearchVector(fields.title, fields.url, fields.note)}) {
+          AppendCopyField(rows, column);
+        }
+        rows.back() = '\n';
+      }
+      CopyIn(conn, "COPY images(id, user_id, name, file, folder, public, url, title, note, size, uploaded, search) FROM STDIN",
+             rows);
+    }
+    transaction.Commit();
+  }
+  // A large album changes what the planner should expect of a search word: tell it now rather
+  // than when autovacuum comes round.
+  if (entries.size() >= kBatch) {
+    Lease lease(*this);
+    Exec(lease.get(), "ANALYZE images");
+  }
+  return entries.size();
+}
+
 bool PostgresStore::HasEntry(int64_t userId, const NewImage& fields) {
   Lease lease(*this);
   return Exec(lease.get(), "SELECT 1 FROM images WHERE user_id = $1 AND url = $2 AND title = $3 AND note = $4 AND folder = $5",
@@ -781,19 +882,38 @@ std::vector<Image> PostgresStore::SelectEntries(const EntryQuery& query, const c
     match = SearchTsQuery(query.search);
     if (!match) return {};
   }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = $1" + only;
-  std::vector<Param> params{query.userId, static_cast<int64_t>(std::max(query.limit, 0)), static_cast<int64_t>(std::max(query.offset, 0))};
+  const int64_t limit = std::max(query.limit, 0), offset = std::max(query.offset, 0);
+  std::string where = std::string(" FROM images WHERE user_id = $1") + only;
+  std::vector<Param> params{query.userId, limit, offset};
   if (query.folder) {
     params.emplace_back(*query.folder);
-    sql += " AND folder = $" + std::to_string(params.size());
+    where += " AND folder = $" + std::to_string(params.size());
   }
-  if (match) {
-    params.emplace_back(*match);
-    sql += " AND search @@ $" + std::to_string(params.size()) + "::tsquery";
-  }
-  sql += " ORDER BY uploaded DESC, id DESC LIMIT $2 OFFSET $3";
+  constexpr const char* kNewest = " ORDER BY uploaded DESC, id DESC";
+  const std::string page = std::string(kNewest) + " LIMIT $2 OFFSET $3";
   Lease lease(*this);
-  return ReadImages(Exec(lease.get(), sql.c_str(), params));
+  if (!match) return ReadImages(Exec(lease.get(), (std::string("SELECT ") + kImageColumns + where + page).c_str(), params));
+
+  // A search has two good plans: walk the newest entries until a page of matches is found (a
+  // common word), or take every match from the word index and sort them (a rare one). The planner
+  // cannot tell which from its statistics, which know only the commonest words, and a wrong
+  // guess costs a walk through the whole album. So: first the newest entries, as many as a
+  // hundred pages' worth; a word that fills the page among them is found there, and the page is
+  // exactly the one of the whole album, since every match outside is older. Otherwise the word
+  // is in fewer than one entry of a hundred, and its matches come from the index.
+  params.emplace_back(*match);
+  const std::string matches = " search @@ $" + std::to_string(params.size()) + "::tsquery";
+  params.emplace_back(std::clamp<int64_t>(100 * (offset + limit), 3000, 20000));
+  const std::string newest = "$" + std::to_string(params.size());
+  Result recent = Exec(lease.get(), (std::string("SELECT ") + kImageColumns + " FROM (SELECT " + kImageColumns + ", search" +
+                                     where + kNewest + " LIMIT " + newest + ") recent WHERE" + matches + page).c_str(),
+                       params);
+  if (recent.Rows() >= limit) return ReadImages(recent);
+  params.pop_back();
+  // Materialized: planned for all its rows, which is the word index's work, never a walk.
+  return ReadImages(Exec(lease.get(), (std::string("WITH found AS MATERIALIZED (SELECT ") + kImageColumns + where + " AND" +
+                                       matches + ") SELECT * FROM found" + page).c_str(),
+                         params));
 }
 
 Sharing PostgresStore::SharingOf(int64_t userId) {

@@ -55,6 +55,7 @@ class PostgresStore : public Store, public SignInCounts {
   void RemoveFolder(int64_t userId, int32_t number) override;
 
   Image AddEntry(int64_t userId, const NewImage& fields, std::time_t added) override;
+  size_t AddEntries(int64_t userId, const std::vector<NewEntry>& entries) override;
   bool HasEntry(int64_t userId, const NewImage& fields) override;
 
   std::vector<Image> Images(int64_t userId) override;
@@ -122,6 +123,8 @@ class PostgresStore : public Store, public SignInCounts {
   // A page of the user's entries, newest first, in query's folder and matching its search; only
   // adds conditions of its own (" AND ...").
   std::vector<Image> SelectEntries(const EntryQuery& query, const char* only);
+  // A new 14-digit name of the time now, a second later while taken; committed at once.
+  std::string ClaimName(pg_conn* conn);
 
   std::string connection_;
   std::string description_;

@@ -219,6 +219,9 @@ User ReadUser(const Statement& row) {
 
 constexpr const char* kImageColumns =
     "id, name, file, folder, public, url, title, note, size, uploaded";
+constexpr const char* kImageColumnsOfImages =
+    "images.id, images.name, images.file, images.folder, images.public, images.url, images.title, images.note, "
+    "images.size, images.uploaded";
 
 Image ReadImage(const Statement& row) {
   Image image;
@@ -662,6 +665,37 @@ Image SqliteStore::AddEntry(int64_t userId, const NewImage& fields, std::time_t 
   return image;
 }
 
+size_t SqliteStore::AddEntries(int64_t userId, const std::vector<NewEntry>& entries) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  std::unordered_set<int64_t> folders{0};
+  Statement folder(db_, "SELECT number FROM folders WHERE user_id = ?");
+  for (folder.Bind(1, userId); folder.Step();) folders.insert(folder.Int(0));
+  // The write lock is ours until the commit: the numbers after the highest are free, and each
+  // name is its row's number as AddEntry makes it.
+  Statement highest(db_, "SELECT COALESCE(MAX(id), 0) FROM images");
+  highest.Step();
+  int64_t id = highest.Int(0);
+  Statement insert(db_, R"sql(INSERT INTO images(id, user_id, name, file, folder, public, url, title, note, size, uploaded)
+                              VALUES(?, ?, ?, '', ?, ?, ?, ?, ?, 0, ?))sql");
+  Statement index(db_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
+  for (const NewEntry& entry : entries) {
+    const NewImage& fields = entry.fields;
+    if (!folders.count(fields.folder)) throw StoreError("no such folder");
+    ++id;
+    insert.Reset();
+    insert.Bind(1, id).Bind(2, userId).Bind(3, "entry-" + std::to_string(id)).Bind(4, fields.folder);
+    insert.Bind(5, fields.isPublic ? 1 : 0).Bind(6, fields.url).Bind(7, fields.title).Bind(8, fields.note);
+    insert.Bind(9, FormatLocalTime(entry.added, "%Y-%m-%d %H:%M:%S"));
+    insert.Step();
+    index.Reset();
+    index.Bind(1, id).Bind(2, SearchText(fields.title)).Bind(3, SearchText(fields.url)).Bind(4, SearchText(fields.note));
+    index.Step();
+  }
+  transaction.Commit();
+  return entries.size();
+}
+
 bool SqliteStore::HasEntry(int64_t userId, const NewImage& fields) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT 1 FROM images WHERE user_id = ? AND url = ? AND title = ? AND note = ? AND folder = ?");
@@ -676,19 +710,35 @@ std::vector<Image> SqliteStore::SelectEntries(const EntryQuery& query, const cha
     match = SearchQuery(query.search);
     if (!match) return {};
   }
-  std::string sql = std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ?1" + only;
-  if (query.folder) sql += " AND folder = ?2";
-  if (match) sql += " AND id IN (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3)";
-  sql += " ORDER BY uploaded DESC, id DESC LIMIT ?4 OFFSET ?5";
+  const int64_t limit = std::max(query.limit, 0), offset = std::max(query.offset, 0);
+  std::string where = std::string(" FROM images WHERE user_id = ?1") + only;
+  if (query.folder) where += " AND folder = ?2";
+  constexpr const char* kNewest = " ORDER BY uploaded DESC, id DESC";
+  const std::string page = std::string(kNewest) + " LIMIT ?4 OFFSET ?5";
   std::lock_guard lock(mutex_);
-  Statement select(db_, sql.c_str());
-  select.Bind(1, query.userId);
-  if (query.folder) select.Bind(2, *query.folder);
-  if (match) select.Bind(3, *match);
-  select.Bind(4, std::max(query.limit, 0)).Bind(5, std::max(query.offset, 0));
-  std::vector<Image> entries;
-  while (select.Step()) entries.push_back(ReadImage(select));
-  return entries;
+  auto run = [&](const std::string& sql) {
+    Statement select(db_, sql.c_str());
+    select.Bind(1, query.userId);
+    if (query.folder) select.Bind(2, *query.folder);
+    if (match) select.Bind(3, *match);
+    select.Bind(4, limit).Bind(5, offset).Bind(6, std::clamp<int64_t>(100 * (offset + limit), 3000, 20000));
+    std::vector<Image> entries;
+    while (select.Step()) entries.push_back(ReadImage(select));
+    return entries;
+  };
+  if (!match) return run(std::string("SELECT ") + kImageColumns + where + page);
+  // As on PostgreSQL: the newest entries, as many as a hundred pages' worth, against the word
+  // index's matches; a word that fills the page among them is found there, and the page is
+  // exactly the one of the whole album. Otherwise the word is rare: its matches come from the
+  // word index first (CROSS JOIN keeps that order) and are sorted.
+  std::vector<Image> recent = run(std::string("SELECT ") + kImageColumns + " FROM (SELECT " + kImageColumns + where +
+                                  kNewest + " LIMIT ?6) AS recent WHERE id IN (SELECT rowid FROM entries_index" +
+                                  " WHERE entries_index MATCH ?3)" + page);
+  if (static_cast<int64_t>(recent.size()) >= limit) return recent;
+  std::string prefixed = std::string(" FROM matched CROSS JOIN images ON images.id = matched.rowid WHERE images.user_id = ?1") + only;
+  if (query.folder) prefixed += " AND images.folder = ?2";
+  return run(std::string("WITH matched AS (SELECT rowid FROM entries_index WHERE entries_index MATCH ?3) SELECT ") +
+             kImageColumnsOfImages + prefixed + " ORDER BY images.uploaded DESC, images.id DESC LIMIT ?4 OFFSET ?5");
 }
 
 std::optional<Image> SqliteStore::FindEntry(int64_t userId, int64_t entryId) {

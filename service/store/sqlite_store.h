@@ -51,6 +51,7 @@ class SqliteStore : public Store {
   void RemoveFolder(int64_t userId, int32_t number) override;
 
   Image AddEntry(int64_t userId, const NewImage& fields, std::time_t added) override;
+  size_t AddEntries(int64_t userId, const std::vector<NewEntry>& entries) override;
   bool HasEntry(int64_t userId, const NewImage& fields) override;
 
   std::vector<Image> Images(int64_t userId) override;
