@@ -73,7 +73,7 @@ TEST(SeveralProcesses, ThreeBehindHaproxyWithOneKilledInTheMiddle) {
   int proxyPort = FreePort();
   Haproxy proxy(dir.path(), proxyPort, ports);
 
-  // Twenty clients upload 200 pages through the proxy while four read the lists.
+  // Twenty clients upload 200 pages through the proxy while four read the lists, pages and searches.
   std::mutex mutex;
   std::map<std::string, std::string> answered;  // title -> picture
   std::map<std::string, int> failures;          // why an upload got no good reply -> how often
@@ -110,12 +110,31 @@ TEST(SeveralProcesses, ThreeBehindHaproxyWithOneKilledInTheMiddle) {
       }
     });
   }
+  // The readers: TorvoSync's list, and alice's page and a search on it in her browser, whichever
+  // process haproxy picks.
+  std::string readerCookie;
+  {
+    httplib::Client client("127.0.0.1", proxyPort);
+    auto signedIn = client.Post("/signin", {{"Origin", "http://127.0.0.1:" + std::to_string(proxyPort)}},
+                                "name=alice&password=alice%27s+password", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(signedIn);
+    ASSERT_EQ(signedIn->status, 303);
+    readerCookie = signedIn->get_header_value("Set-Cookie");
+    readerCookie = readerCookie.substr(0, readerCookie.find(';'));
+  }
+  std::atomic<int> pageReads{0}, searches{0};
   for (int r = 0; r < 4; ++r) {
-    threads.emplace_back([&] {
+    threads.emplace_back([&, r] {
       httplib::Client client("127.0.0.1", proxyPort);
-      while (!done) {
-        auto list = client.Get("/imgList.php?tid=alice-id");
-        if (list && list->status == 200) ++reads;
+      for (int n = r; !done; ++n) {
+        if (n % 3 == 0) {
+          auto list = client.Get("/imgList.php?tid=alice-id");
+          if (list && list->status == 200) ++reads;
+        } else {
+          const bool search = n % 3 == 2;
+          auto page = client.Get(search ? "/?q=page" : "/", {{"Cookie", readerCookie}});
+          if (page && page->status == 200) ++(search ? searches : pageReads);  // signed out would be 303
+        }
       }
     });
   }
@@ -139,6 +158,8 @@ TEST(SeveralProcesses, ThreeBehindHaproxyWithOneKilledInTheMiddle) {
   // At most the uploads in hand on the killed process go unanswered.
   EXPECT_GE(answered.size(), 180u);
   EXPECT_GT(reads.load(), 0);
+  EXPECT_GT(pageReads.load(), 0);
+  EXPECT_GT(searches.load(), 0);
 
   // Every process serves every picture.
   for (int port : ports) {
@@ -177,7 +198,8 @@ TEST(SeveralProcesses, ThreeBehindHaproxyWithOneKilledInTheMiddle) {
   }
   EXPECT_EQ(statuses, (std::vector<int>{401, 401, 401, 429}));
   std::cout << "[ processes] " << answered.size() << " of 200 uploads answered, " << failedUploads << " failed, "
-            << images.size() << " stored, " << reads << " list reads\n";
+            << images.size() << " stored, " << reads << " list reads, " << pageReads << " pages and " << searches
+            << " searches read\n";
   for (const auto& [why, count] : failures) std::cout << "[ processes] " << count << " x " << why << "\n";
   for (auto& service : services) EXPECT_EQ(service->Stop(), 0);
 }
