@@ -33,7 +33,7 @@ step() { echo "album: $*"; }
 
 step "npm ci"
 mkdir -p "$tmp/node"
-cp "$here/package.json" "$here/package-lock.json" "$here/album_test.mjs" "$here/check_feed.py" "$tmp/node/"
+cp "$here/package.json" "$here/package-lock.json" "$here/album_test.mjs" "$here/browser.mjs" "$here/check_feed.py" "$tmp/node/"
 (cd "$tmp/node" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error) >"$tmp/npm.log" 2>&1 ||
   { cat "$tmp/npm.log" >&2; fail "npm ci"; }
 

@@ -8,7 +8,7 @@
 import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
-import puppeteer from "puppeteer-core";
+import { assert, check, dialogs, expect, finish, launch, newPage, signIn } from "./browser.mjs";
 
 const env = process.env;
 const base = env.TORVO_BASE;
@@ -20,45 +20,7 @@ const jejuTitle = "제주 여행지 안내";
 const hostileTitle = "<img src=x onerror=alert(1)> & <b>bold</b>";
 const secretTitle = "Secret trip";
 
-let failures = 0;
-async function check(name, body) {
-  try {
-    await body();
-    console.log(`ok: ${name}`);
-  } catch (error) {
-    failures++;
-    console.log(`FAIL: ${name}: ${error.stack || error}`);
-  }
-}
-function expect(what, actual, wanted) {
-  const a = JSON.stringify(actual);
-  const w = JSON.stringify(wanted);
-  if (a !== w) throw new Error(`${what}: got ${a}, wanted ${w}`);
-}
-function assert(what, condition) {
-  if (!condition) throw new Error(what);
-}
-
-const browser = await puppeteer.launch({
-  executablePath: "/usr/bin/chromium",
-  headless: true,
-  userDataDir: env.TORVO_PROFILE,
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-         "--disable-component-update", "--disable-sync", "--lang=en-US"],
-});
-
-// Every dialog any page opens is a failure of escaping: none may open.
-const dialogs = [];
-async function newPage(context, language = "en-US,en;q=0.9") {
-  const page = await context.newPage();
-  page.on("dialog", async (dialog) => {
-    dialogs.push(dialog.message());
-    await dialog.dismiss();
-  });
-  await page.setExtraHTTPHeaders({ "Accept-Language": language });
-  await page.setViewport({ width: 1100, height: 900 });
-  return page;
-}
+const browser = await launch(env.TORVO_PROFILE);
 
 // A plain request without cookie or script, as a feed reader or a chat program's preview makes it.
 async function raw(url) {
@@ -103,10 +65,7 @@ const ids = {};  // title -> id, from alice's own list
 let notFound;    // the body of the 404 of a name that is no album
 
 await check("alice signs in and finds her five entries, two of them private", async () => {
-  await me.goto(`${base}/signin`);
-  await me.type("input[name=name]", alice.name);
-  await me.type("input[name=password]", alice.password);
-  await Promise.all([me.waitForNavigation(), me.click("button[type=submit]")]);
+  await signIn(me, base, alice);
   const all = await me.$$eval("li.entry", (items) => items.map((li) => [li.querySelector(".title").textContent, li.id.slice(1),
     !!li.querySelector(".private")]));
   for (const [title, id] of all) ids[title] = id;
@@ -324,5 +283,4 @@ await check("sharing turned off: every public address answers the 404 of a name 
 await check("no page opened a dialog", async () => expect("dialogs", dialogs, []));
 
 await browser.close();
-console.log(failures ? `${failures} check(s) failed` : "all checks passed");
-process.exit(failures ? 1 : 0);
+finish("album");
