@@ -6,8 +6,9 @@
 # title, checks "보안", picks a folder and presses "저장": the service stores the thumbnail and
 # TorvoTool keeps it under the stored name and ends. Screenshots and both PNGs are listed at the
 # end, and the last one is the service's web page in headless Chromium, signed in as the demo user,
-# with the page just uploaded at the top of the list. The exit status is 0 only when the upload
-# landed. Without a display everything runs on an X server of its own (Xvfb with openbox).
+# with the page just uploaded at the top of the list. Between the two, TorvoSync on a second home
+# (the user's other computer) presses "Sync" and downloads that page's picture. The exit status is 0
+# only when the upload landed and the sync brought it back. Without a display everything runs on an X server of its own (Xvfb with openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/window-manager.sh
@@ -106,6 +107,34 @@ upload_demo() {
   echo "demo: after the save     $out/after-save.png"
   echo "demo: kept thumbnail     $HOME/Torvo/$kept ($(identify -format '%wx%h' "$HOME/Torvo/$kept"))"
   echo "demo: stored by service  $stored"
+
+  # TorvoSync on the user's second computer (a home of its own with an empty album): "Sync"
+  # downloads the page just uploaded.
+  local second="$out/second-home" synced="" window=""
+  rm -rf "$second"
+  mkdir -p "$second"
+  HOME="$second" "$bin/sync/app/TorvoSync" demo 2>"$out/torvosync.log" &
+  local sync=$!
+  pids+=("$sync")
+  for _ in $(seq 150); do window=$(xdotool search --onlyvisible --name '^Torvo Sync$' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
+  if [ -z "$window" ]; then
+    echo "demo: TorvoSync showed no window:" >&2
+    cat "$out/torvosync.log" >&2
+    return 1
+  fi
+  xdotool mousemove --window "$window" 45 22 click 1
+  for _ in $(seq 100); do [ -s "$second/Torvo/$kept" ] && cmp -s "$second/Torvo/$kept" "$HOME/Torvo/$kept" && synced=yes && break; sleep 0.1; done
+  sleep 0.5
+  import -window root "$out/after-sync.png"
+  xdotool windowactivate --sync "$window" key alt+F4 2>/dev/null
+  if [ -z "$synced" ]; then
+    echo "demo: the sync did not bring $kept to the second computer's album:" >&2
+    ls -la "$second/Torvo" >&2 2>/dev/null
+    cat "$out/torvosync.log" >&2
+    return 1
+  fi
+  echo "demo: synced elsewhere   $second/Torvo/$kept (the same bytes)"
+  echo "demo: after the sync     $out/after-sync.png"
 
   # The list on the web page, as the user finds the page there.
   local node="$out/node" shown
