@@ -21,6 +21,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <httplib.h>
+
 extern char** environ;
 
 namespace torvo::service::testing {
@@ -303,6 +305,15 @@ std::string UploadRequest(const UploadFields& fields, const std::string& png) {
                      "Content-Type:multipart/form-data;boundary=7d4b2315b01da\r\n" + "Host:" + fields.host + "\r\n" +
                      "Content-Length:" + std::to_string(body.size() + png.size() + tail.size()) + "\r\n" + "\r\n";
   return head + body + png + tail;
+}
+
+std::string WebSessionCookie(int port, const std::string& fields) {
+  httplib::Client client("127.0.0.1", port);
+  auto reply = client.Post("/signin", {{"Origin", "http://127.0.0.1:" + std::to_string(port)}}, fields,
+                           "application/x-www-form-urlencoded");
+  if (!reply || reply->status != 303) return "";
+  std::string cookie = reply->get_header_value("Set-Cookie");
+  return cookie.substr(0, cookie.find(';'));
 }
 
 }  // namespace torvo::service::testing

@@ -101,4 +101,9 @@ struct UploadFields {
 // The upload request, byte for byte as the upload tool sends it.
 std::string UploadRequest(const UploadFields& fields, const std::string& png);
 
+// Signs in on the web page at 127.0.0.1:port as the page's own form does (its Origin, the form
+// `fields`); the session cookie as a Cookie header takes it ("name=value"), or "" when the sign-in
+// was not taken (anything but the 303 to the list).
+std::string WebSessionCookie(int port, const std::string& fields);
+
 }  // namespace torvo::service::testing

@@ -75,16 +75,9 @@ for _ in $(seq 100); do page=$(xdotool search --onlyvisible --name '^Page$' 2>/d
 xdotool windowactivate --sync "$page"
 echo "window in front: $(xwininfo -id "$page" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
 
-# The browser's pictures of a 1920 x 1080 page, as its PNG encoder would give them: a page of text
-# with a photograph (page.png), and the worst case, a photograph over the whole view (photo.png).
-text=()
-for i in $(seq 0 30); do
-  text+=(-annotate "+80+$((160 + i * 28))" "Line $i of the article: the page as the browser shows it, with its text and pictures.")
-done
-convert -size 1920x1080 xc:white -fill '#1A237E' -draw "rectangle 0,0 1920,90" \
-  \( -size 640x400 plasma:fractal -blur 0x1 \) -geometry +1200+160 -composite \
-  -fill '#333333' -pointsize 20 "${text[@]}" -depth 8 "$tmp/page.png"
-convert -size 1920x1080 plasma:fractal -blur 0x2 -depth 8 "$tmp/photo.png"
+# The browser's pictures of a 1920 x 1080 page: a page of text with a photograph, and a photograph
+# over the whole view.
+upload/bench/make_browser_pictures.sh "$tmp"
 for picture in page photo; do
   echo "picture $picture.png: $(identify -format '%wx%h' "$tmp/$picture.png"), $(stat -c %s "$tmp/$picture.png") bytes of PNG"
 done

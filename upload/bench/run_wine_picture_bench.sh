@@ -50,15 +50,9 @@ page=$(xdotool search --onlyvisible --name '^page$' | head -1)
 xdotool windowactivate --sync "$page" 2>/dev/null || true
 echo "window in front: $(xwininfo -id "$page" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
 
-# The same pictures as run_upload_bench.sh's.
-text=()
-for i in $(seq 0 30); do
-  text+=(-annotate "+80+$((160 + i * 28))" "Line $i of the article: the page as the browser shows it, with its text and pictures.")
-done
-convert -size 1920x1080 xc:white -fill '#1A237E' -draw "rectangle 0,0 1920,90" \
-  \( -size 640x400 plasma:fractal -blur 0x1 \) -geometry +1200+160 -composite \
-  -fill '#333333' -pointsize 20 "${text[@]}" -depth 8 "$tmp/page.png"
-convert -size 1920x1080 plasma:fractal -blur 0x2 -depth 8 "$tmp/photo.png"
+# The browser's pictures of a 1920 x 1080 page: a page of text with a photograph, and a photograph
+# over the whole view.
+upload/bench/make_browser_pictures.sh "$tmp"
 
 LC_ALL=ko_KR.UTF-8 python3 - "$prefix" "$windows/bin/torvo-toolbar-host.exe" "$runs" "$tmp/page.png" "$tmp/photo.png" <<'PY'
 import base64, json, os, signal, struct, subprocess, sys, time
