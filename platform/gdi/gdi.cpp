@@ -30,6 +30,12 @@ void PreferLargePages(uint8_t* bits, int64_t bytes) {
 #endif
 }
 
+// A large surface is often followed by a picture of the same size read back from a file,
+// whose library keeps a header of a few hundred bytes in front of the pixels. A little more
+// memory than the pixels need lets that picture take the surface's memory once it is freed,
+// pages already touched, instead of fresh ones (a fault each 4 KB).
+int64_t HandOnSlack(int64_t bytes) { return bytes >= (int64_t{4} << 20) ? int64_t{64} << 10 : 0; }
+
 uint8_t RopIndex(uint32_t rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
 
 // Source pixels of one row converted to the destination's pixel size.
@@ -74,7 +80,7 @@ std::unique_ptr<Bitmap> Bitmap::Create(int32_t width, int32_t height, int32_t bi
   int64_t bytes = stride * height;
   if (stride > INT32_MAX || bytes > INT32_MAX) return nullptr;
   // calloc: zeroed pages come cheaply from the system, and a failure is a null, not a throw.
-  auto* bits = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes), 1));
+  auto* bits = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes + HandOnSlack(bytes)), 1));
   if (!bits) return nullptr;
   PreferLargePages(bits, bytes);
   auto* bitmap = new (std::nothrow)

@@ -48,9 +48,12 @@ int main(int argc, char** argv) {
   const std::string commandLine = torvo::JoinArguments(argc, argv);
   // Pictures of a few megabytes pass through one after the other (the capture, the files read
   // back): kept on the heap, each reuses the memory of the one before instead of fresh pages,
-  // whose first touches cost more than the work on them.
+  // whose first touches cost more than the work on them. One heap for every thread: the
+  // browser's picture is decoded on a thread of its own, and the read-back that follows on
+  // another must find that memory in its own heap.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  mallopt(M_ARENA_MAX, 1);
 
   // These change the environment, so they come before any other thread starts.
   // The toolbar's host hands over the browser's own picture of the page when it has one.

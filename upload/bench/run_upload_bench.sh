@@ -5,6 +5,9 @@
 #     server of our own with openbox, a running torvo-service and a 1920 x 1080 window in front;
 #     beside them TorvoTool's window alone (form_window: its libraries, font and controls, none of
 #     its work), the least TorvoTool's start-up can be with the libraries it is built on.
+#   The X server runs inside a D-Bus session, as every desktop does: without a session bus the
+#   toolkit starts a bus helper process of its own on each start, and that fork makes every page
+#   the program has already touched cost a copy-on-write fault on its next write.
 #   run_upload_bench.sh [BUILD_DIR]     (default build/local; the build's service port is used)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -17,7 +20,7 @@ if [ -z "${TORVO_BENCH_DISPLAY_READY:-}" ]; then
   out=$(mktemp -d)
   "$build/upload/bench/upload_pipeline_bench" --benchmark_format=console --benchmark_out="$out/pipeline.json" \
     --benchmark_out_format=json
-  TORVO_BENCH_DISPLAY_READY="$out" xvfb-run -a -s "-screen 0 2560x1440x24 -noreset" "$0" "$build"
+  TORVO_BENCH_DISPLAY_READY="$out" xvfb-run -a -s "-screen 0 2560x1440x24 -noreset" dbus-run-session -- "$0" "$build"
   python3 - "$out" <<'PY'
 import json, sys
 def times(name):
