@@ -1,8 +1,9 @@
-// The browser's picture of the page as TorvoTool decodes it: the PNGs libpng reads straight into
-// our rows must come out exactly as FreeImage reads them, pixels and refusals alike, and any
-// other PNG as FreeImage alone reads it. The sides are held to 1024 here (TorvoTool allows 16384)
-// so that a header's promise fits the fuzzer's memory.
+// The browser's picture of the page as TorvoTool decodes it: the PNGs read straight into our rows
+// (plain ones by our own road, the rest by libpng) must come out exactly as FreeImage reads them,
+// pixels and refusals alike, and any other PNG as FreeImage alone reads it. The sides are held
+// to 1024 here (TorvoTool allows 16384) so that a header's promise fits the fuzzer's memory.
 #include <cstdint>
+#include <cstddef>
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
@@ -18,6 +19,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // FreeImage would fail too, but only after asking for the chunk's memory, which need not fit.
     TORVO_FUZZ_CHECK(ours == nullptr, "a chunk longer than the file was read");
     return 0;
+  }
+  // The plain road, when it takes a picture, gives libpng's pixels, inflating beside or not.
+  const PngRowsResult plain = DecodePlainPng(png, kMostSide, size % 2 ? 0 : SIZE_MAX);
+  if (plain.outcome == PngRowsOutcome::kDecoded) {
+    const PngRowsResult libpng = DecodeThroughLibpng(png, kMostSide);
+    TORVO_FUZZ_CHECK(libpng.outcome == PngRowsOutcome::kDecoded, "the plain road read what libpng refused");
+    const gdi::Bitmap& a = *plain.bitmap;
+    const gdi::Bitmap& b = *libpng.bitmap;
+    TORVO_FUZZ_CHECK(a.width() == b.width() && a.height() == b.height(), "the plain road's sides differ");
+    for (int32_t y = 0; y < a.height(); ++y)
+      TORVO_FUZZ_CHECK(std::memcmp(a.ScanLine(y), b.ScanLine(y), size_t(a.width()) * 3) == 0, "the plain road's pixels differ");
   }
   std::unique_ptr<gdi::Bitmap> theirs = DecodePngThroughFreeImage(png, kMostSide);
   TORVO_FUZZ_CHECK((ours == nullptr) == (theirs == nullptr), "one decoder refused what the other read");

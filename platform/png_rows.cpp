@@ -1,9 +1,20 @@
 #include "platform/png_rows.h"
 
 #include <png.h>
+#include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <atomic>
+#include <thread>
+#include <algorithm>
+#include <new>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace torvo {
@@ -94,7 +105,292 @@ bool Run(Decoding& d) {
   return true;
 }
 
+// ---- The plain road -------------------------------------------------------------------------
+// Browsers' pictures are plain PNGs: 8-bit RGB or RGBA, not interlaced, with no chunk that changes
+// a pixel. Those are unpacked here, with zlib and the five row filters, straight into our rows;
+// libpng spends most of its time on the filters, one byte at a time. Anything else, and any
+// file that is not perfectly whole (a wrong check, a short or overlong stream, a chunk out of
+// place), is left to libpng, so a refusal or a repair is always libpng's own.
+
+uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+
+bool Named(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+// A gAMA that libpng's correction towards a screen of 2.2 leaves out (within 5 % of 1), kept
+// well inside that margin.
+bool GammaChangesNothing(uint32_t hundredThousandths) { return hundredThousandths >= 44000 && hundredThousandths <= 47000; }
+
+// Chunks that never change a pixel of ours.
+bool HarmlessBeforePixels(const uint8_t* type) {
+  for (const char* name : {"cHRM", "bKGD", "pHYs", "tIME", "tEXt", "zTXt", "iTXt", "iCCP"})
+    if (Named(type, name)) return true;
+  return false;
+}
+bool HarmlessAfterPixels(const uint8_t* type) {
+  for (const char* name : {"tIME", "tEXt", "zTXt", "iTXt"})
+    if (Named(type, name)) return true;
+  return false;
+}
+
+struct PlainPng {
+  uint32_t width = 0, height = 0;
+  uint32_t channels = 0;
+  std::vector<std::string_view> pixelChunks;
+};
+
+// The picture's layout when the file is plain and whole, up to IEND.
+std::optional<PlainPng> ReadPlainLayout(std::string_view png, int32_t maxSide) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
+  PlainPng plain;
+  enum { kHeader, kBeforePixels, kPixels, kAfterPixels } place = kHeader;
+  bool gamma = false, srgb = false;
+  for (size_t at = 8;;) {
+    if (png.size() - at < 12) return std::nullopt;
+    const uint32_t length = Be32(bytes + at);
+    if (length > 0x7FFFFFFFu || length > png.size() - at - 12) return std::nullopt;
+    const uint8_t* type = bytes + at + 4;
+    const uint8_t* data = type + 4;
+    if (crc32(crc32(0, nullptr, 0), type, length + 4) != Be32(data + length)) return std::nullopt;
+    at += size_t{length} + 12;
+    if (place == kHeader) {
+      if (!Named(type, "IHDR") || length != 13) return std::nullopt;
+      plain.width = Be32(data);
+      plain.height = Be32(data + 4);
+      if (plain.width == 0 || plain.height == 0 || plain.width > uint32_t(maxSide) || plain.height > uint32_t(maxSide))
+        return std::nullopt;
+      // 8 bits, RGB or RGBA, deflate, the adaptive filters, not interlaced.
+      if (data[8] != 8 || (data[9] != 2 && data[9] != 6) || data[10] != 0 || data[11] != 0 || data[12] != 0)
+        return std::nullopt;
+      plain.channels = data[9] == 6 ? 4 : 3;
+      place = kBeforePixels;
+    } else if (Named(type, "IDAT")) {
+      if (place == kAfterPixels) return std::nullopt;
+      place = kPixels;
+      plain.pixelChunks.emplace_back(reinterpret_cast<const char*>(data), length);
+    } else if (Named(type, "IEND")) {
+      if (place != kPixels && place != kAfterPixels) return std::nullopt;
+      return length == 0 ? std::optional<PlainPng>(std::move(plain)) : std::nullopt;
+    } else if (place == kBeforePixels && Named(type, "gAMA")) {
+      if (gamma || length != 4 || !GammaChangesNothing(Be32(data))) return std::nullopt;
+      gamma = true;
+    } else if (place == kBeforePixels && Named(type, "sRGB")) {
+      if (srgb || length != 1 || data[0] > 3) return std::nullopt;
+      srgb = true;
+    } else if (place == kBeforePixels ? HarmlessBeforePixels(type) : HarmlessAfterPixels(type)) {
+      if (place == kPixels) place = kAfterPixels;
+    } else {
+      return std::nullopt;
+    }
+  }
+}
+
+int Paeth(int a, int b, int c) {
+  const int p = a + b - c;
+  const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+#if defined(__SSE2__)
+// Paeth's filter a pixel at a time, the channels side by side in 16-bit lanes: the left pixel of
+// each step is the one just made, so the pixels themselves cannot go side by side. Reads and
+// writes four bytes a pixel (the row must have one byte to spare after it for three channels).
+template <uint32_t kChannels>
+void UnpaethRow(uint8_t* row, const uint8_t* prior, size_t bytes) {
+  const __m128i zero = _mm_setzero_si128();
+  auto load = [&](const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
+  };
+  auto absolute = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+  __m128i a = zero, c = zero;
+  for (size_t i = 0; i < bytes; i += kChannels) {
+    const __m128i b = load(prior + i);
+    const __m128i toB = _mm_sub_epi16(b, c), toA = _mm_sub_epi16(a, c);
+    const __m128i pa = absolute(toB), pb = absolute(toA), pc = absolute(_mm_add_epi16(toA, toB));
+    const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+    const __m128i isA = _mm_cmpeq_epi16(pa, least), isB = _mm_cmpeq_epi16(pb, least);
+    const __m128i bOrC = _mm_or_si128(_mm_and_si128(isB, b), _mm_andnot_si128(isB, c));
+    const __m128i nearest = _mm_or_si128(_mm_and_si128(isA, a), _mm_andnot_si128(isA, bOrC));
+    a = _mm_and_si128(_mm_add_epi16(load(row + i), nearest), _mm_set1_epi16(0xFF));
+    c = b;
+    const int32_t made = _mm_cvtsi128_si32(_mm_packus_epi16(a, a));
+    std::memcpy(row + i, &made, kChannels);
+  }
+}
+#endif
+
+// Undoes one row's filter in place; `prior` is the row above, unfiltered (zeros for the first).
+template <uint32_t kChannels>
+bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t bytes) {
+  switch (filter) {
+    case 0:
+      return true;
+    case 1:
+      for (size_t i = kChannels; i < bytes; ++i) row[i] = uint8_t(row[i] + row[i - kChannels]);
+      return true;
+    case 2:
+      for (size_t i = 0; i < bytes; ++i) row[i] = uint8_t(row[i] + prior[i]);
+      return true;
+    case 3:
+      for (size_t i = 0; i < kChannels; ++i) row[i] = uint8_t(row[i] + (prior[i] >> 1));
+      for (size_t i = kChannels; i < bytes; ++i) row[i] = uint8_t(row[i] + ((row[i - kChannels] + prior[i]) >> 1));
+      return true;
+    case 4:
+#if defined(__SSE2__)
+      UnpaethRow<kChannels>(row, prior, bytes);
+      return true;
+#endif
+      for (size_t i = 0; i < kChannels; ++i) row[i] = uint8_t(row[i] + prior[i]);
+      for (size_t i = kChannels; i < bytes; ++i)
+        row[i] = uint8_t(row[i] + Paeth(row[i - kChannels], prior[i], prior[i - kChannels]));
+      return true;
+    default:
+      return false;
+  }
+}
+
+template <uint32_t kChannels>
+void ToBlueFirst(const uint8_t* from, uint8_t* to, uint32_t pixels) {
+  for (uint32_t x = 0; x < pixels; ++x, from += kChannels, to += 3) {
+    to[0] = from[2];
+    to[1] = from[1];
+    to[2] = from[0];
+  }
+}
+
+// The pixel stream inflated whole into `rows` (each row after its filter byte), announcing every
+// few rows as they are ready, so that they can be unfiltered on another thread meanwhile.
+class RowInflater {
+ public:
+  static constexpr uint32_t kFailed = UINT32_MAX;
+
+  RowInflater(const PlainPng& plain, uint8_t* rows, size_t rowStride) : plain_(plain), rows_(rows), rowStride_(rowStride) {}
+
+  // Rows ready so far, or kFailed.
+  uint32_t Ready() const { return ready_.load(std::memory_order_acquire); }
+  // Waits until more than `known` rows are ready, or the inflating has failed or finished.
+  uint32_t WaitBeyond(uint32_t known) const {
+    ready_.wait(known, std::memory_order_acquire);
+    return Ready();
+  }
+  // True once the stream has ended right after the last row, with its check, and nothing after.
+  bool Whole() const { return whole_.load(std::memory_order_acquire); }
+  void Cancel() { cancelled_.store(true, std::memory_order_relaxed); }
+
+  void Run() {
+    const bool whole = Inflate();
+    whole_.store(whole, std::memory_order_release);
+    if (Ready() != plain_.height || !whole) Announce(kFailed);
+    else ready_.notify_all();
+  }
+
+ private:
+  void Announce(uint32_t rows) {
+    ready_.store(rows, std::memory_order_release);
+    ready_.notify_all();
+  }
+
+  bool NextInput() {
+    if (next_ == plain_.pixelChunks.size()) return false;
+    const std::string_view chunk = plain_.pixelChunks[next_++];
+    z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
+    z_.avail_in = static_cast<uInt>(chunk.size());
+    return true;
+  }
+
+  bool Inflate() {
+    if (inflateInit2(&z_, 0) != Z_OK) return false;  // the window the stream names, as libpng reads it
+    struct End {
+      z_stream& z;
+      ~End() { inflateEnd(&z); }
+    } end{z_};
+    constexpr uint32_t kBatch = 16;
+    for (uint32_t first = 0; first < plain_.height; first += kBatch) {
+      if (cancelled_.load(std::memory_order_relaxed)) return false;
+      const uint32_t count = std::min(kBatch, plain_.height - first);
+      z_.next_out = rows_ + first * rowStride_;
+      z_.avail_out = static_cast<uInt>(count * rowStride_);
+      while (z_.avail_out > 0) {
+        if (z_.avail_in == 0 && !NextInput()) return false;
+        const int status = inflate(&z_, Z_NO_FLUSH);
+        // The stream may end with the last row's last byte.
+        if (status != Z_OK && !(status == Z_STREAM_END && z_.avail_out == 0)) return false;
+      }
+      Announce(first + count);
+    }
+    // The stream must end right there, with its check, and nothing may follow it.
+    uint8_t extra;
+    z_.next_out = &extra;
+    z_.avail_out = 1;
+    for (;;) {
+      if (z_.avail_in == 0) NextInput();  // an ended stream needs none
+      const int status = inflate(&z_, Z_NO_FLUSH);
+      if (status == Z_STREAM_END) break;
+      if (status != Z_OK || z_.avail_out == 0) return false;
+    }
+    return z_.avail_in == 0 && next_ == plain_.pixelChunks.size();
+  }
+
+  const PlainPng& plain_;
+  uint8_t* rows_;
+  size_t rowStride_;
+  z_stream z_{};
+  size_t next_ = 0;
+  std::atomic<uint32_t> ready_{0};
+  std::atomic<bool> whole_{false};
+  std::atomic<bool> cancelled_{false};
+};
+
+template <uint32_t kChannels>
+PngRowsResult UnpackPlain(const PlainPng& plain, size_t sideThreadFrom) {
+  PngRowsResult result;
+  result.outcome = PngRowsOutcome::kNotTaken;
+  std::unique_ptr<gdi::Bitmap> bitmap = gdi::Bitmap::Create(int32_t(plain.width), int32_t(plain.height), 24);
+  if (!bitmap) return result;
+  const size_t rowBytes = size_t{plain.width} * kChannels;
+  const size_t rowStride = rowBytes + 1;
+  // Every row after its filter byte, one zero row above the first, and a few bytes to spare.
+  std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[rowStride * (size_t{plain.height} + 1) + 4]);
+  if (!rows) return result;
+  gdi::PreferLargePages(rows.get(), int64_t(rowStride) * (int64_t{plain.height} + 1));
+  std::memset(rows.get(), 0, rowStride);
+  RowInflater inflater(plain, rows.get() + rowStride, rowStride);
+  // Large pictures are inflated on a second thread while this one unfilters the rows already
+  // there: the two halves of the work take about as long each.
+  std::thread side;
+  if (rowStride * plain.height >= sideThreadFrom) {
+    side = std::thread([&inflater] { inflater.Run(); });
+  } else {
+    inflater.Run();
+  }
+  bool ok = true;
+  uint32_t ready = inflater.Ready();
+  for (uint32_t k = 0; k < plain.height && ok; ++k) {
+    while (ready != RowInflater::kFailed && ready <= k) ready = inflater.WaitBeyond(ready);
+    if (ready == RowInflater::kFailed) {
+      ok = false;
+      break;
+    }
+    uint8_t* row = rows.get() + (size_t{k} + 1) * rowStride;
+    ok = Unfilter<kChannels>(row[0], row + 1, row + 1 - rowStride, rowBytes);
+    if (ok) ToBlueFirst<kChannels>(row + 1, bitmap->ScanLine(int32_t(plain.height - 1 - k)), plain.width);
+  }
+  if (!ok) inflater.Cancel();
+  if (side.joinable()) side.join();
+  if (!ok || !inflater.Whole()) return result;
+  result.outcome = PngRowsOutcome::kDecoded;
+  result.bitmap = std::move(bitmap);
+  return result;
+}
+
 }  // namespace
+
+PngRowsResult DecodePlainPng(std::string_view png, int32_t maxSide, size_t sideThreadFrom) {
+  const std::optional<PlainPng> plain = ReadPlainLayout(png, maxSide);
+  if (!plain) return {PngRowsOutcome::kNotTaken, nullptr};
+  return plain->channels == 4 ? UnpackPlain<4>(*plain, sideThreadFrom) : UnpackPlain<3>(*plain, sideThreadFrom);
+}
 
 bool PngChunksFit(std::string_view png) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
@@ -109,6 +405,14 @@ bool PngChunksFit(std::string_view png) {
 }
 
 PngRowsResult DecodePngRows(std::string_view png, int32_t maxSide) {
+  if (png.size() < 8 || png.size() > 0x7FFFFFFFu) return {};
+  const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
+  if (png_sig_cmp(bytes, 0, 8) != 0 || !PngChunksFit(png)) return {};
+  if (PngRowsResult plain = DecodePlainPng(png, maxSide); plain.outcome == PngRowsOutcome::kDecoded) return plain;
+  return DecodeThroughLibpng(png, maxSide);
+}
+
+PngRowsResult DecodeThroughLibpng(std::string_view png, int32_t maxSide) {
   Decoding d;
   if (png.size() < 8 || png.size() > 0x7FFFFFFFu) return {};
   const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());

@@ -1,6 +1,5 @@
 #include "platform/desktop/capture.h"
 
-#include <sys/mman.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -37,15 +36,6 @@ struct Channel {
     return static_cast<uint8_t>(bits >= 8 ? v >> (bits - 8) : (v * 255) / ((1u << bits) - 1));
   }
 };
-
-// Asks for huge pages behind a large buffer that is not touched yet: a screen's worth of fresh
-// 4 KiB pages costs more in page faults than the copy that fills them.
-void PreferHugePages(uint8_t* data, size_t size) {
-  constexpr uintptr_t kHuge = 2u << 20;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHuge - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
 
 }  // namespace
 
@@ -138,7 +128,6 @@ std::unique_ptr<gdi::Bitmap> ScreenGrabber::Grab(const ScreenArea& area, int32_t
   // fill matters more here than the copy per pixel.
   auto bitmap = gdi::Bitmap::Create(width, height, 24);
   if (!bitmap) return nullptr;
-  PreferHugePages(bitmap->bits(), static_cast<size_t>(bitmap->stride()) * height);
   // The part of the rectangle that lies on the screen; the rest stays black.
   const int64_t x0 = std::max<int64_t>(int64_t{area.left} + left, 0);
   const int64_t y0 = std::max<int64_t>(int64_t{area.top} + top, 0);
@@ -196,14 +185,19 @@ std::unique_ptr<gdi::Bitmap> ScreenGrabber::Grab(const ScreenArea& area, int32_t
   };
   // In bands of about a megabyte: one large reply is handed over in many small pieces and takes
   // several times as long (measured with a 1920 x 1080 area; shared memory was slower still).
+  // The next band is asked for before this one is converted, so the server copies it meanwhile.
   const int64_t bandRows = std::max<int64_t>(1, (1 << 20) / stride);
+  auto ask = [&](int64_t y) {
+    return xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<int16_t>(x0),
+                         static_cast<int16_t>(y), static_cast<uint16_t>(w),
+                         static_cast<uint16_t>(std::min(bandRows, y1 - y)), ~0u);
+  };
+  xcb_get_image_cookie_t next = ask(y0);
   for (int64_t y = y0; y < y1; y += bandRows) {
     const int64_t rows = std::min(bandRows, y1 - y);
-    Freed image(xcb_get_image_reply(
-        connection_,
-        xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<int16_t>(x0), static_cast<int16_t>(y),
-                      static_cast<uint16_t>(w), static_cast<uint16_t>(rows), ~0u),
-        nullptr));
+    const xcb_get_image_cookie_t cookie = next;
+    if (y + bandRows < y1) next = ask(y + bandRows);
+    Freed image(xcb_get_image_reply(connection_, cookie, nullptr));
     if (!image || xcb_get_image_data_length(image.reply) < stride * rows) continue;
     convertRows(xcb_get_image_data(image.reply), y, rows);
   }

@@ -11,12 +11,7 @@
 
 namespace torvo::gdi {
 
-namespace {
-
-// Large pixel memories are asked of the system in 2 MB pages where it offers them: the first
-// write to a fresh surface then takes one fault per 2 MB instead of one per 4 KB (for a 4096 x
-// 4096 picture, 24 instead of 12,288, which cost far more than filtering it). Only advice: a
-// system without such pages, or out of them, gives ordinary ones.
+// For a 4096 x 4096 picture, 24 faults instead of 12,288.
 void PreferLargePages(uint8_t* bits, int64_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr int64_t kWorthIt = int64_t{4} << 20;
@@ -29,6 +24,8 @@ void PreferLargePages(uint8_t* bits, int64_t bytes) {
   (void)bits, (void)bytes;
 #endif
 }
+
+namespace {
 
 // A large surface is often followed by a picture of the same size read back from a file,
 // whose library keeps a header of a few hundred bytes in front of the pixels. A little more

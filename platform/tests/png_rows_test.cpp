@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -121,29 +122,123 @@ TEST(PngRowsTest, GivesFreeImagesPixelsAndRefusals) {
   }
 }
 
-// A PNG cut short anywhere, or with any one byte changed, is refused or read as FreeImage does.
+// The plain road takes only plain, whole PNGs, and gives libpng's pixels for every one it takes,
+// inflating on a second thread or not.
+TEST(PngRowsTest, PlainRoadTakesOnlyPlainWholePicturesAndGivesLibpngsPixels) {
+  struct Case {
+    const char* name;
+    Parts parts;
+    bool plain;
+  };
+  auto with = [](auto change) {
+    Parts p;
+    change(p);
+    return p;
+  };
+  const std::string text = Chunk("tEXt", std::string("Title\0page", 10));
+  std::string badCrc = text;
+  badCrc.back() ^= 1;
+  const std::vector<Case> cases = {
+      {"rgb", {}, true},
+      {"rgba", with([](Parts& p) { p.colourType = 6; }), true},
+      {"gamma 1/2.2 with the chunks a picture tool writes",
+       with([&](Parts& p) { p.beforePixels = Gamma(45455) + Chunk("cHRM", std::string(32, '\1')) + text; }), true},
+      {"srgb", with([](Parts& p) { p.beforePixels = Chunk("sRGB", std::string(1, '\0')); }), true},
+      {"text after the pixels", with([&](Parts& p) { p.afterPixels = text + Chunk("IEND", ""); }), true},
+      {"several pixel chunks", with([](Parts& p) { p.idatPieces = 7; p.colourType = 6; }), true},
+      {"one pixel", with([](Parts& p) { p.width = p.height = p.rowsGiven = 1; }), true},
+      {"gamma 1", with([](Parts& p) { p.beforePixels = Gamma(100000); }), false},
+      {"two gammas", with([](Parts& p) { p.beforePixels = Gamma(45455) + Gamma(45455); }), false},
+      {"a transparent colour", with([](Parts& p) { p.beforePixels = Chunk("tRNS", std::string("\0\1\0\2\0\3", 6)); }), false},
+      {"a text chunk with a wrong check", with([&](Parts& p) { p.beforePixels = badCrc; }), false},
+      {"a chunk it does not know", with([](Parts& p) { p.beforePixels = Chunk("zzZz", "x"); }), false},
+      {"gamma after the pixels", with([](Parts& p) { p.afterPixels = Gamma(45455) + Chunk("IEND", ""); }), false},
+      {"nothing after the pixels", with([](Parts& p) { p.afterPixels.clear(); }), false},
+      {"rows missing", with([](Parts& p) { p.rowsGiven = 10; }), false},
+      {"more rows than the header says", with([](Parts& p) { p.rowsGiven = 30; }), false},
+      {"wider than the limit", with([](Parts& p) { p.width = 2049; p.rowsGiven = 1; p.height = 1; }), false},
+      {"grey", with([](Parts& p) { p.colourType = 0; }), false},
+      {"16 bits", with([](Parts& p) { p.depth = 16; }), false},
+      {"interlaced", with([](Parts& p) { p.interlace = 1; }), false},
+  };
+  // The pixel chunks parted by another: libpng stops at it, short of rows.
+  Parts parted;
+  parted.idatPieces = 2;
+  std::string partedPng = Build(parted);
+  const size_t second = partedPng.rfind("IDAT") - 4;
+  partedPng.insert(second, text);
+  ASSERT_EQ(DecodePlainPng(partedPng, 2048, 0).outcome, PngRowsOutcome::kNotTaken);
+  ASSERT_EQ(DecodeThroughLibpng(partedPng, 2048).outcome, PngRowsOutcome::kRefused);
+  for (const Case& c : cases) {
+    const std::string png = Build(c.parts);
+    const PngRowsResult libpng = DecodeThroughLibpng(png, 2048);
+    for (size_t sideThreadFrom : {size_t{0}, SIZE_MAX}) {
+      const PngRowsResult plain = DecodePlainPng(png, 2048, sideThreadFrom);
+      ASSERT_EQ(plain.outcome, c.plain ? PngRowsOutcome::kDecoded : PngRowsOutcome::kNotTaken) << c.name;
+      if (!c.plain) continue;
+      ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded) << c.name;
+      EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << c.name;
+    }
+  }
+}
+
+// Every row filter at every start of a pixel, for both pixel sizes and widths that end a row
+// anywhere in a vector's reach.
+TEST(PngRowsTest, PlainRoadUndoesEveryFilterAsLibpngDoes) {
+  for (uint8_t colourType : {uint8_t{2}, uint8_t{6}}) {
+    for (uint32_t width : {1u, 2u, 3u, 5u, 8u, 15u, 16u, 17u, 64u, 333u}) {
+      Parts p;
+      p.colourType = colourType;
+      p.width = width;
+      p.height = p.rowsGiven = 41;  // filters 0-4 in turn, several times over
+      const std::string png = Build(p);
+      const PngRowsResult libpng = DecodeThroughLibpng(png, 2048);
+      ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded);
+      for (size_t sideThreadFrom : {size_t{0}, SIZE_MAX}) {
+        const PngRowsResult plain = DecodePlainPng(png, 2048, sideThreadFrom);
+        ASSERT_EQ(plain.outcome, PngRowsOutcome::kDecoded) << int(colourType) << " " << width;
+        EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << int(colourType) << " " << width;
+      }
+    }
+  }
+}
+
+// A PNG cut short anywhere, or with any one byte changed, is refused or read as FreeImage does;
+// the plain road refuses none of those it takes.
 TEST(PngRowsTest, EveryCutAndChangedByteAsFreeImage) {
-  Parts parts;
-  parts.width = 9;
-  parts.height = parts.rowsGiven = 5;
-  parts.colourType = 6;
-  parts.beforePixels = Gamma(70000);
-  const std::string png = Build(parts);
+  Parts corrected;  // libpng's road, with a gamma to correct
+  corrected.width = 9;
+  corrected.height = corrected.rowsGiven = 5;
+  corrected.colourType = 6;
+  corrected.beforePixels = Gamma(70000);
+  Parts plain = corrected;  // the plain road, over two pixel chunks
+  plain.beforePixels = Gamma(45455);
+  plain.idatPieces = 2;
   auto same = [](const std::string& bytes) {
     auto ours = DecodePng(bytes, 2048);
     auto theirs = DecodePngThroughFreeImage(bytes, 2048);
     if ((ours == nullptr) != (theirs == nullptr)) return false;
     return !ours || (ours->width() == theirs->width() && ours->height() == theirs->height() && Bytes(*ours) == Bytes(*theirs));
   };
-  for (size_t cut = 0; cut < png.size(); ++cut) {
-    ASSERT_TRUE(same(png.substr(0, cut))) << "cut at " << cut;
-    ASSERT_EQ(DecodePng(png.substr(0, cut), 2048), nullptr) << "cut at " << cut;
-  }
-  for (size_t at = 8; at < png.size(); ++at) {
-    for (uint8_t flip : {0x01, 0x80}) {
-      std::string changed = png;
-      changed[at] = char(changed[at] ^ flip);
-      ASSERT_TRUE(same(changed)) << "byte " << at << " ^ " << int(flip);
+  for (const Parts& parts : {corrected, plain}) {
+    const std::string png = Build(parts);
+    for (size_t cut = 0; cut < png.size(); ++cut) {
+      ASSERT_TRUE(same(png.substr(0, cut))) << "cut at " << cut;
+      ASSERT_EQ(DecodePng(png.substr(0, cut), 2048), nullptr) << "cut at " << cut;
+      ASSERT_EQ(DecodePlainPng(png.substr(0, cut), 2048, 0).outcome, PngRowsOutcome::kNotTaken) << "cut at " << cut;
+    }
+    for (size_t at = 8; at < png.size(); ++at) {
+      for (uint8_t flip : {0x01, 0x80}) {
+        std::string changed = png;
+        changed[at] = char(changed[at] ^ flip);
+        ASSERT_TRUE(same(changed)) << "byte " << at << " ^ " << int(flip);
+        const PngRowsResult plainRoad = DecodePlainPng(changed, 2048, at % 2 ? 0 : SIZE_MAX);
+        if (plainRoad.outcome == PngRowsOutcome::kDecoded) {
+          const PngRowsResult libpng = DecodeThroughLibpng(changed, 2048);
+          ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded) << "byte " << at << " ^ " << int(flip);
+          ASSERT_TRUE(Bytes(*plainRoad.bitmap) == Bytes(*libpng.bitmap)) << "byte " << at << " ^ " << int(flip);
+        }
+      }
     }
   }
 }
