@@ -138,7 +138,7 @@ struct PlainPng {
   std::vector<std::string_view> pixelChunks;
 };
 
-// The picture's layout when the file is plain and whole, up to IEND.
+// The picture's layout when the file (its signature checked) is plain and whole, up to IEND.
 std::optional<PlainPng> ReadPlainLayout(std::string_view png, int32_t maxSide) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
   PlainPng plain;
@@ -387,6 +387,8 @@ PngRowsResult UnpackPlain(const PlainPng& plain, size_t sideThreadFrom) {
 }  // namespace
 
 PngRowsResult DecodePlainPng(std::string_view png, int32_t maxSide, size_t sideThreadFrom) {
+  if (png.size() < 8 || png.size() > 0x7FFFFFFFu || png.substr(0, 8) != std::string_view("\x89PNG\r\n\x1A\n", 8))
+    return {PngRowsOutcome::kNotTaken, nullptr};
   const std::optional<PlainPng> plain = ReadPlainLayout(png, maxSide);
   if (!plain) return {PngRowsOutcome::kNotTaken, nullptr};
   return plain->channels == 4 ? UnpackPlain<4>(*plain, sideThreadFrom) : UnpackPlain<3>(*plain, sideThreadFrom);
