@@ -8,6 +8,7 @@
 #endif
 
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <algorithm>
 #include <new>
@@ -360,10 +361,13 @@ PngRowsResult UnpackPlain(const PlainPng& plain, size_t sideThreadFrom) {
   // there: the two halves of the work take about as long each.
   std::thread side;
   if (rowStride * plain.height >= sideThreadFrom) {
-    side = std::thread([&inflater] { inflater.Run(); });
-  } else {
-    inflater.Run();
+    try {
+      side = std::thread([&inflater] { inflater.Run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: all of it on this one.
+    }
   }
+  if (!side.joinable()) inflater.Run();
   bool ok = true;
   uint32_t ready = inflater.Ready();
   for (uint32_t k = 0; k < plain.height && ok; ++k) {
