@@ -7,11 +7,13 @@
 # TorvoTool keeps it under the stored name and ends. Screenshots and both PNGs are listed at the
 # end, and the last one is the service's web page in headless Chromium, signed in as the demo user,
 # with the page just uploaded at the top of the list. Between the two, TorvoSync on a second home
-# (the user's other computer) presses "Sync" and downloads that page's picture. The exit status is 0
-# only when the upload landed and the sync brought it back. Without a display everything runs on an X server of its own (Xvfb with openbox).
+# (the user's other computer) presses "Sync" and downloads that page's picture. The exit status is
+# 0 only when the upload landed and the sync brought it back. Without a display everything runs on
+# an X server of its own (Xvfb with openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/lib/window-manager.sh
+# The waits for windows and processes (and the window manager's routines).
+source scripts/lib/e2e.sh
 root="$PWD"
 bin="${TORVO_DEMO_BUILD:-$root/build/local}"
 
@@ -52,16 +54,14 @@ upload_demo() {
   # The "browser": a window with a picture, in front when TorvoTool starts.
   display -immutable -title "A web page" -geometry +420+200 -resize 640x480 "$out/sample.bmp" &
   pids+=($!)
-  for _ in $(seq 100); do page=$(xdotool search --onlyvisible --name '^A web page$' 2>/dev/null | head -1) && [ -n "$page" ] && break; sleep 0.1; done
-  [ -n "${page:-}" ] || { echo "demo: the page window did not show" >&2; return 1; }
+  page=$(find_window "A web page" 100) || { echo "demo: the page window did not show" >&2; return 1; }
   xdotool windowactivate --sync "$page"
 
   "$bin/upload/app/TorvoTool" 'demo;^;http://example.com/torvo/demo;^;Torvo 데모 페이지;^;%C7%D1%B1%DB+%B8%DE%B8%F0' \
     2>"$out/torvotool.log" &
   tool=$!
   pids+=("$tool")
-  for _ in $(seq 150); do torvo=$(xdotool search --onlyvisible --name '^Torvo$' 2>/dev/null | head -1) && [ -n "$torvo" ] && break; sleep 0.1; done
-  if [ -z "${torvo:-}" ]; then
+  if ! torvo=$(find_window Torvo); then
     echo "demo: TorvoTool showed no window:" >&2
     cat "$out/torvotool.log" >&2
     return 1
@@ -80,16 +80,11 @@ upload_demo() {
   sleep 0.3
   import -window root "$out/torvotool-before-save.png"
   at 264 164
-  local status=""
-  for _ in $(seq 300); do
-    case "$(ps -o stat= -p "$tool" 2>/dev/null)" in
-      "" | Z*) wait "$tool"; status=$?; break ;;
-    esac
-    sleep 0.1
-  done
+  local status
+  wait_exit "$tool" 300
   import -window root "$out/after-save.png"
   if [ "$status" != "0" ]; then
-    echo "demo: the upload did not land (TorvoTool: ${status:-still running}):" >&2
+    echo "demo: the upload did not land (TorvoTool: $status):" >&2
     cat "$out/torvotool.log" >&2
     return 1
   fi
@@ -110,14 +105,13 @@ upload_demo() {
 
   # TorvoSync on the user's second computer (a home of its own with an empty album): "Sync"
   # downloads the page just uploaded.
-  local second="$out/second-home" synced="" window=""
+  local second="$out/second-home" synced="" window
   rm -rf "$second"
   mkdir -p "$second"
   HOME="$second" "$bin/sync/app/TorvoSync" demo 2>"$out/torvosync.log" &
   local sync=$!
   pids+=("$sync")
-  for _ in $(seq 150); do window=$(xdotool search --onlyvisible --name '^Torvo Sync$' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
-  if [ -z "$window" ]; then
+  if ! window=$(find_window "Torvo Sync"); then
     echo "demo: TorvoSync showed no window:" >&2
     cat "$out/torvosync.log" >&2
     return 1

@@ -68,7 +68,7 @@ wait_exit() {
   status="still running"
   for _ in $(seq "${2:-$exit_wait}"); do
     case "$(ps -o stat= -p "$1" 2>/dev/null)" in
-      "" | Z*) wait "$1"; status=$?; return ;;
+      "" | Z*) wait "$1" && status=0 || status=$?; return ;;  # a failure is a status, even under set -e
     esac
     sleep 0.1
   done
