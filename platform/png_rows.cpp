@@ -185,11 +185,13 @@ std::optional<PlainPng> ReadPlainLayout(std::string_view png, int32_t maxSide) {
   }
 }
 
+#if !defined(__SSE2__)
 int Paeth(int a, int b, int c) {
   const int p = a + b - c;
   const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
   return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
+#endif
 
 #if defined(__SSE2__)
 // Paeth's filter a pixel at a time, the channels side by side in 16-bit lanes: the left pixel of
@@ -240,11 +242,11 @@ bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t bytes) 
     case 4:
 #if defined(__SSE2__)
       UnpaethRow<kChannels>(row, prior, bytes);
-      return true;
-#endif
+#else
       for (size_t i = 0; i < kChannels; ++i) row[i] = uint8_t(row[i] + prior[i]);
       for (size_t i = kChannels; i < bytes; ++i)
         row[i] = uint8_t(row[i] + Paeth(row[i - kChannels], prior[i], prior[i - kChannels]));
+#endif
       return true;
     default:
       return false;
