@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <unordered_set>
+#include <vector>
 
 #include <algorithm>
 #include <chrono>
@@ -20,15 +22,58 @@
 
 namespace torvo::service {
 
+// Prepared statements kept for reuse, by their SQL text: the service runs the same few queries on
+// every request, and preparing one costs more than running it. A statement in use is not in the
+// cache, so a second one of the same text (a query inside another's loop) is prepared anew and
+// kept beside it. Used under the store's lock.
+class StatementCache {
+ public:
+  explicit StatementCache(sqlite3* db) : db_(db) {}
+  ~StatementCache() {
+    for (auto& [sql, statements] : idle_) {
+      for (sqlite3_stmt* statement : statements) sqlite3_finalize(statement);
+    }
+  }
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+
+  sqlite3* db() const { return db_; }
+
+  sqlite3_stmt* Take(const char* sql) {
+    auto found = idle_.find(std::string_view(sql));
+    if (found != idle_.end() && !found->second.empty()) {
+      sqlite3_stmt* statement = found->second.back();
+      found->second.pop_back();
+      return statement;
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(statement);
+      throw StoreError(std::string("database: ") + sqlite3_errmsg(db_));
+    }
+    return statement;
+  }
+
+  // Reset, so it holds no read of the database while it waits.
+  void Give(sqlite3_stmt* statement) {
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    idle_[sqlite3_sql(statement)].push_back(statement);
+  }
+
+ private:
+  sqlite3* db_;
+  std::map<std::string, std::vector<sqlite3_stmt*>, std::less<>> idle_;
+};
+
 namespace {
 
-// One prepared statement; throws StoreError with SQLite's message when a step fails.
+// One prepared statement, taken from the store's cache and given back reset; throws StoreError
+// with SQLite's message when a step fails.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail();
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(StatementCache& cache, const char* sql) : cache_(cache), stmt_(cache.Take(sql)) {}
+  ~Statement() { cache_.Give(stmt_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -44,7 +89,7 @@ class Statement {
   bool Step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Fail();
+    if (rc != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(cache_.db()));
     return false;
   }
   void Reset() {
@@ -58,9 +103,8 @@ class Statement {
   }
 
  private:
-  [[noreturn]] void Fail() { throw StoreError(std::string("database: ") + sqlite3_errmsg(db_)); }
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
+  StatementCache& cache_;
+  sqlite3_stmt* stmt_;
 };
 
 void Execute(sqlite3* db, const char* sql) {
@@ -257,6 +301,7 @@ SqliteStore::SqliteStore(const std::filesystem::path& dataDir, Clock clock)
     throw StoreError("cannot open " + file.string() + ": " + message);
   }
   try {
+    statements_ = std::make_unique<StatementCache>(db_);
     sqlite3_busy_timeout(db_, kLockWaitMs);
     // WAL lets the command line write while the service reads; NORMAL syncing keeps the database
     // sound on a crash and makes each upload cost no disk flush. A new database turns to WAL only
@@ -279,16 +324,20 @@ SqliteStore::SqliteStore(const std::filesystem::path& dataDir, Clock clock)
     Migrate();
     SweepStrayPictures();
   } catch (...) {
+    statements_.reset();
     sqlite3_close(db_);
     throw;
   }
 }
 
-SqliteStore::~SqliteStore() { sqlite3_close(db_); }
+SqliteStore::~SqliteStore() {
+  statements_.reset();
+  sqlite3_close(db_);
+}
 
 void SqliteStore::Migrate() {
   auto version = [this] {
-    Statement read(db_, "PRAGMA user_version");
+    Statement read(*statements_, "PRAGMA user_version");
     read.Step();
     return read.Int(0);
   };
@@ -301,7 +350,7 @@ void SqliteStore::Migrate() {
   }
   if (found == 0) {
     Execute(db_, kVersion1);
-    Statement all(db_, "SELECT id, url, title, note FROM images");
+    Statement all(*statements_, "SELECT id, url, title, note FROM images");
     while (all.Step()) {
       NewImage fields;
       fields.url = all.Text(1);
@@ -317,9 +366,9 @@ void SqliteStore::Migrate() {
 }
 
 void SqliteStore::IndexEntry(int64_t entryId, const NewImage& fields) {
-  Statement remove(db_, "DELETE FROM entries_index WHERE rowid = ?");
+  Statement remove(*statements_, "DELETE FROM entries_index WHERE rowid = ?");
   remove.Bind(1, entryId).Step();
-  Statement insert(db_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
+  Statement insert(*statements_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
   insert.Bind(1, entryId).Bind(2, SearchText(fields.title)).Bind(3, SearchText(fields.url)).Bind(4, SearchText(fields.note));
   insert.Step();
 }
@@ -329,11 +378,11 @@ User SqliteStore::AddAccount(std::string_view name, std::string_view toolbarId) 
   CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
-  Statement find(db_, "SELECT 1 FROM users WHERE name = ?");
+  Statement find(*statements_, "SELECT 1 FROM users WHERE name = ?");
   if (find.Bind(1, name).Step()) throw StoreError("the user " + std::string(name) + " exists already");
-  Statement taken(db_, kToolbarIdTaken);
+  Statement taken(*statements_, kToolbarIdTaken);
   if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
-  Statement insert(db_, "INSERT INTO users(identity, signed_in, name) VALUES(?, 1, ?)");
+  Statement insert(*statements_, "INSERT INTO users(identity, signed_in, name) VALUES(?, 1, ?)");
   insert.Bind(1, toolbarId).Bind(2, name).Step();
   int64_t id = sqlite3_last_insert_rowid(db_);
   transaction.Commit();
@@ -342,14 +391,14 @@ User SqliteStore::AddAccount(std::string_view name, std::string_view toolbarId) 
 
 std::optional<User> SqliteStore::FindUserByName(std::string_view name) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE name = ?").c_str());
+  Statement find(*statements_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE name = ?").c_str());
   if (!find.Bind(1, name).Step()) return std::nullopt;
   return ReadUser(find);
 }
 
 std::optional<User> SqliteStore::FindUserById(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE id = ?").c_str());
+  Statement find(*statements_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE id = ?").c_str());
   if (!find.Bind(1, userId).Step()) return std::nullopt;
   return ReadUser(find);
 }
@@ -357,18 +406,18 @@ std::optional<User> SqliteStore::FindUserById(int64_t userId) {
 void SqliteStore::SetPasswordHash(int64_t userId, std::string_view hash) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
-  Statement update(db_, "UPDATE users SET password_hash = ? WHERE id = ?");
+  Statement update(*statements_, "UPDATE users SET password_hash = ? WHERE id = ?");
   update.Bind(1, hash).Bind(2, userId).Step();
   if (sqlite3_changes(db_) == 0) throw StoreError("no such user");
   // A new password ends every session the old one opened.
-  Statement sessions(db_, "DELETE FROM sessions WHERE user_id = ?");
+  Statement sessions(*statements_, "DELETE FROM sessions WHERE user_id = ?");
   sessions.Bind(1, userId).Step();
   transaction.Commit();
 }
 
 std::string SqliteStore::PasswordHash(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT password_hash FROM users WHERE id = ?");
+  Statement find(*statements_, "SELECT password_hash FROM users WHERE id = ?");
   return find.Bind(1, userId).Step() ? find.Text(0) : std::string{};
 }
 
@@ -376,12 +425,12 @@ void SqliteStore::ReplaceToolbarId(int64_t userId, std::string_view toolbarId) {
   CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
-  Statement taken(db_, kToolbarIdTaken);
+  Statement taken(*statements_, kToolbarIdTaken);
   if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
-  Statement retire(db_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT identity, id FROM users WHERE id = ?");
+  Statement retire(*statements_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT identity, id FROM users WHERE id = ?");
   retire.Bind(1, userId).Step();
   if (sqlite3_changes(db_) == 0) throw StoreError("no such user");
-  Statement update(db_, "UPDATE users SET identity = ? WHERE id = ?");
+  Statement update(*statements_, "UPDATE users SET identity = ? WHERE id = ?");
   update.Bind(1, toolbarId).Bind(2, userId).Step();
   transaction.Commit();
 }
@@ -389,22 +438,22 @@ void SqliteStore::ReplaceToolbarId(int64_t userId, std::string_view toolbarId) {
 void SqliteStore::AddSession(std::string_view tokenHash, int64_t userId, std::string_view csrf) {
   std::lock_guard lock(mutex_);
   int64_t now = clock_();
-  Statement expired(db_, "DELETE FROM sessions WHERE seen < ?");
+  Statement expired(*statements_, "DELETE FROM sessions WHERE seen < ?");
   expired.Bind(1, now - kSessionIdleSeconds).Step();
-  Statement insert(db_, "INSERT INTO sessions(token_hash, user_id, csrf, created, seen) VALUES(?, ?, ?, ?, ?)");
+  Statement insert(*statements_, "INSERT INTO sessions(token_hash, user_id, csrf, created, seen) VALUES(?, ?, ?, ?, ?)");
   insert.Bind(1, tokenHash).Bind(2, userId).Bind(3, csrf).Bind(4, now).Bind(5, now).Step();
 }
 
 std::optional<Session> SqliteStore::FindSession(std::string_view tokenHash) {
   std::lock_guard lock(mutex_);
   int64_t now = clock_();
-  Statement find(db_, "SELECT user_id, csrf, seen FROM sessions WHERE token_hash = ?");
+  Statement find(*statements_, "SELECT user_id, csrf, seen FROM sessions WHERE token_hash = ?");
   if (!find.Bind(1, tokenHash).Step()) return std::nullopt;
   Session session{find.Int(0), find.Text(1)};
   int64_t seen = find.Int(2);
   if (seen < now - kSessionIdleSeconds) return std::nullopt;
   if (seen < now - 60) {  // a write a minute at most, not one per page
-    Statement touch(db_, "UPDATE sessions SET seen = ? WHERE token_hash = ?");
+    Statement touch(*statements_, "UPDATE sessions SET seen = ? WHERE token_hash = ?");
     touch.Bind(1, now).Bind(2, tokenHash).Step();
   }
   return session;
@@ -412,15 +461,15 @@ std::optional<Session> SqliteStore::FindSession(std::string_view tokenHash) {
 
 void SqliteStore::RemoveSession(std::string_view tokenHash) {
   std::lock_guard lock(mutex_);
-  Statement remove(db_, "DELETE FROM sessions WHERE token_hash = ?");
+  Statement remove(*statements_, "DELETE FROM sessions WHERE token_hash = ?");
   remove.Bind(1, tokenHash).Step();
 }
 
 std::optional<User> SqliteStore::FindUser(std::string_view identity) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE identity = ?").c_str());
+  Statement find(*statements_, (std::string("SELECT ") + kUserColumns + " FROM users WHERE identity = ?").c_str());
   if (find.Bind(1, identity).Step()) return ReadUser(find);
-  Statement retired(db_, (std::string("SELECT ") + kUserColumns +
+  Statement retired(*statements_, (std::string("SELECT ") + kUserColumns +
                           " FROM users WHERE id = (SELECT user_id FROM retired_ids WHERE toolbar_id = ?)").c_str());
   if (!retired.Bind(1, identity).Step()) return std::nullopt;
   User user = ReadUser(retired);
@@ -431,7 +480,7 @@ std::optional<User> SqliteStore::FindUser(std::string_view identity) {
 
 std::vector<User> SqliteStore::Users() {
   std::lock_guard lock(mutex_);
-  Statement all(db_, (std::string("SELECT ") + kUserColumns + " FROM users ORDER BY id").c_str());
+  Statement all(*statements_, (std::string("SELECT ") + kUserColumns + " FROM users ORDER BY id").c_str());
   std::vector<User> users;
   while (all.Step()) users.push_back(ReadUser(all));
   return users;
@@ -439,7 +488,7 @@ std::vector<User> SqliteStore::Users() {
 
 void SqliteStore::SetSignedIn(std::string_view identity, bool signedIn) {
   std::lock_guard lock(mutex_);
-  Statement update(db_, "UPDATE users SET signed_in = ? WHERE identity = ?");
+  Statement update(*statements_, "UPDATE users SET signed_in = ? WHERE identity = ?");
   update.Bind(1, signedIn ? 1 : 0).Bind(2, identity).Step();
   if (sqlite3_changes(db_) == 0) throw StoreError("no user " + std::string(identity));
 }
@@ -447,7 +496,7 @@ void SqliteStore::SetSignedIn(std::string_view identity, bool signedIn) {
 void SqliteStore::RenameFolder(int64_t userId, int32_t number, std::string_view name) {
   CheckFolderName(name);
   std::lock_guard lock(mutex_);
-  Statement update(db_, "UPDATE folders SET name = ? WHERE user_id = ? AND number = ?");
+  Statement update(*statements_, "UPDATE folders SET name = ? WHERE user_id = ? AND number = ?");
   update.Bind(1, name).Bind(2, userId).Bind(3, number).Step();
   if (sqlite3_changes(db_) == 0) throw StoreError("no such folder");
 }
@@ -455,10 +504,10 @@ void SqliteStore::RenameFolder(int64_t userId, int32_t number, std::string_view 
 void SqliteStore::RemoveFolder(int64_t userId, int32_t number) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
-  Statement remove(db_, "DELETE FROM folders WHERE user_id = ? AND number = ?");
+  Statement remove(*statements_, "DELETE FROM folders WHERE user_id = ? AND number = ?");
   remove.Bind(1, userId).Bind(2, number).Step();
   if (sqlite3_changes(db_) == 0) throw StoreError("no such folder");
-  Statement move(db_, "UPDATE images SET folder = 0 WHERE user_id = ? AND folder = ?");
+  Statement move(*statements_, "UPDATE images SET folder = 0 WHERE user_id = ? AND folder = ?");
   move.Bind(1, userId).Bind(2, number).Step();
   transaction.Commit();
 }
@@ -471,17 +520,17 @@ Folder SqliteStore::AddFolder(std::string_view identity, std::string_view name, 
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   if (!number) {
-    Statement highest(db_, "SELECT MAX(number) FROM folders WHERE user_id = ?");
+    Statement highest(*statements_, "SELECT MAX(number) FROM folders WHERE user_id = ?");
     highest.Bind(1, user->id).Step();
     int64_t next = std::max<int64_t>(highest.Int(0), 0) + 1;
     if (next > INT32_MAX) throw StoreError("no folder number is left after the highest; give one");
     number = static_cast<int32_t>(next);
   }
-  Statement find(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
+  Statement find(*statements_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
   if (find.Bind(1, user->id).Bind(2, *number).Step()) {
     throw StoreError("the user has a folder number " + std::to_string(*number) + " already");
   }
-  Statement insert(db_, "INSERT INTO folders(user_id, number, name) VALUES(?, ?, ?)");
+  Statement insert(*statements_, "INSERT INTO folders(user_id, number, name) VALUES(?, ?, ?)");
   insert.Bind(1, user->id).Bind(2, *number).Bind(3, name).Step();
   transaction.Commit();
   return Folder{*number, std::string(name)};
@@ -489,7 +538,7 @@ Folder SqliteStore::AddFolder(std::string_view identity, std::string_view name, 
 
 std::vector<Folder> SqliteStore::Folders(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement all(db_, "SELECT number, name FROM folders WHERE user_id = ? ORDER BY id");
+  Statement all(*statements_, "SELECT number, name FROM folders WHERE user_id = ? ORDER BY id");
   all.Bind(1, userId);
   std::vector<Folder> folders;
   while (all.Step()) folders.push_back(Folder{static_cast<int32_t>(all.Int(0)), all.Text(1)});
@@ -498,12 +547,12 @@ std::vector<Folder> SqliteStore::Folders(int64_t userId) {
 
 bool SqliteStore::HasFolder(int64_t userId, int32_t number) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
+  Statement find(*statements_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
   return find.Bind(1, userId).Bind(2, number).Step();
 }
 
 std::string SqliteStore::NewName() {
-  Statement probe(db_, "SELECT 1 FROM images WHERE name = ?");
+  Statement probe(*statements_, "SELECT 1 FROM images WHERE name = ?");
   for (std::time_t time = clock_();; ++time) {
     std::string name = FormatLocalTime(time, "%Y%m%d%H%M%S");
     if (name.size() != 14) throw StoreError("the clock gives no 14-digit time");
@@ -518,7 +567,7 @@ Image SqliteStore::Insert(int64_t userId, std::optional<std::string_view> wanted
   Transaction transaction(db_);
   std::string name = wantedName ? std::string(*wantedName) : NewName();
   if (wantedName) {
-    Statement find(db_, "SELECT 1 FROM images WHERE user_id = ? AND name = ?");
+    Statement find(*statements_, "SELECT 1 FROM images WHERE user_id = ? AND name = ?");
     if (find.Bind(1, userId).Bind(2, name).Step()) throw StoreError("the user has an image " + name + " already");
   }
 
@@ -532,14 +581,14 @@ Image SqliteStore::Insert(int64_t userId, std::optional<std::string_view> wanted
   image.size = static_cast<int64_t>(png.size());
   image.uploaded = FormatLocalTime(clock_(), "%Y-%m-%d %H:%M:%S");
 
-  Statement insert(db_, R"sql(INSERT INTO images(user_id, name, file, folder, public, url, title, note, size, uploaded)
+  Statement insert(*statements_, R"sql(INSERT INTO images(user_id, name, file, folder, public, url, title, note, size, uploaded)
                               VALUES(?, ?, '', ?, ?, ?, ?, ?, ?, ?))sql");
   insert.Bind(1, userId).Bind(2, name).Bind(3, image.folder).Bind(4, image.isPublic ? 1 : 0);
   insert.Bind(5, image.url).Bind(6, image.title).Bind(7, image.note).Bind(8, image.size).Bind(9, image.uploaded);
   insert.Step();
   image.id = sqlite3_last_insert_rowid(db_);
   image.file = std::to_string(userId) + "/" + (IsPlainFileName(name) ? name : std::string("i").append(std::to_string(image.id))) + ".png";
-  Statement setFile(db_, "UPDATE images SET file = ? WHERE id = ?");
+  Statement setFile(*statements_, "UPDATE images SET file = ? WHERE id = ?");
   setFile.Bind(1, image.file).Bind(2, image.id).Step();
 
   std::filesystem::path path = ImagePath(image);
@@ -559,7 +608,7 @@ Image SqliteStore::Insert(int64_t userId, std::optional<std::string_view> wanted
 
 std::vector<Image> SqliteStore::Images(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement all(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND file != '' ORDER BY id").c_str());
+  Statement all(*statements_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND file != '' ORDER BY id").c_str());
   all.Bind(1, userId);
   std::vector<Image> images;
   while (all.Step()) images.push_back(ReadImage(all));
@@ -568,7 +617,7 @@ std::vector<Image> SqliteStore::Images(int64_t userId) {
 
 std::optional<Image> SqliteStore::FindImage(int64_t userId, std::string_view name) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND name = ? AND file != ''").c_str());
+  Statement find(*statements_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND name = ? AND file != ''").c_str());
   if (!find.Bind(1, userId).Bind(2, name).Step()) return std::nullopt;
   return ReadImage(find);
 }
@@ -608,7 +657,7 @@ int SqliteStore::SweepStrayPictures() {
   // file no row names is what a dead process left.
   Transaction transaction(db_);
   std::unordered_set<std::string> named;
-  Statement files(db_, "SELECT file FROM images WHERE file != ''");
+  Statement files(*statements_, "SELECT file FROM images WHERE file != ''");
   while (files.Step()) named.insert(files.Text(0));
   int removed = 0;
   std::error_code error;
@@ -627,7 +676,7 @@ int SqliteStore::SweepStrayPictures() {
 std::optional<std::string> SqliteStore::Unhealthy() {
   try {
     std::lock_guard lock(mutex_);
-    Statement probe(db_, "SELECT count(*) FROM users");
+    Statement probe(*statements_, "SELECT count(*) FROM users");
     probe.Step();
     return std::nullopt;
   } catch (const std::exception& error) {
@@ -641,7 +690,7 @@ Image SqliteStore::AddEntry(int64_t userId, const NewImage& fields, std::time_t 
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   if (fields.folder != 0) {
-    Statement folder(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
+    Statement folder(*statements_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
     if (!folder.Bind(1, userId).Bind(2, fields.folder).Step()) throw StoreError("no such folder");
   }
   Image image;
@@ -651,14 +700,14 @@ Image SqliteStore::AddEntry(int64_t userId, const NewImage& fields, std::time_t 
   image.title = fields.title;
   image.note = fields.note;
   image.uploaded = FormatLocalTime(added, "%Y-%m-%d %H:%M:%S");
-  Statement insert(db_, R"sql(INSERT INTO images(user_id, name, file, folder, public, url, title, note, size, uploaded)
+  Statement insert(*statements_, R"sql(INSERT INTO images(user_id, name, file, folder, public, url, title, note, size, uploaded)
                               VALUES(?, 'entry-new', '', ?, ?, ?, ?, ?, 0, ?))sql");
   insert.Bind(1, userId).Bind(2, image.folder).Bind(3, image.isPublic ? 1 : 0);
   insert.Bind(4, image.url).Bind(5, image.title).Bind(6, image.note).Bind(7, image.uploaded);
   insert.Step();
   image.id = sqlite3_last_insert_rowid(db_);
   image.name = "entry-" + std::to_string(image.id);
-  Statement setName(db_, "UPDATE images SET name = ? WHERE id = ?");
+  Statement setName(*statements_, "UPDATE images SET name = ? WHERE id = ?");
   setName.Bind(1, image.name).Bind(2, image.id).Step();
   IndexEntry(image.id, fields);
   transaction.Commit();
@@ -669,16 +718,16 @@ size_t SqliteStore::AddEntries(int64_t userId, const std::vector<NewEntry>& entr
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   std::unordered_set<int64_t> folders{0};
-  Statement folder(db_, "SELECT number FROM folders WHERE user_id = ?");
+  Statement folder(*statements_, "SELECT number FROM folders WHERE user_id = ?");
   for (folder.Bind(1, userId); folder.Step();) folders.insert(folder.Int(0));
   // The write lock is ours until the commit: the numbers after the highest are free, and each
   // name is its row's number as AddEntry makes it.
-  Statement highest(db_, "SELECT COALESCE(MAX(id), 0) FROM images");
+  Statement highest(*statements_, "SELECT COALESCE(MAX(id), 0) FROM images");
   highest.Step();
   int64_t id = highest.Int(0);
-  Statement insert(db_, R"sql(INSERT INTO images(id, user_id, name, file, folder, public, url, title, note, size, uploaded)
+  Statement insert(*statements_, R"sql(INSERT INTO images(id, user_id, name, file, folder, public, url, title, note, size, uploaded)
                               VALUES(?, ?, ?, '', ?, ?, ?, ?, ?, 0, ?))sql");
-  Statement index(db_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
+  Statement index(*statements_, "INSERT INTO entries_index(rowid, title, url, note) VALUES(?, ?, ?, ?)");
   for (const NewEntry& entry : entries) {
     const NewImage& fields = entry.fields;
     if (!folders.count(fields.folder)) throw StoreError("no such folder");
@@ -698,7 +747,7 @@ size_t SqliteStore::AddEntries(int64_t userId, const std::vector<NewEntry>& entr
 
 bool SqliteStore::HasEntry(int64_t userId, const NewImage& fields) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT 1 FROM images WHERE user_id = ? AND url = ? AND title = ? AND note = ? AND folder = ?");
+  Statement find(*statements_, "SELECT 1 FROM images WHERE user_id = ? AND url = ? AND title = ? AND note = ? AND folder = ?");
   return find.Bind(1, userId).Bind(2, fields.url).Bind(3, fields.title).Bind(4, fields.note).Bind(5, fields.folder).Step();
 }
 
@@ -717,7 +766,7 @@ std::vector<Image> SqliteStore::SelectEntries(const EntryQuery& query, const cha
   const std::string page = std::string(kNewest) + " LIMIT ?4 OFFSET ?5";
   std::lock_guard lock(mutex_);
   auto run = [&](const std::string& sql) {
-    Statement select(db_, sql.c_str());
+    Statement select(*statements_, sql.c_str());
     select.Bind(1, query.userId);
     if (query.folder) select.Bind(2, *query.folder);
     if (match) select.Bind(3, *match);
@@ -743,7 +792,7 @@ std::vector<Image> SqliteStore::SelectEntries(const EntryQuery& query, const cha
 
 std::optional<Image> SqliteStore::FindEntry(int64_t userId, int64_t entryId) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ?").c_str());
+  Statement find(*statements_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ?").c_str());
   if (!find.Bind(1, userId).Bind(2, entryId).Step()) return std::nullopt;
   return ReadImage(find);
 }
@@ -752,17 +801,17 @@ bool SqliteStore::UpdateEntry(int64_t userId, int64_t entryId, const NewImage& f
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
   // Another user's entry is not there at all, whatever folder the change names.
-  Statement mine(db_, "SELECT 1 FROM images WHERE user_id = ? AND id = ?");
+  Statement mine(*statements_, "SELECT 1 FROM images WHERE user_id = ? AND id = ?");
   if (!mine.Bind(1, userId).Bind(2, entryId).Step()) return false;
   if (fields.folder != 0) {
-    Statement folder(db_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
+    Statement folder(*statements_, "SELECT 1 FROM folders WHERE user_id = ? AND number = ?");
     if (!folder.Bind(1, userId).Bind(2, fields.folder).Step()) throw StoreError("no such folder");
   }
-  Statement update(db_, "UPDATE images SET title = ?, note = ?, folder = ?, public = ? WHERE user_id = ? AND id = ?");
+  Statement update(*statements_, "UPDATE images SET title = ?, note = ?, folder = ?, public = ? WHERE user_id = ? AND id = ?");
   update.Bind(1, fields.title).Bind(2, fields.note).Bind(3, fields.folder).Bind(4, fields.isPublic ? 1 : 0);
   update.Bind(5, userId).Bind(6, entryId).Step();
   if (sqlite3_changes(db_) == 0) return false;
-  Statement url(db_, "SELECT url FROM images WHERE id = ?");
+  Statement url(*statements_, "SELECT url FROM images WHERE id = ?");
   url.Bind(1, entryId).Step();
   NewImage indexed = fields;
   indexed.url = url.Text(0);
@@ -776,12 +825,12 @@ bool SqliteStore::DeleteEntry(int64_t userId, int64_t entryId) {
   {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
-    Statement find(db_, "SELECT file FROM images WHERE user_id = ? AND id = ?");
+    Statement find(*statements_, "SELECT file FROM images WHERE user_id = ? AND id = ?");
     if (!find.Bind(1, userId).Bind(2, entryId).Step()) return false;
     if (!find.Text(0).empty()) file = imageDir_ / find.Text(0);
-    Statement remove(db_, "DELETE FROM images WHERE id = ?");
+    Statement remove(*statements_, "DELETE FROM images WHERE id = ?");
     remove.Bind(1, entryId).Step();
-    Statement unindex(db_, "DELETE FROM entries_index WHERE rowid = ?");
+    Statement unindex(*statements_, "DELETE FROM entries_index WHERE rowid = ?");
     unindex.Bind(1, entryId).Step();
     transaction.Commit();
   }
@@ -796,7 +845,7 @@ bool SqliteStore::DeleteEntry(int64_t userId, int64_t entryId) {
 
 Sharing SqliteStore::SharingOf(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT shared, COALESCE(album, ''), COALESCE(feed_secret, '') FROM sharing WHERE user_id = ?");
+  Statement find(*statements_, "SELECT shared, COALESCE(album, ''), COALESCE(feed_secret, '') FROM sharing WHERE user_id = ?");
   if (!find.Bind(1, userId).Step()) return {};
   return Sharing{find.Int(0) != 0, find.Text(1), find.Text(2)};
 }
@@ -806,15 +855,15 @@ Sharing SqliteStore::SetSharing(int64_t userId, bool shared, std::string_view al
   {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
-    Statement user(db_, "SELECT name, (SELECT album FROM sharing WHERE user_id = users.id) FROM users WHERE id = ?");
+    Statement user(*statements_, "SELECT name, (SELECT album FROM sharing WHERE user_id = users.id) FROM users WHERE id = ?");
     if (!user.Bind(1, userId).Step()) throw StoreError("no such user");
     if (name.empty()) name = user.Text(1).empty() ? user.Text(0) : user.Text(1);
     CheckAlbumName(name);
     // Another user's album, or another user's name (their album to be), is not to be had.
-    Statement taken(db_, "SELECT 1 FROM sharing WHERE album = ?1 AND user_id != ?2 "
+    Statement taken(*statements_, "SELECT 1 FROM sharing WHERE album = ?1 AND user_id != ?2 "
                          "UNION ALL SELECT 1 FROM users WHERE name = ?1 AND id != ?2");
     if (taken.Bind(1, name).Bind(2, userId).Step()) throw StoreError("the album name " + name + " is taken");
-    Statement upsert(db_, "INSERT INTO sharing(user_id, shared, album) VALUES(?1, ?2, ?3) "
+    Statement upsert(*statements_, "INSERT INTO sharing(user_id, shared, album) VALUES(?1, ?2, ?3) "
                           "ON CONFLICT(user_id) DO UPDATE SET shared = ?2, album = ?3");
     upsert.Bind(1, userId).Bind(2, shared ? 1 : 0).Bind(3, name).Step();
     transaction.Commit();
@@ -824,7 +873,7 @@ Sharing SqliteStore::SetSharing(int64_t userId, bool shared, std::string_view al
 
 std::optional<int64_t> SqliteStore::SharedAlbum(std::string_view album) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT user_id FROM sharing WHERE album = ? AND shared = 1");
+  Statement find(*statements_, "SELECT user_id FROM sharing WHERE album = ? AND shared = 1");
   if (!find.Bind(1, album).Step()) return std::nullopt;
   return find.Int(0);
 }
@@ -832,7 +881,7 @@ std::optional<int64_t> SqliteStore::SharedAlbum(std::string_view album) {
 std::string SqliteStore::ReplaceFeedSecret(int64_t userId, std::string_view secret) {
   if (secret.size() < 16) throw StoreError("a feed secret must be at least 16 characters");
   std::lock_guard lock(mutex_);
-  Statement upsert(db_, "INSERT INTO sharing(user_id, feed_secret) VALUES(?1, ?2) "
+  Statement upsert(*statements_, "INSERT INTO sharing(user_id, feed_secret) VALUES(?1, ?2) "
                         "ON CONFLICT(user_id) DO UPDATE SET feed_secret = ?2");
   upsert.Bind(1, userId).Bind(2, secret).Step();
   return std::string(secret);
@@ -841,7 +890,7 @@ std::string SqliteStore::ReplaceFeedSecret(int64_t userId, std::string_view secr
 std::optional<int64_t> SqliteStore::FeedOwner(std::string_view secret) {
   if (secret.empty()) return std::nullopt;
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT user_id FROM sharing WHERE feed_secret = ?");
+  Statement find(*statements_, "SELECT user_id FROM sharing WHERE feed_secret = ?");
   if (!find.Bind(1, secret).Step()) return std::nullopt;
   return find.Int(0);
 }
@@ -852,14 +901,14 @@ std::vector<Image> SqliteStore::PublicEntries(const EntryQuery& query, bool with
 
 std::optional<Image> SqliteStore::FindPublicEntry(int64_t userId, int64_t entryId) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ? AND public = 1").c_str());
+  Statement find(*statements_, (std::string("SELECT ") + kImageColumns + " FROM images WHERE user_id = ? AND id = ? AND public = 1").c_str());
   if (!find.Bind(1, userId).Bind(2, entryId).Step()) return std::nullopt;
   return ReadImage(find);
 }
 
 std::vector<int32_t> SqliteStore::PublicFolders(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement find(db_, "SELECT 0 WHERE EXISTS(SELECT 1 FROM images WHERE user_id = ?1 AND public = 1 AND folder = 0) "
+  Statement find(*statements_, "SELECT 0 WHERE EXISTS(SELECT 1 FROM images WHERE user_id = ?1 AND public = 1 AND folder = 0) "
                       "UNION ALL SELECT number FROM (SELECT number, id FROM folders WHERE user_id = ?1 ORDER BY id) f "
                       "WHERE EXISTS(SELECT 1 FROM images WHERE user_id = ?1 AND public = 1 AND folder = f.number)");
   find.Bind(1, userId);
@@ -873,12 +922,12 @@ Device SqliteStore::AddDevice(int64_t userId, std::string_view name, std::string
   CheckIdentity(toolbarId);
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
-  Statement user(db_, "SELECT 1 FROM users WHERE id = ?");
+  Statement user(*statements_, "SELECT 1 FROM users WHERE id = ?");
   if (!user.Bind(1, userId).Step()) throw StoreError("no such user");
-  Statement taken(db_, kToolbarIdTaken);
+  Statement taken(*statements_, kToolbarIdTaken);
   if (taken.Bind(1, toolbarId).Step()) throw StoreError("that ToolbarID is or was some user's already");
   int64_t now = clock_();
-  Statement insert(db_, "INSERT INTO devices(user_id, toolbar_id, name, created, last_used) VALUES(?, ?, ?, ?, 0)");
+  Statement insert(*statements_, "INSERT INTO devices(user_id, toolbar_id, name, created, last_used) VALUES(?, ?, ?, ?, 0)");
   insert.Bind(1, userId).Bind(2, toolbarId).Bind(3, deviceName).Bind(4, now).Step();
   int64_t id = sqlite3_last_insert_rowid(db_);
   transaction.Commit();
@@ -888,7 +937,7 @@ Device SqliteStore::AddDevice(int64_t userId, std::string_view name, std::string
 std::optional<User> SqliteStore::FindDeviceUser(std::string_view toolbarId) {
   std::lock_guard lock(mutex_);
   // The user's columns as kUserColumns names them, then the device's.
-  Statement find(db_,
+  Statement find(*statements_,
                  "SELECT users.id, users.identity, users.signed_in, users.name, users.password_hash != '',"
                  " devices.id, devices.last_used FROM devices JOIN users ON users.id = devices.user_id"
                  " WHERE devices.toolbar_id = ?");
@@ -900,7 +949,7 @@ std::optional<User> SqliteStore::FindDeviceUser(std::string_view toolbarId) {
   // Every exchange passes here: a write a minute at most, not one per request.
   int64_t now = clock_();
   if (now >= lastUsed + 60 || now < lastUsed) {
-    Statement touch(db_, "UPDATE devices SET last_used = ? WHERE id = ?");
+    Statement touch(*statements_, "UPDATE devices SET last_used = ? WHERE id = ?");
     touch.Bind(1, now).Bind(2, deviceId).Step();
   }
   return user;
@@ -908,7 +957,7 @@ std::optional<User> SqliteStore::FindDeviceUser(std::string_view toolbarId) {
 
 std::vector<Device> SqliteStore::Devices(int64_t userId) {
   std::lock_guard lock(mutex_);
-  Statement all(db_, "SELECT id, user_id, toolbar_id, name, created, last_used FROM devices WHERE user_id = ? ORDER BY id");
+  Statement all(*statements_, "SELECT id, user_id, toolbar_id, name, created, last_used FROM devices WHERE user_id = ? ORDER BY id");
   all.Bind(1, userId);
   std::vector<Device> devices;
   while (all.Step()) {
@@ -921,10 +970,10 @@ std::vector<Device> SqliteStore::Devices(int64_t userId) {
 bool SqliteStore::RevokeDevice(int64_t userId, int64_t deviceId) {
   std::lock_guard lock(mutex_);
   Transaction transaction(db_);
-  Statement retire(db_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT toolbar_id, user_id FROM devices WHERE id = ? AND user_id = ?");
+  Statement retire(*statements_, "INSERT INTO retired_ids(toolbar_id, user_id) SELECT toolbar_id, user_id FROM devices WHERE id = ? AND user_id = ?");
   retire.Bind(1, deviceId).Bind(2, userId).Step();
   if (sqlite3_changes(db_) == 0) return false;
-  Statement remove(db_, "DELETE FROM devices WHERE id = ?");
+  Statement remove(*statements_, "DELETE FROM devices WHERE id = ?");
   remove.Bind(1, deviceId).Step();
   transaction.Commit();
   return true;
@@ -935,7 +984,7 @@ bool SqliteStore::RevokeDevice(std::string_view toolbarId) {
   int64_t userId = 0;
   {
     std::lock_guard lock(mutex_);
-    Statement find(db_, "SELECT id, user_id FROM devices WHERE toolbar_id = ?");
+    Statement find(*statements_, "SELECT id, user_id FROM devices WHERE toolbar_id = ?");
     if (!find.Bind(1, toolbarId).Step()) return false;
     deviceId = find.Int(0);
     userId = find.Int(1);

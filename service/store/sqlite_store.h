@@ -2,6 +2,7 @@
 // The embedded store: a SQLite database DIR/torvo.sqlite and the PNG files under DIR/images/.
 // Usable from the command line while the service runs (the database waits for the other writer).
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "service/store/store.h"
@@ -9,6 +10,8 @@
 struct sqlite3;
 
 namespace torvo::service {
+
+class StatementCache;
 
 class SqliteStore : public Store {
  public:
@@ -97,6 +100,7 @@ class SqliteStore : public Store {
   std::filesystem::path imageDir_;
   Clock clock_;
   sqlite3* db_ = nullptr;
+  std::unique_ptr<StatementCache> statements_;
   std::mutex mutex_;
 };
 

@@ -151,6 +151,13 @@ TEST_F(StoreTest, ASecondStoreOnTheSameFolderSeesTheData) {
   auto other = OpenTestStore(dir_.path(), [this] { return now_; });
   EXPECT_EQ(other->AddImage(user.id, NewImage{}, "\x89PNG").name, "20091201123457");
   EXPECT_EQ(store_.Images(user.id).size(), 2u);
+  // A lookup ends on its row without reading on; the store must not keep reading from then on, or
+  // it would go on seeing the database as it was.
+  ASSERT_TRUE(store_.FindUser("u"));
+  other->AddUser("v");
+  EXPECT_TRUE(store_.FindUser("v"));
+  EXPECT_EQ(other->AddImage(user.id, NewImage{}, "\x89PNG").name, "20091201123458");
+  EXPECT_EQ(store_.Images(user.id).size(), 3u);
 }
 
 }  // namespace
