@@ -1,5 +1,6 @@
 #include "platform/workfolder.h"
 
+#include <cstdint>
 #include <cwctype>
 #include <system_error>
 
@@ -11,18 +12,34 @@ namespace torvo {
 
 std::u16string FoldedName(const std::string& utf8) { return FoldedName(std::u16string_view(FromUtf8(utf8))); }
 
+char16_t FoldedChar(char16_t c) {
+  // ASCII letters fold the same way in every locale, as the file systems that ignore case fold
+  // them (a Turkish locale's towlower would turn "I" into a dotless i no "i" matches).
+  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+  return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
 std::u16string FoldedName(std::u16string_view name) {
   std::u16string text(name);
-  for (auto& c : text) {
-    // ASCII letters fold the same way in every locale, as the file systems that ignore case fold
-    // them (a Turkish locale's towlower would turn "I" into a dotless i no "i" matches).
-    if (c < 0x80) {
-      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
-    } else {
-      c = static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
-    }
-  }
+  for (auto& c : text) c = FoldedChar(c);
   return text;
+}
+
+size_t FoldedNameHash::operator()(std::u16string_view name) const {
+  // FNV-1a over the folded characters.
+  uint64_t hash = 14695981039346656037ull;
+  for (char16_t c : name) {
+    hash = (hash ^ FoldedChar(c)) * 1099511628211ull;
+  }
+  return static_cast<size_t>(hash);
+}
+
+bool FoldedNameEqual::operator()(std::u16string_view a, std::u16string_view b) const {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && FoldedChar(a[i]) != FoldedChar(b[i])) return false;
+  }
+  return true;
 }
 
 std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& folder, const std::string& name) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace torvo {
 
@@ -19,6 +20,19 @@ std::optional<std::filesystem::path> FindNoCase(const std::filesystem::path& fol
 std::u16string FoldedName(const std::string& utf8);
 // The same of a name already in 16-bit text.
 std::u16string FoldedName(std::u16string_view name);
+// One character of it: names fold a character at a time, so folding keeps their length.
+char16_t FoldedChar(char16_t c);
+
+// Hash and equality of names as FoldedName compares them, folding as they go: a set of names
+// with these is asked about a name without making its folded copy.
+struct FoldedNameHash {
+  using is_transparent = void;
+  size_t operator()(std::u16string_view name) const;
+};
+struct FoldedNameEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const;
+};
 
 // Whether the folder exists; any error gives false.
 bool DirExists(const std::filesystem::path& folder);

@@ -27,22 +27,24 @@ AlbumFolder::AlbumFolder(std::filesystem::path folder) : AlbumFolder(std::move(f
 AlbumFolder AlbumFolder::ListedAndTidied(std::filesystem::path folder) { return AlbumFolder(std::move(folder), true); }
 
 AlbumFolder::AlbumFolder(std::filesystem::path folder, bool removeTemporaryFiles) : folder_(std::move(folder)) {
-  for (const FolderEntry& entry : ListFolder(folder_)) {
+  const std::vector<FolderEntry> entries = ListFolder(folder_);
+  files_.reserve(entries.size());
+  for (const FolderEntry& entry : entries) {
     if (removeTemporaryFiles && IsTemporaryFileName(entry.name)) {
       std::error_code ignored;
       std::filesystem::remove(folder_ / PathFromUtf8(entry.name), ignored);
       continue;
     }
-    if (entry.isFolder == false) files_.insert(FoldedName(entry.name));
+    if (entry.isFolder == false) files_.insert(FromUtf8(entry.name));
   }
 }
 
 bool AlbumFolder::FileExists(const std::string& fileName) const {
-  return files_.contains(FoldedName(fileName)) || MadeSinceListing(fileName);
+  return files_.contains(std::u16string_view(FromUtf8(fileName))) || MadeSinceListing(fileName);
 }
 
 bool AlbumFolder::FileExists(std::u16string_view fileName) const {
-  return files_.contains(FoldedName(fileName)) || MadeSinceListing(ToUtf8(fileName));
+  return files_.contains(fileName) || MadeSinceListing(ToUtf8(fileName));
 }
 
 bool AlbumFolder::MadeSinceListing(const std::string& fileName) const {
@@ -51,7 +53,7 @@ bool AlbumFolder::MadeSinceListing(const std::string& fileName) const {
   return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
-void AlbumFolder::Added(const std::string& fileName) { files_.insert(FoldedName(fileName)); }
+void AlbumFolder::Added(const std::string& fileName) { files_.insert(FromUtf8(fileName)); }
 
 bool IsTemporaryFileName(std::string_view name) {
   return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() && name.starts_with(kTemporaryPrefix) &&

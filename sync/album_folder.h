@@ -7,7 +7,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "platform/workfolder.h"  // DirExists
+#include "platform/workfolder.h"  // DirExists, FoldedNameHash
 
 namespace torvo::sync {
 
@@ -37,7 +37,8 @@ class AlbumFolder {
   bool MadeSinceListing(const std::string& fileName) const;
 
   std::filesystem::path folder_;
-  std::unordered_set<std::u16string> files_;  // folded names of the files (not folders)
+  // The names of the files (not folders), compared without regard to case.
+  std::unordered_set<std::u16string, FoldedNameHash, FoldedNameEqual> files_;
 };
 
 // Writes bytes to a temporary file in the target's folder and renames it to the target only once

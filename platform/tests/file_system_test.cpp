@@ -94,11 +94,18 @@ TEST(FoldedName, NamesThatDifferOnlyInCaseFoldAlike) {
   } cases[] = {
       {"IMG.PNG", "img.png", true}, {"Mixed-Case_09.Png", "mixed-case_09.pNG", true},
       {"기본.png", "기본.PNG", true}, {"a.png", "b.png", false}, {"[.png", "{.png", false},
-      {"@.png", "`.png", false},
+      {"@.png", "`.png", false}, {"a.png", "a.pn", false},
+      {"ab.png", "ba.png", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FoldedName(c.a) == FoldedName(c.b), c.same) << c.a << " / " << c.b;
     EXPECT_EQ(FoldedName(c.a), FoldedName(std::u16string_view(FromUtf8(c.a)))) << c.a;
+    // A set that folds as it goes agrees with the folded copies.
+    const std::u16string a = FromUtf8(c.a), b = FromUtf8(c.b);
+    EXPECT_EQ(FoldedNameEqual{}(a, b), c.same) << c.a << " / " << c.b;
+    if (c.same) {
+      EXPECT_EQ(FoldedNameHash{}(a), FoldedNameHash{}(b)) << c.a << " / " << c.b;
+    }
   }
 }
 
