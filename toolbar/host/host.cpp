@@ -5,6 +5,7 @@
 #include <variant>
 
 #include <system_error>
+#include <utility>
 
 #include "toolbar/host/command_line.h"
 #include "toolbar/host/connect_request.h"
@@ -90,9 +91,10 @@ std::optional<Refusal> DetachedToolStarter::Start(const std::string& commandLine
   return std::nullopt;
 }
 
-std::string HandleMessage(std::string_view text, ToolStarter& starter, const ConnectionPlace& place) {
+std::string HandleMessage(std::string text, ToolStarter& starter, const ConnectionPlace& place) {
   const std::optional<MessageWithoutPicture> parts = TakeOutPicture(text);
-  json message = json::parse(parts ? std::string_view(parts->rest) : text, nullptr, /*allow_exceptions=*/false);
+  json message = json::parse(parts ? std::string_view(parts->rest) : std::string_view(text), nullptr,
+                             /*allow_exceptions=*/false);
   if (message.is_discarded()) return Answer(Refusal{"bad_json", "The message is not valid JSON."});
   if (message.is_object() && message.contains("type")) {
     auto options = ParseOptionsRequest(message);
@@ -103,7 +105,7 @@ std::string HandleMessage(std::string_view text, ToolStarter& starter, const Con
     if (auto* connect = std::get_if<ConnectRequest>(&options)) return Connect(*connect, place);
     return Forget(place);
   }
-  auto request = ParseRequestJson(message, parts ? std::optional(parts->picture) : std::nullopt);
+  auto request = ParseRequestJson(message, parts ? std::optional(parts->picture) : std::nullopt, &text);
   if (auto* refusal = std::get_if<Refusal>(&request)) return Answer(*refusal);
   const auto& fields = std::get<ToolbarRequest>(request);
   auto line = BuildCommandLine(fields);
@@ -121,7 +123,7 @@ int RunHost(ByteSource& input, ByteSink& output, ToolStarter& starter, const Con
         output.Write(EncodeFrame(Answer(Refusal{"bad_frame", frame.error})));
         return 1;
       case Frame::Kind::kMessage:
-        if (!output.Write(EncodeFrame(HandleMessage(frame.body, starter, place)))) return 1;
+        if (!output.Write(EncodeFrame(HandleMessage(std::move(frame.body), starter, place)))) return 1;
         break;
     }
   }

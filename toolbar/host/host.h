@@ -38,8 +38,9 @@ struct ConnectionPlace {
 // The answer to one message as JSON: {"ok":true}, or {"ok":false,"code":...,"message":...}.
 // A message with a "type" is the options page's: connect answers {"ok":true,"name":...,
 // "folders":N,"identity":...,"service":...} once the connection is saved, forget
-// {"ok":true,"revoked":...} once it is gone.
-std::string HandleMessage(std::string_view json, ToolStarter& starter, const ConnectionPlace& place = {});
+// {"ok":true,"revoked":...} once it is gone. The message's memory is used up: the picture's
+// bytes are decoded over its text.
+std::string HandleMessage(std::string json, ToolStarter& starter, const ConnectionPlace& place = {});
 
 // Answers messages until the stream ends. Returns the exit status: 0 after a clean end, 1 when
 // the stream broke (after answering why) or the answer could not be written.

@@ -48,15 +48,14 @@ bool ValidDepth(uint8_t colourType, uint8_t depth) {
   }
 }
 
-}  // namespace
-
-std::optional<std::string> DecodeBase64(std::string_view text) {
+// Decodes into out and returns the count of bytes, or nothing when the text is not strict base64.
+// out may be the text's own first byte: each group of four characters is read before its three
+// bytes are written, and those never reach past what has been read.
+std::optional<size_t> DecodeBase64Into(std::string_view text, char* out) {
   if (text.size() % 4 != 0) return std::nullopt;
   size_t padding = 0;
   if (!text.empty() && text.back() == '=') padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
-  std::string bytes;
-  bytes.resize(text.size() / 4 * 3);
-  char* out = bytes.data();
+  char* const begin = out;
   const size_t end = text.size() - padding;
   size_t i = 0;
   for (; i + 4 <= end; i += 4) {
@@ -76,11 +75,21 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
     *out++ = char(v >> 16);
     if (padding == 1) *out++ = char(v >> 8);
   }
-  bytes.resize(size_t(out - bytes.data()));
+  return size_t(out - begin);
+}
+
+}  // namespace
+
+std::optional<std::string> DecodeBase64(std::string_view text) {
+  std::string bytes;
+  bytes.resize(text.size() / 4 * 3);
+  std::optional<size_t> size = DecodeBase64Into(text, bytes.data());
+  if (!size) return std::nullopt;
+  bytes.resize(*size);
   return bytes;
 }
 
-std::variant<PngPicture, Refusal> DecodePictureUrl(std::string_view dataUrl) {
+std::variant<PngPicture, Refusal> DecodePictureUrl(std::string_view dataUrl, std::string* buffer) {
   if (!dataUrl.starts_with(kPngDataUrlPrefix)) {
     return Refusal{"picture_not_png_url", "The picture is not a PNG data address (\"data:image/png;base64,...\")."};
   }
@@ -89,7 +98,16 @@ std::variant<PngPicture, Refusal> DecodePictureUrl(std::string_view dataUrl) {
     return Refusal{"picture_too_large", "The picture is larger than " + std::to_string(kMaxHandedOverPictureBytes >> 20) +
                                             " MiB; it is not taken."};
   }
-  std::optional<std::string> png = DecodeBase64(encoded);
+  std::optional<std::string> png;
+  if (buffer && encoded.data() >= buffer->data() && encoded.data() + encoded.size() <= buffer->data() + buffer->size()) {
+    if (std::optional<size_t> size = DecodeBase64Into(encoded, buffer->data())) {
+      buffer->resize(*size);
+      png = std::move(*buffer);
+      buffer->clear();
+    }
+  } else {
+    png = DecodeBase64(encoded);
+  }
   if (!png) return Refusal{"picture_not_base64", "The picture's data is not valid base64."};
   if (png->size() > kMaxHandedOverPictureBytes) {
     return Refusal{"picture_too_large", "The picture is larger than " + std::to_string(kMaxHandedOverPictureBytes >> 20) +

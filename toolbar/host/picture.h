@@ -30,6 +30,10 @@ std::optional<std::string> DecodeBase64(std::string_view text);
 
 // The PNG in the data URL, or why not: picture_not_png_url, picture_not_base64,
 // picture_not_png, picture_bad_header, picture_too_large.
-std::variant<PngPicture, Refusal> DecodePictureUrl(std::string_view dataUrl);
+// With a buffer that holds the data URL, the bytes are decoded over the text in the buffer's own
+// memory, and the buffer becomes the PNG (it is left empty); a refused picture leaves it
+// overwritten in part. A picture of megabytes then costs no new memory: in a fresh process every
+// 4 KB of it would be a page fault.
+std::variant<PngPicture, Refusal> DecodePictureUrl(std::string_view dataUrl, std::string* buffer = nullptr);
 
 }  // namespace torvo::toolbar

@@ -55,14 +55,16 @@ Refusal Refuse(std::string code, std::string message) { return Refusal{std::move
 
 }  // namespace
 
-std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view text) {
+std::variant<ToolbarRequest, Refusal> ParseRequest(std::string text) {
   const std::optional<MessageWithoutPicture> parts = TakeOutPicture(text);
-  json message = json::parse(parts ? std::string_view(parts->rest) : text, nullptr, /*allow_exceptions=*/false);
+  json message = json::parse(parts ? std::string_view(parts->rest) : std::string_view(text), nullptr,
+                             /*allow_exceptions=*/false);
   if (message.is_discarded()) return Refuse("bad_json", "The message is not valid JSON.");
-  return ParseRequestJson(message, parts ? std::optional(parts->picture) : std::nullopt);
+  return ParseRequestJson(message, parts ? std::optional(parts->picture) : std::nullopt, &text);
 }
 
-std::variant<ToolbarRequest, Refusal> ParseRequestJson(const json& message, std::optional<std::string_view> picture) {
+std::variant<ToolbarRequest, Refusal> ParseRequestJson(const json& message, std::optional<std::string_view> picture,
+                                                       std::string* pictureBuffer) {
   if (!message.is_object()) return Refuse("not_object", "The message must be a JSON object.");
 
   for (const auto& [name, value] : message.items()) {
@@ -106,7 +108,8 @@ std::variant<ToolbarRequest, Refusal> ParseRequestJson(const json& message, std:
   }
   // Last, as it is the costly check: the other fields are cheap to refuse first.
   if (auto it = message.find(kPictureField); it != message.end()) {
-    auto png = DecodePictureUrl(picture ? *picture : std::string_view(it->get_ref<const std::string&>()));
+    auto png = picture ? DecodePictureUrl(*picture, pictureBuffer)
+                       : DecodePictureUrl(std::string_view(it->get_ref<const std::string&>()));
     if (auto* refusal = std::get_if<Refusal>(&png)) return *refusal;
     request.picture = std::move(std::get<PngPicture>(png).png);
   }

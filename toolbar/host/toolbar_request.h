@@ -36,12 +36,14 @@ struct Refusal {
 
 // Checks one message: a JSON object, known fields only, each a string within its bound, an
 // identity, an address of an http or https page, and a picture (when there is one) that is a
-// readable PNG within its bounds.
-std::variant<ToolbarRequest, Refusal> ParseRequest(std::string_view json);
+// readable PNG within its bounds. The message's memory is used up, as HandleMessage's.
+std::variant<ToolbarRequest, Refusal> ParseRequest(std::string json);
 // The same for a message already read as JSON (any value). picture, when given, is the text of
 // the message's "picture" member taken out before the parser read it (picture_member.h); the
-// member itself then holds an empty text.
+// member itself then holds an empty text. pictureBuffer, when given, is the text that holds
+// picture: the picture's bytes are decoded in its memory and take it over (picture.h).
 std::variant<ToolbarRequest, Refusal> ParseRequestJson(const nlohmann::json& message,
-                                                       std::optional<std::string_view> picture = std::nullopt);
+                                                       std::optional<std::string_view> picture = std::nullopt,
+                                                       std::string* pictureBuffer = nullptr);
 
 }  // namespace torvo::toolbar

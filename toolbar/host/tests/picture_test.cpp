@@ -83,13 +83,24 @@ TEST(DecodePictureUrl, TakesReadablePngsWithinTheBoundsAndSaysWhyNot) {
   for (const auto& c : cases) {
     auto result = DecodePictureUrl(c.url);
     const std::string shown = c.url.substr(0, 60);
+    // The same picture inside a message, decoded over its own text, gives the same outcome; a
+    // picture taken takes the message's memory.
+    std::string message = R"({"picture":")" + c.url + R"("})";
+    const char* const memory = message.data();
+    auto inPlace = DecodePictureUrl(std::string_view(message).substr(12, c.url.size()), &message);
     if (c.code.empty()) {
       ASSERT_TRUE(std::holds_alternative<PngPicture>(result)) << shown << ": " << std::get<Refusal>(result).message;
       EXPECT_EQ(std::get<PngPicture>(result).png, *DecodeBase64(c.url.substr(kPngDataUrlPrefix.size())));
+      ASSERT_TRUE(std::holds_alternative<PngPicture>(inPlace)) << shown;
+      EXPECT_EQ(std::get<PngPicture>(inPlace).png, std::get<PngPicture>(result).png) << shown;
+      if (c.url.size() > 100) EXPECT_EQ(std::get<PngPicture>(inPlace).png.data(), memory) << shown;
+      EXPECT_TRUE(message.empty()) << shown;
     } else {
       ASSERT_TRUE(std::holds_alternative<Refusal>(result)) << shown;
       EXPECT_EQ(std::get<Refusal>(result).code, c.code) << shown;
       EXPECT_FALSE(std::get<Refusal>(result).message.empty());
+      ASSERT_TRUE(std::holds_alternative<Refusal>(inPlace)) << shown;
+      EXPECT_EQ(std::get<Refusal>(inPlace).message, std::get<Refusal>(result).message) << shown;
     }
   }
   auto taken = std::get<PngPicture>(DecodePictureUrl(DataUrl(png)));
