@@ -70,7 +70,7 @@ echo "bench: sync runs (ms)  $(printf '%s ' "${sync_runs[@]}" | awk '{for(i=1;i<
 # by their medians: a change in the machine's load falls on both.
 TORVO_BENCH_HOST="$host" TORVO_BENCH_ID="$id" TORVO_BENCH_DIR="$work/sync" \
   "$bench" --benchmark_filter='ListFetch|SyncAllPresent' --benchmark_repetitions=9 \
-  --benchmark_enable_random_interleaving=true --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true \
+  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
   --benchmark_format=json --benchmark_out="$work/bench.json" --benchmark_out_format=json >/dev/null
 
 python3 - "$work/bench.json" "$wget_us" "$count" "$sync_us" <<'PY'
