@@ -11,7 +11,10 @@
 //   PNG's length (kPictureMappingHeaderBytes, little-endian), the PNG follows.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace torvo {
 
@@ -24,9 +27,37 @@ inline constexpr size_t kMaxHandedOverPictureBytes = 64u * 1024 * 1024;
 // Neither side of the picture may be longer (the thumbnail is 200 wide or 160 high anyway).
 inline constexpr unsigned kMaxHandedOverPictureSide = 16384;
 
+// The PNG's bytes: a copy, or memory nobody can change, read where it is (on Linux the sealed
+// memory file, mapped). A picture of megabytes copied at start costs a page fault every 4 KB of
+// fresh memory, on the way to the window.
+class PictureBytes {
+ public:
+  PictureBytes() = default;
+  PictureBytes(std::string copy) : copy_(std::move(copy)) {}  // NOLINT: a copy is the plain case
+  // Bytes that stay as they are for as long as holder lives.
+  PictureBytes(std::shared_ptr<const void> holder, std::string_view bytes) : holder_(std::move(holder)), held_(bytes) {}
+
+  std::string_view view() const { return holder_ ? held_ : std::string_view(copy_); }
+  operator std::string_view() const { return view(); }  // NOLINT: read as a text of bytes
+  size_t size() const { return view().size(); }
+  bool empty() const { return view().empty(); }
+  // Lets the memory go.
+  void clear() {
+    std::string().swap(copy_);
+    holder_.reset();
+    held_ = {};
+  }
+  friend bool operator==(const PictureBytes& bytes, std::string_view other) { return bytes.view() == other; }
+
+ private:
+  std::string copy_;
+  std::shared_ptr<const void> holder_;
+  std::string_view held_;
+};
+
 struct HandedOverPicture {
   bool handedOver = false;  // the variable was set
-  std::string png;          // its bytes, when they could be read
+  PictureBytes png;         // its bytes, when they could be read
   std::string problem;      // else why not, in Korean for the message; empty when read
 };
 

@@ -13,7 +13,7 @@ std::unique_ptr<gdi::Bitmap> Decode(HandedOverPicture& picture) {
   if (!picture.problem.empty()) throw TorvoError(kErrFileNotFound, ProgramName(), kCannot + ": " + picture.problem + ".");
   std::unique_ptr<gdi::Bitmap> bitmap = DecodePng(picture.png, static_cast<int32_t>(kMaxHandedOverPictureSide));
   // The compressed bytes are not needed again; a large picture's memory goes back at once.
-  std::string().swap(picture.png);
+  picture.png.clear();
   if (!bitmap) throw TorvoError(kErrFileNotFound, ProgramName(), kCannot + ": PNG 그림이 아니거나 손상되었습니다.");
   return bitmap;
 }

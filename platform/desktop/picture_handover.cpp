@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "platform/picture_handover.h"
@@ -19,7 +20,7 @@ namespace {
 
 constexpr int kNeededSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
 
-std::string ReadSealed(int fd, std::string& png) {
+std::string ReadSealed(int fd, PictureBytes& png) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return std::string("넘겨 받은 파일 설명자를 읽을 수 없습니다 (") + std::strerror(errno) + ")";
   if (!S_ISREG(status.st_mode)) return "넘겨 받은 것이 메모리 파일이 아닙니다";
@@ -27,13 +28,13 @@ std::string ReadSealed(int fd, std::string& png) {
   if (seals < 0 || (seals & kNeededSeals) != kNeededSeals) return "넘겨 받은 메모리 파일이 봉인되어 있지 않습니다";
   if (status.st_size <= 0) return "그림이 비어 있습니다";
   if (static_cast<uint64_t>(status.st_size) > kMaxHandedOverPictureBytes) return "그림이 64 MiB보다 큽니다";
-  // Sealed, its pages cannot change under the mapping: copied once from there, with no buffer
-  // filled first only to be read over.
+  // Sealed, its pages cannot change under the mapping: read where they are, until the picture is
+  // let go. The descriptor can be closed meanwhile; the mapping keeps the memory.
   const size_t size = static_cast<size_t>(status.st_size);
   void* view = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) return "그림을 끝까지 읽을 수 없습니다";
-  png.assign(static_cast<const char*>(view), size);
-  ::munmap(view, size);
+  png = PictureBytes(std::shared_ptr<const void>(view, [size](const void* mapped) { ::munmap(const_cast<void*>(mapped), size); }),
+                     std::string_view(static_cast<const char*>(view), size));
   return {};
 }
 

@@ -36,7 +36,7 @@ std::optional<std::string> TakeVariable() {
 }
 
 // Reads the PNG from a view of the whole mapping.
-std::string ReadView(const unsigned char* view, std::string& png) {
+std::string ReadView(const unsigned char* view, PictureBytes& png) {
   MEMORY_BASIC_INFORMATION region{};
   if (VirtualQuery(view, &region, sizeof region) < sizeof region) return "그림을 끝까지 읽을 수 없습니다";
   const size_t available = region.RegionSize;
@@ -46,7 +46,7 @@ std::string ReadView(const unsigned char* view, std::string& png) {
   if (count == 0) return "그림이 비어 있습니다";
   if (count > kMaxHandedOverPictureBytes) return "그림이 64 MiB보다 큽니다";
   if (count > available - kPictureMappingHeaderBytes) return "그림을 끝까지 읽을 수 없습니다";
-  png.assign(reinterpret_cast<const char*>(view + kPictureMappingHeaderBytes), size_t(count));
+  png = std::string(reinterpret_cast<const char*>(view + kPictureMappingHeaderBytes), size_t(count));
   return {};
 }
 

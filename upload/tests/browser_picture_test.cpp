@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/desktop/picture_handover.h"
 #include "platform/error.h"
@@ -33,6 +35,14 @@ int MemoryFile(const std::string& bytes, bool sealed) {
 
 bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
+// How many of this process's mappings are of the test's memory files.
+int MappingsOfTestPictures() {
+  std::ifstream maps("/proc/self/maps");
+  int count = 0;
+  for (std::string line; std::getline(maps, line);) count += line.find("memfd:test-picture") != std::string::npos;
+  return count;
+}
+
 desktop::HandedOverPicture TakeWithVariable(const std::string& value) {
   ::setenv(kPictureDescriptorVariable, value.c_str(), 1);
   desktop::HandedOverPicture picture = desktop::TakeHandedOverPicture();
@@ -50,7 +60,14 @@ TEST(TakeHandedOverPicture, ReadsOnlyASealedMemoryFileAndClosesIt) {
   EXPECT_TRUE(taken.handedOver);
   EXPECT_EQ(taken.problem, "");
   EXPECT_EQ(taken.png, png);
-  EXPECT_FALSE(IsOpen(sealed)) << "the picture's memory stays held";
+  EXPECT_FALSE(IsOpen(sealed)) << "the descriptor stays open";
+  // Read where it is, the memory file stays mapped while the picture is held, and no longer.
+  EXPECT_EQ(MappingsOfTestPictures(), 1);
+  desktop::HandedOverPicture moved = std::move(taken);
+  EXPECT_EQ(moved.png, png);
+  moved.png.clear();
+  EXPECT_TRUE(moved.png.empty());
+  EXPECT_EQ(MappingsOfTestPictures(), 0) << "the picture's memory stays held";
 
   int unsealed = MemoryFile(png, false);
   int pipes[2];

@@ -42,7 +42,7 @@ int wmain() {
   if (picture.handedOver && !picture.problem.empty()) pictureLine = "problem: " + picture.problem;
   if (picture.handedOver && picture.problem.empty()) {
     pictureLine = "png " + std::to_string(picture.png.size());
-    std::ofstream(std::filesystem::path(path + L".png"), std::ios::binary) << picture.png;
+    std::ofstream(std::filesystem::path(path + L".png"), std::ios::binary) << picture.png.view();
   }
   wchar_t ignored[4];
   bool variableGone = GetEnvironmentVariableW(L"TORVO_PICTURE_HANDLE", ignored, 4) == 0 && !_wgetenv(L"TORVO_PICTURE_HANDLE");
