@@ -22,6 +22,13 @@
 
 namespace torvo::service {
 
+namespace {
+
+// SQLite's message of the last failure on db.
+[[noreturn]] void ThrowDatabaseError(sqlite3* db) { throw StoreError(std::string("database: ") + sqlite3_errmsg(db)); }
+
+}  // namespace
+
 // Prepared statements kept for reuse, by their SQL text: the service runs the same few queries on
 // every request, and preparing one costs more than running it. A statement in use is not in the
 // cache, so a second one of the same text (a query inside another's loop) is prepared anew and
@@ -49,7 +56,7 @@ class StatementCache {
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
       sqlite3_finalize(statement);
-      throw StoreError(std::string("database: ") + sqlite3_errmsg(db_));
+      ThrowDatabaseError(db_);
     }
     return statement;
   }
@@ -89,7 +96,7 @@ class Statement {
   bool Step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(cache_.db()));
+    if (rc != SQLITE_DONE) ThrowDatabaseError(cache_.db());
     return false;
   }
   void Reset() {
@@ -311,7 +318,7 @@ SqliteStore::SqliteStore(const std::filesystem::path& dataDir, Clock clock)
       const int status = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
       if (status == SQLITE_OK) break;
       if ((status != SQLITE_BUSY && status != SQLITE_LOCKED) || waitedMs >= kLockWaitMs) {
-        throw StoreError(std::string("database: ") + sqlite3_errmsg(db_));
+        ThrowDatabaseError(db_);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
