@@ -75,6 +75,8 @@ Connection::Connection(int socket, int readTimeoutMs, int writeTimeoutMs, std::f
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) AddressOf(address, peerIp_, peerPort_);
+  length = sizeof address;
+  if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) AddressOf(address, localIp_, localPort_);
 }
 
 Connection* Connection::Current() { return current; }
@@ -82,12 +84,13 @@ Connection* Connection::Current() { return current; }
 CurrentConnection::CurrentConnection(Connection* connection) { current = connection; }
 CurrentConnection::~CurrentConnection() { current = nullptr; }
 
-bool Connection::Fill(int timeoutMs) {
+bool Connection::Fill(int timeoutMs) { return WaitFor(socket_, POLLIN, timeoutMs) && Receive(); }
+
+bool Connection::Receive() {
   if (inPos_ > 0 && inPos_ == in_.size()) {
     in_.clear();
     inPos_ = 0;
   }
-  if (!WaitFor(socket_, POLLIN, timeoutMs)) return false;
   char buffer[65536];
   ssize_t n;
   do {
@@ -115,7 +118,7 @@ bool Connection::BeginRequest(int timeoutMs, const std::atomic<bool>& stopping) 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (inPos_ == in_.size()) {
     if (stopping || std::chrono::steady_clock::now() >= deadline) return false;
-    if (WaitFor(socket_, POLLIN, 100) && !Fill(0)) return false;
+    if (WaitFor(socket_, POLLIN, 100) && !Receive()) return false;
   }
 
   for (;;) {
@@ -258,9 +261,8 @@ void Connection::get_remote_ip_and_port(std::string& ip, int& port) const {
 }
 
 void Connection::get_local_ip_and_port(std::string& ip, int& port) const {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) AddressOf(address, ip, port);
+  ip = localIp_;
+  port = localPort_;
 }
 
 }  // namespace torvo::service

@@ -62,7 +62,11 @@ class Connection final : public httplib::Stream {
   socket_t socket() const override { return socket_; }
 
  private:
+  // Waits up to timeoutMs for bytes and takes what has come; false on a time-out or when the
+  // client closed.
   bool Fill(int timeoutMs);
+  // Takes what has come, once poll has said something is there.
+  bool Receive();
   void Flush(bool final);
   bool SendAll(const char* data, size_t size);
   void Drop();
@@ -70,6 +74,9 @@ class Connection final : public httplib::Stream {
   int socket_;
   std::string peerIp_;
   int peerPort_ = 0;
+  // The library asks for both ends on every request; they stay the same for the connection.
+  std::string localIp_;
+  int localPort_ = 0;
   int readTimeoutMs_;
   int writeTimeoutMs_;
   std::function<void(int)> sleep_;
