@@ -22,6 +22,15 @@ endif()
 # libpng decodes the browser's PNGs straight into our rows: Debian's on Linux, the static one
 # scripts/windows-deps.sh builds for FreeImage on Windows.
 find_package(PNG REQUIRED)
+# libdeflate inflates the plain ones: Debian's on Linux, the static one scripts/windows-deps.sh
+# builds on Windows. Its pkg-config file is not in every release, so it is looked for by hand.
+find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
+find_library(LIBDEFLATE_LIBRARY NAMES deflate libdeflate REQUIRED)
+if(NOT TARGET Libdeflate::Libdeflate)
+  add_library(Libdeflate::Libdeflate UNKNOWN IMPORTED)
+  set_target_properties(Libdeflate::Libdeflate PROPERTIES IMPORTED_LOCATION ${LIBDEFLATE_LIBRARY}
+                                                          INTERFACE_INCLUDE_DIRECTORIES ${LIBDEFLATE_INCLUDE_DIR})
+endif()
 
 if(NOT WIN32)  # Windows has WinINet
   find_package(CURL REQUIRED)

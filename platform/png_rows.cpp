@@ -1,15 +1,12 @@
 #include "platform/png_rows.h"
 
+#include <libdeflate.h>
 #include <png.h>
-#include <zlib.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-#include <atomic>
-#include <system_error>
-#include <thread>
 #include <algorithm>
 #include <new>
 #include <csetjmp>
@@ -108,8 +105,9 @@ bool Run(Decoding& d) {
 
 // ---- The plain road -------------------------------------------------------------------------
 // Browsers' pictures are plain PNGs: 8-bit RGB or RGBA, not interlaced, with no chunk that changes
-// a pixel. Those are unpacked here, with zlib and the five row filters, straight into our rows;
-// libpng spends most of its time on the filters, one byte at a time. Anything else, and any
+// a pixel. Those are unpacked here, with libdeflate (several times as fast as zlib on these
+// streams) and the five row filters, straight into our rows; libpng spends most of its time on
+// the filters, one byte at a time. Anything else, and any
 // file that is not perfectly whole (a wrong check, a short or overlong stream, a chunk out of
 // place), is left to libpng, so a refusal or a repair is always libpng's own.
 
@@ -151,7 +149,7 @@ std::optional<PlainPng> ReadPlainLayout(std::string_view png, int32_t maxSide) {
     if (length > 0x7FFFFFFFu || length > png.size() - at - 12) return std::nullopt;
     const uint8_t* type = bytes + at + 4;
     const uint8_t* data = type + 4;
-    if (crc32(crc32(0, nullptr, 0), type, length + 4) != Be32(data + length)) return std::nullopt;
+    if (libdeflate_crc32(0, type, length + 4) != Be32(data + length)) return std::nullopt;
     at += size_t{length} + 12;
     if (place == kHeader) {
       if (!Named(type, "IHDR") || length != 13) return std::nullopt;
@@ -262,129 +260,63 @@ void ToBlueFirst(const uint8_t* from, uint8_t* to, uint32_t pixels) {
   }
 }
 
-// The pixel stream inflated whole into `rows` (each row after its filter byte), announcing every
-// few rows as they are ready, so that they can be unfiltered on another thread meanwhile.
-class RowInflater {
- public:
-  static constexpr uint32_t kFailed = UINT32_MAX;
-
-  RowInflater(const PlainPng& plain, uint8_t* rows, size_t rowStride) : plain_(plain), rows_(rows), rowStride_(rowStride) {}
-
-  // Rows ready so far, or kFailed.
-  uint32_t Ready() const { return ready_.load(std::memory_order_acquire); }
-  // Waits until more than `known` rows are ready, or the inflating has failed or finished.
-  uint32_t WaitBeyond(uint32_t known) const {
-    ready_.wait(known, std::memory_order_acquire);
-    return Ready();
-  }
-  // True once the stream has ended right after the last row, with its check, and nothing after.
-  bool Whole() const { return whole_.load(std::memory_order_acquire); }
-  void Cancel() { cancelled_.store(true, std::memory_order_relaxed); }
-
-  void Run() {
-    const bool whole = Inflate();
-    whole_.store(whole, std::memory_order_release);
-    if (Ready() != plain_.height || !whole) Announce(kFailed);
-    else ready_.notify_all();
-  }
-
- private:
-  void Announce(uint32_t rows) {
-    ready_.store(rows, std::memory_order_release);
-    ready_.notify_all();
-  }
-
-  bool NextInput() {
-    if (next_ == plain_.pixelChunks.size()) return false;
-    const std::string_view chunk = plain_.pixelChunks[next_++];
-    z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
-    z_.avail_in = static_cast<uInt>(chunk.size());
-    return true;
-  }
-
-  bool Inflate() {
-    if (inflateInit2(&z_, 0) != Z_OK) return false;  // the window the stream names, as libpng reads it
-    struct End {
-      z_stream& z;
-      ~End() { inflateEnd(&z); }
-    } end{z_};
-    constexpr uint32_t kBatch = 16;
-    for (uint32_t first = 0; first < plain_.height; first += kBatch) {
-      if (cancelled_.load(std::memory_order_relaxed)) return false;
-      const uint32_t count = std::min(kBatch, plain_.height - first);
-      z_.next_out = rows_ + first * rowStride_;
-      z_.avail_out = static_cast<uInt>(count * rowStride_);
-      while (z_.avail_out > 0) {
-        if (z_.avail_in == 0 && !NextInput()) return false;
-        const int status = inflate(&z_, Z_NO_FLUSH);
-        // The stream may end with the last row's last byte.
-        if (status != Z_OK && !(status == Z_STREAM_END && z_.avail_out == 0)) return false;
-      }
-      Announce(first + count);
+// The pixel stream, inflated whole into `rows` (each row after its filter byte): true only when
+// it is one zlib stream with its check, a 32 KB window as its header says (a smaller window
+// would refuse a distance that the inflater here takes), exactly the rows' bytes, and nothing
+// after it.
+bool InflateRows(const PlainPng& plain, uint8_t* rows, size_t rowsBytes, uint8_t* joined) {
+  std::string_view stream = plain.pixelChunks.front();
+  if (plain.pixelChunks.size() > 1) {
+    // The stream is whole only across its chunks: joined into the room left for it.
+    size_t at = 0;
+    for (std::string_view chunk : plain.pixelChunks) {
+      std::memcpy(joined + at, chunk.data(), chunk.size());
+      at += chunk.size();
     }
-    // The stream must end right there, with its check, and nothing may follow it.
-    uint8_t extra;
-    z_.next_out = &extra;
-    z_.avail_out = 1;
-    for (;;) {
-      if (z_.avail_in == 0) NextInput();  // an ended stream needs none
-      const int status = inflate(&z_, Z_NO_FLUSH);
-      if (status == Z_STREAM_END) break;
-      if (status != Z_OK || z_.avail_out == 0) return false;
-    }
-    return z_.avail_in == 0 && next_ == plain_.pixelChunks.size();
+    stream = std::string_view(reinterpret_cast<const char*>(joined), at);
   }
+  if (stream.size() < 2 || (uint8_t(stream[0]) >> 4) != 7) return false;
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  const std::unique_ptr<libdeflate_decompressor, Free> inflater(libdeflate_alloc_decompressor());
+  if (!inflater) return false;
+  size_t read = 0, written = 0;
+  return libdeflate_zlib_decompress_ex(inflater.get(), stream.data(), stream.size(), rows, rowsBytes, &read,
+                                       &written) == LIBDEFLATE_SUCCESS &&
+         read == stream.size() && written == rowsBytes;
+}
 
-  const PlainPng& plain_;
-  uint8_t* rows_;
-  size_t rowStride_;
-  z_stream z_{};
-  size_t next_ = 0;
-  std::atomic<uint32_t> ready_{0};
-  std::atomic<bool> whole_{false};
-  std::atomic<bool> cancelled_{false};
-};
+size_t PixelStreamBytes(const PlainPng& plain) {
+  size_t bytes = 0;
+  for (std::string_view chunk : plain.pixelChunks) bytes += chunk.size();
+  return bytes;
+}
 
 template <uint32_t kChannels>
-PngRowsResult UnpackPlain(const PlainPng& plain, size_t sideThreadFrom) {
+PngRowsResult UnpackPlain(const PlainPng& plain) {
   PngRowsResult result;
   result.outcome = PngRowsOutcome::kNotTaken;
   std::unique_ptr<gdi::Bitmap> bitmap = gdi::Bitmap::Create(int32_t(plain.width), int32_t(plain.height), 24);
   if (!bitmap) return result;
   const size_t rowBytes = size_t{plain.width} * kChannels;
   const size_t rowStride = rowBytes + 1;
-  // Every row after its filter byte, one zero row above the first, and a few bytes to spare.
-  std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[rowStride * (size_t{plain.height} + 1) + 4]);
-  if (!rows) return result;
-  gdi::PreferLargePages(rows.get(), int64_t(rowStride) * (int64_t{plain.height} + 1));
-  std::memset(rows.get(), 0, rowStride);
-  RowInflater inflater(plain, rows.get() + rowStride, rowStride);
-  // Large pictures are inflated on a second thread while this one unfilters the rows already
-  // there: the two halves of the work take about as long each.
-  std::thread side;
-  if (rowStride * plain.height >= sideThreadFrom) {
-    try {
-      side = std::thread([&inflater] { inflater.Run(); });
-    } catch (const std::system_error&) {
-      // No thread to be had: all of it on this one.
-    }
+  const size_t rowsBytes = rowStride * size_t{plain.height};
+  // One zero row above the first, every row after its filter byte, a few bytes to spare, then
+  // room for the pixel chunks joined when there are several.
+  const size_t joinedAt = rowStride + rowsBytes + 4;
+  const size_t joinedBytes = plain.pixelChunks.size() > 1 ? PixelStreamBytes(plain) : 0;
+  std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[joinedAt + joinedBytes]);
+  if (!work) return result;
+  gdi::PreferLargePages(work.get(), int64_t(joinedAt + joinedBytes));
+  std::memset(work.get(), 0, rowStride);
+  uint8_t* rows = work.get() + rowStride;
+  if (!InflateRows(plain, rows, rowsBytes, work.get() + joinedAt)) return result;
+  for (uint32_t k = 0; k < plain.height; ++k) {
+    uint8_t* row = rows + size_t{k} * rowStride;
+    if (!Unfilter<kChannels>(row[0], row + 1, row + 1 - rowStride, rowBytes)) return result;
+    ToBlueFirst<kChannels>(row + 1, bitmap->ScanLine(int32_t(plain.height - 1 - k)), plain.width);
   }
-  if (!side.joinable()) inflater.Run();
-  bool ok = true;
-  uint32_t ready = inflater.Ready();
-  for (uint32_t k = 0; k < plain.height && ok; ++k) {
-    while (ready != RowInflater::kFailed && ready <= k) ready = inflater.WaitBeyond(ready);
-    if (ready == RowInflater::kFailed) {
-      ok = false;
-      break;
-    }
-    uint8_t* row = rows.get() + (size_t{k} + 1) * rowStride;
-    ok = Unfilter<kChannels>(row[0], row + 1, row + 1 - rowStride, rowBytes);
-    if (ok) ToBlueFirst<kChannels>(row + 1, bitmap->ScanLine(int32_t(plain.height - 1 - k)), plain.width);
-  }
-  if (!ok) inflater.Cancel();
-  if (side.joinable()) side.join();
-  if (!ok || !inflater.Whole()) return result;
   result.outcome = PngRowsOutcome::kDecoded;
   result.bitmap = std::move(bitmap);
   return result;
@@ -392,12 +324,12 @@ PngRowsResult UnpackPlain(const PlainPng& plain, size_t sideThreadFrom) {
 
 }  // namespace
 
-PngRowsResult DecodePlainPng(std::string_view png, int32_t maxSide, size_t sideThreadFrom) {
+PngRowsResult DecodePlainPng(std::string_view png, int32_t maxSide) {
   if (png.size() < 8 || png.size() > 0x7FFFFFFFu || png.substr(0, 8) != std::string_view("\x89PNG\r\n\x1A\n", 8))
     return {PngRowsOutcome::kNotTaken, nullptr};
   const std::optional<PlainPng> plain = ReadPlainLayout(png, maxSide);
   if (!plain) return {PngRowsOutcome::kNotTaken, nullptr};
-  return plain->channels == 4 ? UnpackPlain<4>(*plain, sideThreadFrom) : UnpackPlain<3>(*plain, sideThreadFrom);
+  return plain->channels == 4 ? UnpackPlain<4>(*plain) : UnpackPlain<3>(*plain);
 }
 
 bool PngChunksFit(std::string_view png) {

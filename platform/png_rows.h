@@ -1,6 +1,7 @@
 #pragma once
 // The browser's pictures of a page (8-bit RGB or RGBA PNGs, not interlaced) decoded straight into
-// the rows of a 24-bit bitmap: plain ones by zlib and our own row filters, the rest by libpng.
+// the rows of a 24-bit bitmap: plain ones by libdeflate and our own row filters, the rest by
+// libpng.
 // libpng is asked for the very transformations FreeImage asks for (blue first, the file's gamma,
 // a transparent colour made alpha) and checks what it checks, so the pixels and the refusals are
 // FreeImage's own; what it saves is FreeImage's 32-bit picture, its row calls and the conversion
@@ -34,9 +35,7 @@ PngRowsResult DecodePngRows(std::string_view png, int32_t maxSide);
 // not interlaced, every check right, no chunk that changes a pixel, the stream ending with the
 // last row) and unpacks it itself; anything else is kNotTaken and goes through libpng, whose
 // answer DecodePngRows gives.
-// A picture of at least sideThreadFrom bytes is inflated on a second thread while this one
-// undoes the row filters.
-PngRowsResult DecodePlainPng(std::string_view png, int32_t maxSide, size_t sideThreadFrom = size_t{1} << 20);
+PngRowsResult DecodePlainPng(std::string_view png, int32_t maxSide);
 PngRowsResult DecodeThroughLibpng(std::string_view png, int32_t maxSide);
 
 // Whether every chunk up to IEND (or the end of the bytes) ends within them.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The libraries the Windows build links that Debian ships only for Linux: libpng, FreeImage (BMP
-# and PNG, rescaling) and GoogleTest with gMock, cross-built with mingw-w64 from Debian's own
+# and PNG, rescaling), libdeflate and GoogleTest with gMock, cross-built with mingw-w64 from Debian's own
 # source packages. Built once into a cache folder outside the checkout, keyed by the source
 # packages' versions, the cross compiler and this recipe, so later runs take a second.
 #
@@ -29,7 +29,7 @@ fi
 
 # Source packages come from the system's own Debian archives: a deb-src twin of each of its
 # entries for this release, written from the system's source lists at run time.
-sources=(freeimage libpng1.6 googletest)
+sources=(freeimage libpng1.6 libdeflate googletest)
 source_versions() {  # the versions apt knows of a source package, newest first
   apt-cache showsrc --only-source "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -u |
     python3 -c 'import sys, functools, subprocess
@@ -99,7 +99,8 @@ done
 
 key_text="$(for s in "${sources[@]}"; do echo "$s ${versions[$s]}"; done
   dpkg-query -W -f='${Package} ${Version}\n' g++-mingw-w64-x86-64-posix libz-mingw-w64-dev mingw-w64-x86-64-dev
-  cat "$0" "$toolchain" "$here/cmake/windows-deps/freeimage/CMakeLists.txt")"
+  cat "$0" "$toolchain" "$here/cmake/windows-deps/freeimage/CMakeLists.txt" \
+    "$here/cmake/windows-deps/libdeflate/CMakeLists.txt")"
 key="$(printf '%s' "$key_text" | sha256sum | cut -c1-16)"
 prefix="$cache/$key"
 if [ -f "$prefix/complete" ]; then
@@ -156,6 +157,7 @@ build libpng "$work/src/libpng1.6" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=
 build freeimage "$here/cmake/windows-deps/freeimage" -DFREEIMAGE_SOURCE="$work/src/freeimage" \
   -DZLIB_USE_STATIC_LIBS=ON -DPNG_PNG_INCLUDE_DIR="$prefix.partial/include" \
   -DPNG_LIBRARY="$prefix.partial/lib/libpng16.a"
+build libdeflate "$here/cmake/windows-deps/libdeflate" -DLIBDEFLATE_SOURCE="$work/src/libdeflate"
 build googletest "$work/src/googletest" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF \
   -DBUILD_SHARED_LIBS=OFF
 

@@ -25,11 +25,18 @@ std::string Bytes(const gdi::Bitmap& b) {
   return bytes;
 }
 
-std::string Deflate(const std::string& raw) {
-  uLongf size = compressBound(uLong(raw.size()));
-  std::string packed(size, '\0');
-  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
-  packed.resize(size);
+// A zlib stream whose header names a window of 2^windowBits bytes.
+std::string Deflate(const std::string& raw, int windowBits) {
+  z_stream z{};
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+  std::string packed(deflateBound(&z, uLong(raw.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+  z.avail_in = uInt(raw.size());
+  z.next_out = reinterpret_cast<Bytef*>(packed.data());
+  z.avail_out = uInt(packed.size());
+  deflate(&z, Z_FINISH);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
   return packed;
 }
 
@@ -54,6 +61,8 @@ struct Parts {
   std::string beforePixels;  // chunks between IHDR and IDAT
   int idatPieces = 1;
   uint32_t rowsGiven = 23;
+  int windowBits = 15;
+  std::string afterStream;  // bytes after the zlib stream, inside the pixel chunks
   std::string afterPixels = Chunk("IEND", "");
 };
 
@@ -61,7 +70,8 @@ std::string Build(const Parts& p) {
   const int channels = p.colourType == 6 ? 4 : p.colourType == 2 ? 3 : 1;
   std::string header = Header(p.width, p.height, p.depth, p.colourType);
   header[12] = char(p.interlace);
-  const std::string packed = Deflate(RawRows(p.width, p.height, channels * (p.depth / 8), p.rowsGiven));
+  const std::string packed =
+      Deflate(RawRows(p.width, p.height, channels * (p.depth / 8), p.rowsGiven), p.windowBits) + p.afterStream;
   std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + Chunk("IHDR", header) + p.beforePixels;
   const size_t piece = packed.size() / p.idatPieces + 1;
   for (size_t at = 0; at < packed.size(); at += piece) png += Chunk("IDAT", packed.substr(at, piece));
@@ -122,8 +132,7 @@ TEST(PngRowsTest, GivesFreeImagesPixelsAndRefusals) {
   }
 }
 
-// The plain road takes only plain, whole PNGs, and gives libpng's pixels for every one it takes,
-// inflating on a second thread or not.
+// The plain road takes only plain, whole PNGs, and gives libpng's pixels for every one it takes.
 TEST(PngRowsTest, PlainRoadTakesOnlyPlainWholePicturesAndGivesLibpngsPixels) {
   struct Case {
     const char* name;
@@ -148,6 +157,9 @@ TEST(PngRowsTest, PlainRoadTakesOnlyPlainWholePicturesAndGivesLibpngsPixels) {
       {"several pixel chunks", with([](Parts& p) { p.idatPieces = 7; p.colourType = 6; }), true},
       {"one pixel", with([](Parts& p) { p.width = p.height = p.rowsGiven = 1; }), true},
       {"gamma 1", with([](Parts& p) { p.beforePixels = Gamma(100000); }), false},
+      // libpng reads the stream with the window its header names, the plain road with the largest.
+      {"a stream that names a smaller window", with([](Parts& p) { p.windowBits = 9; }), false},
+      {"bytes after the stream", with([](Parts& p) { p.afterStream = "xy"; p.idatPieces = 3; }), false},
       {"two gammas", with([](Parts& p) { p.beforePixels = Gamma(45455) + Gamma(45455); }), false},
       {"a transparent colour", with([](Parts& p) { p.beforePixels = Chunk("tRNS", std::string("\0\1\0\2\0\3", 6)); }), false},
       {"a text chunk with a wrong check", with([&](Parts& p) { p.beforePixels = badCrc; }), false},
@@ -167,18 +179,16 @@ TEST(PngRowsTest, PlainRoadTakesOnlyPlainWholePicturesAndGivesLibpngsPixels) {
   std::string partedPng = Build(parted);
   const size_t second = partedPng.rfind("IDAT") - 4;
   partedPng.insert(second, text);
-  ASSERT_EQ(DecodePlainPng(partedPng, 2048, 0).outcome, PngRowsOutcome::kNotTaken);
+  ASSERT_EQ(DecodePlainPng(partedPng, 2048).outcome, PngRowsOutcome::kNotTaken);
   ASSERT_EQ(DecodeThroughLibpng(partedPng, 2048).outcome, PngRowsOutcome::kRefused);
   for (const Case& c : cases) {
     const std::string png = Build(c.parts);
     const PngRowsResult libpng = DecodeThroughLibpng(png, 2048);
-    for (size_t sideThreadFrom : {size_t{0}, SIZE_MAX}) {
-      const PngRowsResult plain = DecodePlainPng(png, 2048, sideThreadFrom);
-      ASSERT_EQ(plain.outcome, c.plain ? PngRowsOutcome::kDecoded : PngRowsOutcome::kNotTaken) << c.name;
-      if (!c.plain) continue;
-      ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded) << c.name;
-      EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << c.name;
-    }
+    const PngRowsResult plain = DecodePlainPng(png, 2048);
+    ASSERT_EQ(plain.outcome, c.plain ? PngRowsOutcome::kDecoded : PngRowsOutcome::kNotTaken) << c.name;
+    if (!c.plain) continue;
+    ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded) << c.name;
+    EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << c.name;
   }
 }
 
@@ -194,11 +204,9 @@ TEST(PngRowsTest, PlainRoadUndoesEveryFilterAsLibpngDoes) {
       const std::string png = Build(p);
       const PngRowsResult libpng = DecodeThroughLibpng(png, 2048);
       ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded);
-      for (size_t sideThreadFrom : {size_t{0}, SIZE_MAX}) {
-        const PngRowsResult plain = DecodePlainPng(png, 2048, sideThreadFrom);
-        ASSERT_EQ(plain.outcome, PngRowsOutcome::kDecoded) << int(colourType) << " " << width;
-        EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << int(colourType) << " " << width;
-      }
+      const PngRowsResult plain = DecodePlainPng(png, 2048);
+      ASSERT_EQ(plain.outcome, PngRowsOutcome::kDecoded) << int(colourType) << " " << width;
+      EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << int(colourType) << " " << width;
     }
   }
 }
@@ -225,14 +233,14 @@ TEST(PngRowsTest, EveryCutAndChangedByteAsFreeImage) {
     for (size_t cut = 0; cut < png.size(); ++cut) {
       ASSERT_TRUE(same(png.substr(0, cut))) << "cut at " << cut;
       ASSERT_EQ(DecodePng(png.substr(0, cut), 2048), nullptr) << "cut at " << cut;
-      ASSERT_EQ(DecodePlainPng(png.substr(0, cut), 2048, 0).outcome, PngRowsOutcome::kNotTaken) << "cut at " << cut;
+      ASSERT_EQ(DecodePlainPng(png.substr(0, cut), 2048).outcome, PngRowsOutcome::kNotTaken) << "cut at " << cut;
     }
     for (size_t at = 8; at < png.size(); ++at) {
       for (uint8_t flip : {0x01, 0x80}) {
         std::string changed = png;
         changed[at] = char(changed[at] ^ flip);
         ASSERT_TRUE(same(changed)) << "byte " << at << " ^ " << int(flip);
-        const PngRowsResult plainRoad = DecodePlainPng(changed, 2048, at % 2 ? 0 : SIZE_MAX);
+        const PngRowsResult plainRoad = DecodePlainPng(changed, 2048);
         if (plainRoad.outcome == PngRowsOutcome::kDecoded) {
           const PngRowsResult libpng = DecodeThroughLibpng(changed, 2048);
           ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded) << "byte " << at << " ^ " << int(flip);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # TorvoTool's benchmarks with their yardsticks, and the ratios:
 #   - the thumbnail pipeline (1920 x 1080 img1.bmp to img.png) against ImageMagick's convert;
+#   - decoding the browser's pictures of a page, as TorvoTool does and through FreeImage;
 #   - the start-up, from process start to the window shown, against a minimal Qt window, on an X
 #     server of our own with openbox, a running torvo-service and a 1920 x 1080 window in front;
 #     beside them TorvoTool's window alone (form_window: its libraries, font and controls, none of
@@ -18,7 +19,14 @@ port=$(sed -n 's/^TORVO_SERVICE_HOST:STRING=127\.0\.0\.1:\([0-9]*\)$/\1/p' "$bui
 
 if [ -z "${TORVO_BENCH_DISPLAY_READY:-}" ]; then
   out=$(mktemp -d)
-  "$build/upload/bench/upload_pipeline_bench" --benchmark_format=console --benchmark_out="$out/pipeline.json" \
+  # The browser's pictures of a 1920 x 1080 page: a page of text with a photograph, and a
+  # photograph over the whole view. Decoded alone here, and handed to TorvoTool below.
+  upload/bench/make_browser_pictures.sh "$out"
+  for picture in page photo; do
+    echo "picture $picture.png: $(identify -format '%wx%h' "$out/$picture.png"), $(stat -c %s "$out/$picture.png") bytes of PNG"
+  done
+  TORVO_BENCH_PICTURE="$out/page.png" TORVO_BENCH_PHOTO="$out/photo.png" \
+    "$build/upload/bench/upload_pipeline_bench" --benchmark_format=console --benchmark_out="$out/pipeline.json" \
     --benchmark_out_format=json
   TORVO_BENCH_DISPLAY_READY="$out" xvfb-run -a -s "-screen 0 2560x1440x24 -noreset" dbus-run-session -- "$0" "$build"
   python3 - "$out" <<'PY'
@@ -78,15 +86,8 @@ for _ in $(seq 100); do page=$(xdotool search --onlyvisible --name '^Page$' 2>/d
 xdotool windowactivate --sync "$page"
 echo "window in front: $(xwininfo -id "$page" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
 
-# The browser's pictures of a 1920 x 1080 page: a page of text with a photograph, and a photograph
-# over the whole view.
-upload/bench/make_browser_pictures.sh "$tmp"
-for picture in page photo; do
-  echo "picture $picture.png: $(identify -format '%wx%h' "$tmp/$picture.png"), $(stat -c %s "$tmp/$picture.png") bytes of PNG"
-done
-
 TORVO_BENCH_TOOL="$build/upload/app/TorvoTool" TORVO_BENCH_MINIMAL="$build/upload/bench/minimal_window" \
   TORVO_BENCH_FORM="$build/upload/bench/form_window" TORVO_BENCH_HOST="$build/toolbar/host/torvo-toolbar-host" \
-  TORVO_BENCH_PICTURE="$tmp/page.png" TORVO_BENCH_PHOTO="$tmp/photo.png" \
+  TORVO_BENCH_PICTURE="$out/page.png" TORVO_BENCH_PHOTO="$out/photo.png" \
   "$build/upload/bench/upload_startup_bench" --benchmark_out="$out/startup.json" --benchmark_out_format=json
 echo "thumbnail of the last start: $(identify -format '%wx%h' "$HOME/Torvo/img.png")"
