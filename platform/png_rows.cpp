@@ -107,9 +107,9 @@ bool Run(Decoding& d) {
 // Browsers' pictures are plain PNGs: 8-bit RGB or RGBA, not interlaced, with no chunk that changes
 // a pixel. Those are unpacked here, with libdeflate (several times as fast as zlib on these
 // streams) and the five row filters, straight into our rows; libpng spends most of its time on
-// the filters, one byte at a time. Anything else, and any
-// file that is not perfectly whole (a wrong check, a short or overlong stream, a chunk out of
-// place), is left to libpng, so a refusal or a repair is always libpng's own.
+// the filters, one byte at a time. Anything else, and any file that is not perfectly whole (a
+// wrong check, a short or overlong stream, a chunk out of place), is left to libpng, so a
+// refusal or a repair is always libpng's own.
 
 uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
 

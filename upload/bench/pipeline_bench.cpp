@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/picture_file.h"
 #include "upload/bench/screen_like_picture.h"
@@ -85,14 +86,9 @@ std::string PngNamedBy(const char* variable) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-template <bool kThroughFreeImage>
-void DecodeBrowserPicture(benchmark::State& state, const std::string& png) {
-  if (png.empty()) {
-    state.SkipWithError("no picture: run through run_upload_bench.sh");
-    return;
-  }
+void DecodeBrowserPicture(benchmark::State& state, const std::string& png, bool throughFreeImage) {
   for (auto _ : state) {
-    auto bitmap = kThroughFreeImage ? DecodePngThroughFreeImage(png, 16384) : DecodePng(png, 16384);
+    auto bitmap = throughFreeImage ? DecodePngThroughFreeImage(png, 16384) : DecodePng(png, 16384);
     if (!bitmap) state.SkipWithError("the PNG was not decoded");
     benchmark::DoNotOptimize(bitmap.get());
   }
@@ -101,14 +97,15 @@ void DecodeBrowserPicture(benchmark::State& state, const std::string& png) {
 
 void Register() {
   static const std::string page = PngNamedBy("TORVO_BENCH_PICTURE"), photo = PngNamedBy("TORVO_BENCH_PHOTO");
-  const std::pair<const char*, const std::string*> pictures[] = {
-      {"ScreenLike", &ScreenLikePng()}, {"Page", &page}, {"Photo", &photo}};
+  std::vector<std::pair<const char*, const std::string*>> pictures = {{"ScreenLike", &ScreenLikePng()}};
+  if (!page.empty()) pictures.emplace_back("Page", &page);
+  if (!photo.empty()) pictures.emplace_back("Photo", &photo);
   for (const auto& [name, png] : pictures) {
-    if (png->empty() && name != std::string("ScreenLike")) continue;
-    for (bool freeImage : {false, true}) {
-      const std::string title = std::string("DecodeBrowserPicture") + (freeImage ? "ThroughFreeImage/" : "/") + name;
-      benchmark::RegisterBenchmark(title.c_str(), [png = png, freeImage](benchmark::State& state) {
-        freeImage ? DecodeBrowserPicture<true>(state, *png) : DecodeBrowserPicture<false>(state, *png);
+    for (bool throughFreeImage : {false, true}) {
+      const std::string title =
+          std::string("DecodeBrowserPicture") + (throughFreeImage ? "ThroughFreeImage/" : "/") + name;
+      benchmark::RegisterBenchmark(title.c_str(), [png = png, throughFreeImage](benchmark::State& state) {
+        DecodeBrowserPicture(state, *png, throughFreeImage);
       })->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1.0);
     }
   }
