@@ -38,7 +38,7 @@ endif()
 
 if(TORVO_BUILD_APPS)
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network DBus)
-  pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+  pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-shm)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   find_package(SQLite3 REQUIRED)
 endif()

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libfreeimage-dev libpng-dev libdeflate-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev libcpp-httplib-dev libsodium-dev libfontconfig-dev
+  qt6-base-dev libfreeimage-dev libpng-dev libdeflate-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev libcpp-httplib-dev libsodium-dev libfontconfig-dev libxcb1-dev libxcb-shm0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool imagemagick x11-utils fonts-nanum
   python3 python3-numpy python3-feedparser curl wget

@@ -54,13 +54,13 @@ Preparation PrepareStartUp(const std::u16string& commandLine, CaptureProvider& c
   if (p.folders.kind != FolderReply::Kind::kFolders) return Stopped(p.folders.message);
 
   // 9. The window in front when the reply has come; ours is not shown yet.
-  ScreenCapMain::CaptureToWorkFolder(capture);
+  ScreenCapMain::CaptureInWorkFolder captured = ScreenCapMain::StartCaptureToWorkFolder(capture);
 
-  // 10. The thumbnail and "img.png".
+  // 10. The thumbnail and "img.png", made from the capture's pixels while "img1.bmp" is written.
   p.OutputDir = WorkFolder();
   p.picImage = std::make_unique<Canvas>();
   p.thumbnail = std::make_unique<ThumbnailState>();
-  MakeThumbnail(p.OutputDir, *p.picImage, *p.thumbnail);
+  MakeThumbnail(p.OutputDir, *p.picImage, *p.thumbnail, captured);
   return p;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <system_error>
 
@@ -12,6 +13,7 @@
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/workfolder.h"
+#include "upload/ScreenCapMain.h"
 #include "upload/picture_file.h"
 #include "upload/thumbnail_size.h"
 
@@ -65,11 +67,23 @@ void Delete(const fs::path& file) {
                      "작업 파일을 지울 수 없습니다: " + Utf8Path(file) + (ec ? " (" + ec.message() + ")" : ""));
 }
 
-void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state) {
+// A 24-bit picture of ours as FreeImage's, on the same memory: the rows are laid out alike.
+Dib Wrapped(const gdi::Bitmap& picture) {
+  Dib dib(FreeImage_ConvertFromRawBitsEx(FALSE, const_cast<uint8_t*>(picture.bits()), FIT_BITMAP, picture.width(),
+                                         picture.height(), picture.stride(), 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
+                                         FI_RGBA_BLUE_MASK, FALSE));
+  if (!dib) throw TorvoError(kErrPathFileAccess, ProgramName(), "썸네일을 만들 메모리가 부족합니다.");
+  return dib;
+}
+
+// inMemory: the capture still on its way to "img1.bmp"; its pixels are the file's, so they are
+// scaled as they are, and the file is waited for before it is removed. Otherwise "img1.bmp" is read.
+void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state,
+              ScreenCapMain::CaptureInWorkFolder* inMemory) {
   EnsureWorkFolder(OutputDir);
   FreeImageSession session;
-  const fs::path capture = WorkFile(OutputDir, kCaptureFile);
-  Dib loaded = LoadBmp(capture);
+  const fs::path capture = inMemory ? inMemory->file() : WorkFile(OutputDir, kCaptureFile);
+  Dib loaded = inMemory && inMemory->picture() ? Wrapped(*inMemory->picture()) : LoadBmp(capture);
   state.OutputHeight = ToInt16(FreeImage_GetHeight(loaded.get()));
   state.OutputWidth = ToInt16(FreeImage_GetWidth(loaded.get()));
   const ThumbnailExtent size = ThumbnailSize(state.OutputWidth, state.OutputHeight);
@@ -83,6 +97,7 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   }
   Save(PictureFormat::kBmp, scaled.get(), scaledFile);
   scaled.reset();
+  if (inMemory) inMemory->Written();
   Delete(capture);
 
   {
@@ -109,19 +124,40 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   Delete(drawnFile);
 }
 
-}  // namespace
-
-void MakeThumbnail(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state) {
+// The pipeline, and on any error the BMP work files removed as far as possible.
+void PipelineOrNothing(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state,
+                       ScreenCapMain::CaptureInWorkFolder* capture) {
   try {
-    Pipeline(OutputDir, picImage, state);
+    Pipeline(OutputDir, picImage, state, capture);
   } catch (...) {
+    std::exception_ptr error = std::current_exception();
+    // A capture still being written would come back after the clean-up. One that could not be
+    // written is what went wrong first, as it is when the steps run one after the other.
+    if (capture) {
+      try {
+        capture->Written();
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }
     std::error_code ec;
     for (const char* name : {kCaptureFile, kScaledFile, kDrawnFile}) {
       const fs::path file = WorkFile(OutputDir, name);
       if (fs::is_regular_file(file, ec)) fs::remove(file, ec);
     }
-    throw;
+    std::rethrow_exception(error);
   }
+}
+
+}  // namespace
+
+void MakeThumbnail(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state) {
+  PipelineOrNothing(OutputDir, picImage, state, nullptr);
+}
+
+void MakeThumbnail(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state,
+                   ScreenCapMain::CaptureInWorkFolder& capture) {
+  PipelineOrNothing(OutputDir, picImage, state, &capture);
 }
 
 }  // namespace torvo::upload

@@ -14,6 +14,10 @@
 
 namespace torvo::upload {
 
+namespace ScreenCapMain {
+class CaptureInWorkFolder;
+}
+
 inline constexpr char kCaptureFile[] = "img1.bmp";
 inline constexpr char kScaledFile[] = "img2.bmp";
 inline constexpr char kDrawnFile[] = "img3.bmp";
@@ -41,6 +45,11 @@ struct ThumbnailState {
 // whose description names it (kErrFileNotFound, kErrPathFileAccess); the BMP work files are then
 // removed as far as possible.
 void MakeThumbnail(const std::filesystem::path& OutputDir, Canvas& picImage, ThumbnailState& state);
+// The same from a capture still on its way to "img1.bmp": its pixels in memory are scaled while
+// the file is written, and the file is waited for before it is removed. The same files result,
+// and a capture that could not be written raises its error here.
+void MakeThumbnail(const std::filesystem::path& OutputDir, Canvas& picImage, ThumbnailState& state,
+                   ScreenCapMain::CaptureInWorkFolder& capture);
 
 // The bytes of OutputDir's "img.png" for the upload. A missing, unreadable or empty file raises
 // a TorvoError whose description tells the user so and names the file.

@@ -1,5 +1,8 @@
 #include "platform/desktop/capture.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+#include <xcb/shm.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -35,6 +38,57 @@ struct Channel {
     uint32_t v = (pixel >> shift) & ((1u << bits) - 1);
     return static_cast<uint8_t>(bits >= 8 ? v >> (bits - 8) : (v * 255) / ((1u << bits) - 1));
   }
+};
+
+// A piece of memory shared with the X server, for the pixels of one band at a time: the server
+// copies them in, instead of sending them through the socket. Handed over as a file, so nothing is
+// left behind however the program ends. Empty when the server cannot take it (another machine's
+// display, a server without the extension or too old for handing over a file).
+class SharedBand {
+ public:
+  SharedBand(xcb_connection_t* c, size_t bytes) : c_(c) {
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_shm_id);
+    if (!extension || !extension->present) return;
+    Freed version(xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
+    if (!version || version->major_version < 1 || (version->major_version == 1 && version->minor_version < 2)) return;
+    const int fd = memfd_create("torvo-capture", MFD_CLOEXEC);
+    if (fd < 0) return;
+    void* memory = MAP_FAILED;
+    if (ftruncate(fd, static_cast<off_t>(bytes)) == 0)
+      memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (memory == MAP_FAILED) {
+      close(fd);
+      return;
+    }
+    // The connection takes the file and closes it once sent.
+    segment_ = xcb_generate_id(c);
+    xcb_shm_attach_fd(c, segment_, fd, 0);
+    memory_ = static_cast<uint8_t*>(memory);
+    bytes_ = bytes;
+  }
+  ~SharedBand() {
+    if (!memory_) return;
+    xcb_shm_detach(c_, segment_);
+    xcb_flush(c_);
+    munmap(memory_, bytes_);
+  }
+  SharedBand(const SharedBand&) = delete;
+  SharedBand& operator=(const SharedBand&) = delete;
+
+  // The rectangle's pixels, or null when the server refused them (the segment's attachment fails
+  // here too, as the first request that uses it).
+  const uint8_t* Get(uint32_t drawable, int16_t x, int16_t y, uint16_t w, uint16_t h) {
+    if (!memory_) return nullptr;
+    Freed reply(xcb_shm_get_image_reply(
+        c_, xcb_shm_get_image(c_, drawable, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_, 0), nullptr));
+    return reply ? memory_ : nullptr;
+  }
+
+ private:
+  xcb_connection_t* c_;
+  xcb_shm_seg_t segment_ = 0;
+  uint8_t* memory_ = nullptr;
+  size_t bytes_ = 0;
 };
 
 }  // namespace
@@ -183,9 +237,26 @@ std::unique_ptr<gdi::Bitmap> ScreenGrabber::Grab(const ScreenArea& area, int32_t
       }
     }
   };
-  // In bands of about a megabyte: one large reply is handed over in many small pieces and takes
-  // several times as long (measured with a 1920 x 1080 area; shared memory was slower still).
-  // The next band is asked for before this one is converted, so the server copies it meanwhile.
+  // Through memory shared with the server, in bands of a quarter of a megabyte: about three
+  // times as fast as the socket for a 1920 x 1080 area, since the server copies each band once
+  // and the same few pages serve every band. A whole-area segment is slower than the socket: each
+  // of its pages is new to both sides, and a first touch costs more than the copy.
+  if (useSharedMemory_) {
+    const int64_t bandRows = std::max<int64_t>(1, (256 << 10) / stride);
+    SharedBand band(connection_, static_cast<size_t>(stride * std::min(bandRows, y1 - y0)));
+    bool whole = true;
+    for (int64_t y = y0; y < y1 && whole; y += bandRows) {
+      const int64_t rows = std::min(bandRows, y1 - y);
+      const uint8_t* pixels = band.Get(root_, static_cast<int16_t>(x0), static_cast<int16_t>(y), static_cast<uint16_t>(w),
+                                       static_cast<uint16_t>(rows));
+      if (pixels) convertRows(pixels, y, rows);
+      whole = pixels != nullptr;
+    }
+    if (whole) return bitmap;
+  }
+  // Through the socket, in bands of about a megabyte: one large reply is handed over in many
+  // small pieces and takes several times as long. The next band is asked for before this one is
+  // converted, so the server copies it meanwhile.
   const int64_t bandRows = std::max<int64_t>(1, (1 << 20) / stride);
   auto ask = [&](int64_t y) {
     return xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<int16_t>(x0),

@@ -45,6 +45,10 @@ class ScreenGrabber {
   std::unique_ptr<gdi::Bitmap> Grab(const ScreenArea& area, int32_t left, int32_t top, int32_t width,
                                     int32_t height);
 
+  // Whether Grab may take the pixels through memory shared with the server (the default), where
+  // the server offers it; else, or when the server refuses, they come through the socket.
+  void UseSharedMemory(bool use) { useSharedMemory_ = use; }
+
   int32_t screenWidth() const { return screenWidth_; }
   int32_t screenHeight() const { return screenHeight_; }
 
@@ -59,6 +63,7 @@ class ScreenGrabber {
   int32_t screenHeight_ = 0;
   uint8_t rootDepth_ = 0;
   uint32_t rootVisual_ = 0;
+  bool useSharedMemory_ = true;
 };
 
 }  // namespace torvo::desktop

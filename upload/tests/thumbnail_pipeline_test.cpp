@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/freeimage_io.h"
 #include "platform/tests/temp_folder.h"
+#include "upload/ScreenCapMain.h"
 #include "upload/picture_file.h"
 
 namespace torvo::upload {
@@ -173,6 +174,57 @@ TEST(ThumbnailPipeline, SizesAndNamesWithoutRegardToCase) {
     EXPECT_EQ(png.width, c.thumbW);
     EXPECT_EQ(png.height, c.thumbH);
   }
+}
+
+std::string Bytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(ThumbnailPipeline, TheCaptureInMemoryGivesTheSameFilesAsItsReadBack) {
+  struct Case {
+    int w, h, bits;
+  };
+  for (const Case& c : {Case{1000, 700, 24}, Case{1001, 333, 24}, Case{2, 2, 24}, Case{1000, 2, 24}, Case{1, 900, 24},
+                        Case{640, 480, 32}}) {
+    TempFolder read, inMemory;
+    SavePicture(*Pattern(c.w, c.h, c.bits), read.path / "img1.bmp");
+    Canvas picImage, picImage2;
+    ThumbnailState state, state2;
+    MakeThumbnail(read.path, picImage, state);
+    {
+      ScreenCapMain::CaptureInWorkFolder capture(inMemory.path / "img1.bmp", Pattern(c.w, c.h, c.bits));
+      MakeThumbnail(inMemory.path, picImage2, state2, capture);
+      EXPECT_EQ(capture.picture(), nullptr) << "the picture is let go once written";
+    }
+    const std::string where = std::to_string(c.w) + "x" + std::to_string(c.h) + "x" + std::to_string(c.bits);
+    EXPECT_EQ(Names(inMemory.path), (std::set<std::string>{"img.png"})) << where;
+    const std::string png = Bytes(read.path / "img.png");
+    ASSERT_FALSE(png.empty()) << where;
+    EXPECT_TRUE(png == Bytes(inMemory.path / "img.png")) << where;
+    EXPECT_EQ(state2.OutputWidth, c.w);
+    EXPECT_EQ(state2.OutputHeight, c.h);
+  }
+}
+
+TEST(ThumbnailPipeline, ACaptureThatCannotBeWrittenStopsWithItsFileAndLeavesNothing) {
+  TempFolder temp;
+  // A folder in the way of the file: the scaled picture can still be written, so the capture's
+  // error must be the one told.
+  fs::create_directory(temp.path / "img1.bmp");
+  Canvas picImage;
+  ThumbnailState state;
+  try {
+    ScreenCapMain::CaptureInWorkFolder capture(temp.path / "img1.bmp", Pattern(400, 300));
+    MakeThumbnail(temp.path, picImage, state, capture);
+    ADD_FAILURE() << "no error";
+  } catch (const TorvoError& e) {
+    EXPECT_EQ(e.number(), 75);
+    EXPECT_EQ(e.description().rfind("그림 파일을 쓸 수 없습니다: " + (temp.path / "img1.bmp").string(), 0), 0u)
+        << e.description();
+  }
+  EXPECT_EQ(Names(temp.path), (std::set<std::string>{"img1.bmp"}));
+  EXPECT_TRUE(fs::is_directory(temp.path / "img1.bmp"));
 }
 
 TEST(ThumbnailPipeline, FailuresNameTheFileAndLeaveNoWorkFiles) {

@@ -34,6 +34,22 @@ class X {
     xcb_aux_sync();
     return id;
   }
+  // Stripes of w x 1 pixels whose colour changes with every row and column band, so a row that
+  // lands one off or a band that is missing shows.
+  void Stripes(uint32_t window, uint16_t w, uint16_t h) {
+    const uint32_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+    for (uint16_t y = 0; y < h; ++y) {
+      for (uint16_t x = 0; x < w; x += 64) {
+        const uint32_t colour = (uint32_t{y} * 2654435761u) ^ (uint32_t{x} << 10);
+        xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
+        const xcb_rectangle_t row{static_cast<int16_t>(x), static_cast<int16_t>(y), 64, 1};
+        xcb_poly_fill_rectangle(c, window, gc, 1, &row);
+      }
+    }
+    xcb_free_gc(c, gc);
+    xcb_aux_sync();
+  }
   void xcb_aux_sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
   void Destroy(uint32_t w) {
     xcb_destroy_window(c, w);
@@ -190,6 +206,33 @@ TEST_F(CaptureTest, WholeScreenComesInBandsWithoutSeams) {
   }
   x.Destroy(bottom);
   x.Destroy(top);
+}
+
+TEST_F(CaptureTest, SharedMemoryAndTheSocketGiveTheSamePixels) {
+  // Runs twice: on a server with shared memory, and on one without (the socket alone then).
+  uint32_t window = x.Window(0, 0, 640, 480, 0);
+  x.Stripes(window, 640, 480);
+  x.SetActive(&window);
+  ScreenGrabber shared, socket;
+  socket.UseSharedMemory(false);
+  const ScreenArea area = shared.ForegroundClientArea();
+  ASSERT_EQ(area.window, window);
+  // The whole window, an odd part of it, and a rectangle reaching off the screen.
+  struct Case {
+    int32_t left, top, width, height;
+  };
+  for (const Case& c : {Case{0, 0, 640, 480}, Case{3, 1, 601, 477}, Case{600, 470, 100, 30}}) {
+    auto a = shared.Grab(area, c.left, c.top, c.width, c.height);
+    auto b = socket.Grab(area, c.left, c.top, c.width, c.height);
+    ASSERT_TRUE(a && b);
+    for (int y = 0; y < c.height; ++y)
+      ASSERT_EQ(std::memcmp(a->TopDownRow(y), b->TopDownRow(y), size_t(c.width) * 3), 0) << c.left << "," << c.top << " row " << y;
+    // And both are the window's: the stripe's colour, read back from the server's own pixel format.
+    const int y = std::min(c.height, 480 - c.top) - 1;
+    const uint32_t drawn = (uint32_t(c.top + y) * 2654435761u ^ (uint32_t(c.left / 64 * 64) << 10)) & 0xFFFFFF;
+    EXPECT_EQ(Rgb(*a, 0, y), drawn) << c.left << "," << c.top;
+  }
+  x.Destroy(window);
 }
 
 }  // namespace
