@@ -12,21 +12,21 @@
 
 namespace torvo::gdi {
 
-namespace {
-constexpr int64_t kLargePagesWorthIt = int64_t{4} << 20;
-}  // namespace
-
-// For a 4096 x 4096 picture, 24 faults instead of 12,288.
-void PreferLargePages(uint8_t* bits, int64_t bytes) {
+uint8_t* AllocatePixels(int64_t bytes, bool zeroed) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (bytes < kLargePagesWorthIt) return;
-  const uintptr_t page = 4096;
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(bits) + page - 1) & ~(page - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(bits) + static_cast<uintptr_t>(bytes)) & ~(page - 1);
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#else
-  (void)bits, (void)bytes;
+  constexpr int64_t kWorthIt = int64_t{4} << 20, kLargePage = int64_t{2} << 20;
+  if (bytes >= kWorthIt) {
+    const int64_t whole = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+    if (auto* bits = static_cast<uint8_t*>(std::aligned_alloc(kLargePage, static_cast<size_t>(whole)))) {
+      madvise(bits, static_cast<size_t>(whole), MADV_HUGEPAGE);
+      if (zeroed) std::memset(bits, 0, static_cast<size_t>(bytes));
+      return bits;
+    }
+  }
 #endif
+  // Zeroed pages come cheaply from the system.
+  const auto size = static_cast<size_t>(bytes);
+  return static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
 }
 
 namespace {
@@ -36,26 +36,6 @@ namespace {
 // memory than the pixels need lets that picture take the surface's memory once it is freed,
 // pages already touched, instead of fresh ones (a fault each 4 KB).
 int64_t HandOnSlack(int64_t bytes) { return bytes >= (int64_t{4} << 20) ? int64_t{64} << 10 : 0; }
-
-// Zeroed memory for a surface's pixels; a failure is a null, not a throw. A large surface starts
-// on a large page's boundary and takes whole large pages where the system offers them: only then
-// are all of its pages large, and a 1920 x 1080 capture costs 4 faults instead of about 1,500
-// (0.6 ms against 6 ms on a virtual machine, where a fault costs more than the work on its page).
-uint8_t* AllocateZeroed(int64_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr int64_t kLargePage = int64_t{2} << 20;
-  if (bytes >= kLargePagesWorthIt) {
-    const int64_t whole = (bytes + kLargePage - 1) & ~(kLargePage - 1);
-    if (auto* bits = static_cast<uint8_t*>(std::aligned_alloc(kLargePage, static_cast<size_t>(whole)))) {
-      madvise(bits, static_cast<size_t>(whole), MADV_HUGEPAGE);
-      std::memset(bits, 0, static_cast<size_t>(bytes));
-      return bits;
-    }
-  }
-#endif
-  // Zeroed pages come cheaply from the system.
-  return static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes), 1));
-}
 
 uint8_t RopIndex(uint32_t rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
 
@@ -100,7 +80,7 @@ std::unique_ptr<Bitmap> Bitmap::Create(int32_t width, int32_t height, int32_t bi
   int64_t stride = StrideFor(width, bitsPerPixel);
   int64_t bytes = stride * height;
   if (stride > INT32_MAX || bytes > INT32_MAX) return nullptr;
-  uint8_t* bits = AllocateZeroed(bytes + HandOnSlack(bytes));
+  uint8_t* bits = AllocatePixels(bytes + HandOnSlack(bytes), /*zeroed=*/true);
   if (!bits) return nullptr;
   auto* bitmap = new (std::nothrow)
       Bitmap(width, height, bitsPerPixel, static_cast<int32_t>(stride), bits);
