@@ -306,7 +306,8 @@ PngRowsResult UnpackPlain(const PlainPng& plain) {
   // room for the pixel chunks joined when there are several.
   const size_t joinedAt = rowStride + rowsBytes + 4;
   const size_t joinedBytes = plain.pixelChunks.size() > 1 ? PixelStreamBytes(plain) : 0;
-  std::unique_ptr<uint8_t, gdi::FreePixels> work(gdi::AllocatePixels(int64_t(joinedAt + joinedBytes), /*zeroed=*/false));
+  std::unique_ptr<uint8_t, gdi::FreePixels> work(
+      gdi::AllocatePixels(int64_t(joinedAt + joinedBytes), /*zeroed=*/false));
   if (!work) return result;
   std::memset(work.get(), 0, rowStride);
   uint8_t* rows = work.get() + rowStride;

@@ -247,8 +247,8 @@ std::unique_ptr<gdi::Bitmap> ScreenGrabber::Grab(const ScreenArea& area, int32_t
     bool whole = true;
     for (int64_t y = y0; y < y1 && whole; y += bandRows) {
       const int64_t rows = std::min(bandRows, y1 - y);
-      const uint8_t* pixels = band.Get(root_, static_cast<int16_t>(x0), static_cast<int16_t>(y), static_cast<uint16_t>(w),
-                                       static_cast<uint16_t>(rows));
+      const uint8_t* pixels = band.Get(root_, static_cast<int16_t>(x0), static_cast<int16_t>(y),
+                                       static_cast<uint16_t>(w), static_cast<uint16_t>(rows));
       if (pixels) convertRows(pixels, y, rows);
       whole = pixels != nullptr;
     }

@@ -226,7 +226,8 @@ TEST_F(CaptureTest, SharedMemoryAndTheSocketGiveTheSamePixels) {
     auto b = socket.Grab(area, c.left, c.top, c.width, c.height);
     ASSERT_TRUE(a && b);
     for (int y = 0; y < c.height; ++y)
-      ASSERT_EQ(std::memcmp(a->TopDownRow(y), b->TopDownRow(y), size_t(c.width) * 3), 0) << c.left << "," << c.top << " row " << y;
+      ASSERT_EQ(std::memcmp(a->TopDownRow(y), b->TopDownRow(y), size_t(c.width) * 3), 0)
+          << c.left << "," << c.top << " row " << y;
     // And both are the window's: the stripe's colour, read back from the server's own pixel format.
     const int y = std::min(c.height, 480 - c.top) - 1;
     const uint32_t drawn = (uint32_t(c.top + y) * 2654435761u ^ (uint32_t(c.left / 64 * 64) << 10)) & 0xFFFFFF;
