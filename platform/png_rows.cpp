@@ -219,6 +219,45 @@ void UnpaethRow(uint8_t* row, const uint8_t* prior, size_t bytes) {
     std::memcpy(row + i, &made, kChannels);
   }
 }
+
+// Paeth's filter on two rows at once, the second one pixel behind the first: each pixel waits for
+// the one to its left, so one row is a chain of dependent steps, and two chains side by side in one
+// register take little longer than one. `row` is above `next`, and `prior` above `row`. Reads and
+// writes as UnpaethRow does; reads a pixel's bytes past the end of `prior` and `row` too (the
+// next row's, unused).
+template <uint32_t kChannels>
+void UnpaethTwoRows(const uint8_t* prior, uint8_t* row, uint8_t* next, size_t bytes) {
+  const __m128i zero = _mm_setzero_si128();
+  auto load = [&](const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
+  };
+  auto absolute = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+  // The first pixel of `row`: with nothing to its left, the pixel above.
+  for (size_t i = 0; i < kChannels; ++i) row[i] = uint8_t(row[i] + prior[i]);
+  // Low half: `row` at x; high half: `next` at x - 1. a: left, b: above, c: above left. The pixel
+  // above `next`'s is the one `row` made a step before, and this step's c is the last step's b.
+  __m128i a = load(row), c = load(prior);
+  const size_t pixels = bytes / kChannels;
+  for (size_t x = 1; x <= pixels; ++x) {
+    const size_t at = x * kChannels;
+    const __m128i b = _mm_unpacklo_epi64(load(prior + at), a);
+    const __m128i raw = _mm_unpacklo_epi64(load(row + at), load(next + at - kChannels));
+    const __m128i toB = _mm_sub_epi16(b, c), toA = _mm_sub_epi16(a, c);
+    const __m128i pa = absolute(toB), pb = absolute(toA), pc = absolute(_mm_add_epi16(toA, toB));
+    const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+    const __m128i isA = _mm_cmpeq_epi16(pa, least), isB = _mm_cmpeq_epi16(pb, least);
+    const __m128i bOrC = _mm_or_si128(_mm_and_si128(isB, b), _mm_andnot_si128(isB, c));
+    const __m128i nearest = _mm_or_si128(_mm_and_si128(isA, a), _mm_andnot_si128(isA, bOrC));
+    a = _mm_and_si128(_mm_add_epi16(raw, nearest), _mm_set1_epi16(0xFF));
+    c = b;
+    const int64_t made = _mm_cvtsi128_si64(_mm_packus_epi16(a, a));
+    // The last step is `next`'s last pixel alone.
+    if (x < pixels) std::memcpy(row + at, &made, kChannels);
+    std::memcpy(next + at - kChannels, reinterpret_cast<const char*>(&made) + 4, kChannels);
+  }
+}
 #endif
 
 // Undoes one row's filter in place; `prior` is the row above, unfiltered (zeros for the first).
@@ -314,6 +353,15 @@ PngRowsResult UnpackPlain(const PlainPng& plain) {
   if (!InflateRows(plain, rows, rowsBytes, work.get() + joinedAt)) return result;
   for (uint32_t k = 0; k < plain.height; ++k) {
     uint8_t* row = rows + size_t{k} * rowStride;
+#if defined(__SSE2__)
+    if (row[0] == 4 && k + 1 < plain.height && row[rowStride] == 4) {
+      UnpaethTwoRows<kChannels>(row + 1 - rowStride, row + 1, row + 1 + rowStride, rowBytes);
+      ToBlueFirst<kChannels>(row + 1, bitmap->ScanLine(int32_t(plain.height - 1 - k)), plain.width);
+      ++k;
+      ToBlueFirst<kChannels>(row + 1 + rowStride, bitmap->ScanLine(int32_t(plain.height - 1 - k)), plain.width);
+      continue;
+    }
+#endif
     if (!Unfilter<kChannels>(row[0], row + 1, row + 1 - rowStride, rowBytes)) return result;
     ToBlueFirst<kChannels>(row + 1, bitmap->ScanLine(int32_t(plain.height - 1 - k)), plain.width);
   }

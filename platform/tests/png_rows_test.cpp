@@ -40,12 +40,13 @@ std::string Deflate(const std::string& raw, int windowBits) {
   return packed;
 }
 
-// Rows of varied pixels with every filter type in turn, channels bytes a pixel.
-std::string RawRows(uint32_t width, uint32_t height, int channels, uint32_t rowsGiven) {
+// Rows of varied pixels, channels bytes a pixel, with the filter types of `filters` ("0" to "4")
+// over and over, or every type in turn.
+std::string RawRows(uint32_t width, uint32_t height, int channels, uint32_t rowsGiven, const std::string& filters) {
   std::string raw;
   uint32_t seed = 12345;
   for (uint32_t y = 0; y < rowsGiven; ++y) {
-    raw.push_back(char(y % 5));
+    raw.push_back(filters.empty() ? char(y % 5) : char(filters[y % filters.size()] - '0'));
     for (uint32_t i = 0; i < width * channels; ++i) {
       seed = seed * 1103515245 + 12345;
       raw.push_back(char(seed >> 16));
@@ -63,6 +64,7 @@ struct Parts {
   uint32_t rowsGiven = 23;
   int windowBits = 15;
   std::string afterStream;  // bytes after the zlib stream, inside the pixel chunks
+  std::string filters;      // the rows' filter types, as RawRows takes them
   std::string afterPixels = Chunk("IEND", "");
 };
 
@@ -71,7 +73,8 @@ std::string Build(const Parts& p) {
   std::string header = Header(p.width, p.height, p.depth, p.colourType);
   header[12] = char(p.interlace);
   const std::string packed =
-      Deflate(RawRows(p.width, p.height, channels * (p.depth / 8), p.rowsGiven), p.windowBits) + p.afterStream;
+      Deflate(RawRows(p.width, p.height, channels * (p.depth / 8), p.rowsGiven, p.filters), p.windowBits) +
+      p.afterStream;
   std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + Chunk("IHDR", header) + p.beforePixels;
   const size_t piece = packed.size() / p.idatPieces + 1;
   for (size_t at = 0; at < packed.size(); at += piece) png += Chunk("IDAT", packed.substr(at, piece));
@@ -193,20 +196,31 @@ TEST(PngRowsTest, PlainRoadTakesOnlyPlainWholePicturesAndGivesLibpngsPixels) {
 }
 
 // Every row filter at every start of a pixel, for both pixel sizes and widths that end a row
-// anywhere in a vector's reach.
+// anywhere in a vector's reach; and runs of Paeth rows, which are undone two at a time, of even
+// and odd length, at the top, in the middle and at the bottom.
 TEST(PngRowsTest, PlainRoadUndoesEveryFilterAsLibpngDoes) {
-  for (uint8_t colourType : {uint8_t{2}, uint8_t{6}}) {
-    for (uint32_t width : {1u, 2u, 3u, 5u, 8u, 15u, 16u, 17u, 64u, 333u}) {
-      Parts p;
-      p.colourType = colourType;
-      p.width = width;
-      p.height = p.rowsGiven = 41;  // filters 0-4 in turn, several times over
-      const std::string png = Build(p);
-      const PngRowsResult libpng = DecodeThroughLibpng(png, 2048);
-      ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded);
-      const PngRowsResult plain = DecodePlainPng(png, 2048);
-      ASSERT_EQ(plain.outcome, PngRowsOutcome::kDecoded) << int(colourType) << " " << width;
-      EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << int(colourType) << " " << width;
+  struct Case {
+    std::string filters;
+    uint32_t height;
+  };
+  for (const Case& c : {Case{"", 41}, Case{"4", 41}, Case{"4", 40}, Case{"4", 1}, Case{"4", 2}, Case{"0441444", 23},
+                        Case{"14", 9}, Case{"44423", 16}}) {
+    for (uint8_t colourType : {uint8_t{2}, uint8_t{6}}) {
+      for (uint32_t width : {1u, 2u, 3u, 5u, 8u, 15u, 16u, 17u, 64u, 333u}) {
+        Parts p;
+        p.colourType = colourType;
+        p.width = width;
+        p.filters = c.filters;
+        p.height = p.rowsGiven = c.height;
+        const std::string png = Build(p);
+        const std::string where = c.filters + " " + std::to_string(c.height) + " " + std::to_string(colourType) +
+                                  " " + std::to_string(width);
+        const PngRowsResult libpng = DecodeThroughLibpng(png, 2048);
+        ASSERT_EQ(libpng.outcome, PngRowsOutcome::kDecoded) << where;
+        const PngRowsResult plain = DecodePlainPng(png, 2048);
+        ASSERT_EQ(plain.outcome, PngRowsOutcome::kDecoded) << where;
+        EXPECT_TRUE(Bytes(*plain.bitmap) == Bytes(*libpng.bitmap)) << where;
+      }
     }
   }
 }
