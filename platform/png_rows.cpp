@@ -192,28 +192,41 @@ int Paeth(int a, int b, int c) {
 #endif
 
 #if defined(__SSE2__)
+// A pixel's four bytes (three channels and the next pixel's first byte, or four) in the low four
+// 16-bit lanes, the high four zero.
+inline __m128i WidePixel(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), _mm_setzero_si128());
+}
+
+// Paeth's predictor in every 16-bit lane: of the left (a), above (b) and above-left (c) values,
+// the one nearest a + b - c, ties going to a, then b.
+inline __m128i PaethNearest(__m128i a, __m128i b, __m128i c) {
+  const __m128i zero = _mm_setzero_si128();
+  auto absolute = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+  const __m128i toB = _mm_sub_epi16(b, c), toA = _mm_sub_epi16(a, c);
+  const __m128i pa = absolute(toB), pb = absolute(toA), pc = absolute(_mm_add_epi16(toA, toB));
+  const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+  const __m128i isA = _mm_cmpeq_epi16(pa, least), isB = _mm_cmpeq_epi16(pb, least);
+  const __m128i bOrC = _mm_or_si128(_mm_and_si128(isB, b), _mm_andnot_si128(isB, c));
+  return _mm_or_si128(_mm_and_si128(isA, a), _mm_andnot_si128(isA, bOrC));
+}
+
+// The filtered bytes plus the prediction, modulo 256.
+inline __m128i Unpredicted(__m128i raw, __m128i nearest) {
+  return _mm_and_si128(_mm_add_epi16(raw, nearest), _mm_set1_epi16(0xFF));
+}
+
 // Paeth's filter a pixel at a time, the channels side by side in 16-bit lanes: the left pixel of
 // each step is the one just made, so the pixels themselves cannot go side by side. Reads and
 // writes four bytes a pixel (the row must have one byte to spare after it for three channels).
 template <uint32_t kChannels>
 void UnpaethRow(uint8_t* row, const uint8_t* prior, size_t bytes) {
-  const __m128i zero = _mm_setzero_si128();
-  auto load = [&](const uint8_t* p) {
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
-  };
-  auto absolute = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
-  __m128i a = zero, c = zero;
+  __m128i a = _mm_setzero_si128(), c = a;
   for (size_t i = 0; i < bytes; i += kChannels) {
-    const __m128i b = load(prior + i);
-    const __m128i toB = _mm_sub_epi16(b, c), toA = _mm_sub_epi16(a, c);
-    const __m128i pa = absolute(toB), pb = absolute(toA), pc = absolute(_mm_add_epi16(toA, toB));
-    const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
-    const __m128i isA = _mm_cmpeq_epi16(pa, least), isB = _mm_cmpeq_epi16(pb, least);
-    const __m128i bOrC = _mm_or_si128(_mm_and_si128(isB, b), _mm_andnot_si128(isB, c));
-    const __m128i nearest = _mm_or_si128(_mm_and_si128(isA, a), _mm_andnot_si128(isA, bOrC));
-    a = _mm_and_si128(_mm_add_epi16(load(row + i), nearest), _mm_set1_epi16(0xFF));
+    const __m128i b = WidePixel(prior + i);
+    a = Unpredicted(WidePixel(row + i), PaethNearest(a, b, c));
     c = b;
     const int32_t made = _mm_cvtsi128_si32(_mm_packus_epi16(a, a));
     std::memcpy(row + i, &made, kChannels);
@@ -227,30 +240,17 @@ void UnpaethRow(uint8_t* row, const uint8_t* prior, size_t bytes) {
 // next row's, unused).
 template <uint32_t kChannels>
 void UnpaethTwoRows(const uint8_t* prior, uint8_t* row, uint8_t* next, size_t bytes) {
-  const __m128i zero = _mm_setzero_si128();
-  auto load = [&](const uint8_t* p) {
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
-  };
-  auto absolute = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
   // The first pixel of `row`: with nothing to its left, the pixel above.
   for (size_t i = 0; i < kChannels; ++i) row[i] = uint8_t(row[i] + prior[i]);
   // Low half: `row` at x; high half: `next` at x - 1. a: left, b: above, c: above left. The pixel
   // above `next`'s is the one `row` made a step before, and this step's c is the last step's b.
-  __m128i a = load(row), c = load(prior);
+  __m128i a = WidePixel(row), c = WidePixel(prior);
   const size_t pixels = bytes / kChannels;
   for (size_t x = 1; x <= pixels; ++x) {
     const size_t at = x * kChannels;
-    const __m128i b = _mm_unpacklo_epi64(load(prior + at), a);
-    const __m128i raw = _mm_unpacklo_epi64(load(row + at), load(next + at - kChannels));
-    const __m128i toB = _mm_sub_epi16(b, c), toA = _mm_sub_epi16(a, c);
-    const __m128i pa = absolute(toB), pb = absolute(toA), pc = absolute(_mm_add_epi16(toA, toB));
-    const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
-    const __m128i isA = _mm_cmpeq_epi16(pa, least), isB = _mm_cmpeq_epi16(pb, least);
-    const __m128i bOrC = _mm_or_si128(_mm_and_si128(isB, b), _mm_andnot_si128(isB, c));
-    const __m128i nearest = _mm_or_si128(_mm_and_si128(isA, a), _mm_andnot_si128(isA, bOrC));
-    a = _mm_and_si128(_mm_add_epi16(raw, nearest), _mm_set1_epi16(0xFF));
+    const __m128i b = _mm_unpacklo_epi64(WidePixel(prior + at), a);
+    const __m128i raw = _mm_unpacklo_epi64(WidePixel(row + at), WidePixel(next + at - kChannels));
+    a = Unpredicted(raw, PaethNearest(a, b, c));
     c = b;
     const int64_t made = _mm_cvtsi128_si64(_mm_packus_epi16(a, a));
     // The last step is `next`'s last pixel alone.
