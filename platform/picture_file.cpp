@@ -206,14 +206,19 @@ void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, Pict
   }
 }
 
+FreeImageBitmap WrapInFreeImage(const gdi::Bitmap& bitmap) {
+  if (bitmap.bitsPerPixel() != 24) return nullptr;
+  return FreeImageBitmap(FreeImage_ConvertFromRawBitsEx(FALSE, const_cast<uint8_t*>(bitmap.bits()), FIT_BITMAP,
+                                                        bitmap.width(), bitmap.height(), bitmap.stride(), 24,
+                                                        FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, FALSE));
+}
+
 void WritePicture(const gdi::Bitmap& bitmap, const std::filesystem::path& path, PictureFormat format,
                   Replacing replacing) {
   FreeImageBitmap dib;
   if (bitmap.bitsPerPixel() == 24) {
-    // Same row layout as a 24-bit FreeImage bitmap: written from our own memory, no copy.
-    dib.reset(FreeImage_ConvertFromRawBitsEx(FALSE, const_cast<uint8_t*>(bitmap.bits()), FIT_BITMAP, bitmap.width(),
-                                             bitmap.height(), bitmap.stride(), 24, FI_RGBA_RED_MASK,
-                                             FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, FALSE));
+    // Written from our own memory, no copy.
+    dib = WrapInFreeImage(bitmap);
   } else {
     dib.reset(FreeImage_Allocate(bitmap.width(), bitmap.height(), 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
                                  FI_RGBA_BLUE_MASK));

@@ -51,6 +51,10 @@ std::unique_ptr<gdi::Bitmap> DecodePng(std::string_view png, int32_t maxSide);
 // The same through FreeImage alone, for every kind of PNG.
 std::unique_ptr<gdi::Bitmap> DecodePngThroughFreeImage(std::string_view png, int32_t maxSide);
 
+// A 24-bit bitmap of ours as FreeImage's, on the same memory (the rows are laid out alike): valid
+// while the bitmap lives. Null for another pixel size or when FreeImage has no memory for it.
+FreeImageBitmap WrapInFreeImage(const gdi::Bitmap& bitmap);
+
 // Writes the picture as a file of the format, replacing any old one. Raises PictureFileError.
 void WriteFreeImageBitmap(FIBITMAP* dib, const std::filesystem::path& path, PictureFormat format,
                           Replacing replacing = Replacing::kWhole);

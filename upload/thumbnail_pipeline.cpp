@@ -67,11 +67,9 @@ void Delete(const fs::path& file) {
                      "작업 파일을 지울 수 없습니다: " + Utf8Path(file) + (ec ? " (" + ec.message() + ")" : ""));
 }
 
-// A 24-bit picture of ours as FreeImage's, on the same memory: the rows are laid out alike.
+// The capture's own memory as FreeImage's (it is 24-bit).
 Dib Wrapped(const gdi::Bitmap& picture) {
-  Dib dib(FreeImage_ConvertFromRawBitsEx(FALSE, const_cast<uint8_t*>(picture.bits()), FIT_BITMAP, picture.width(),
-                                         picture.height(), picture.stride(), 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
-                                         FI_RGBA_BLUE_MASK, FALSE));
+  Dib dib = WrapInFreeImage(picture);
   if (!dib) throw TorvoError(kErrPathFileAccess, ProgramName(), "썸네일을 만들 메모리가 부족합니다.");
   return dib;
 }
