@@ -39,6 +39,4 @@ CaptureInWorkFolder StartCaptureToWorkFolder(CaptureProvider& provider) {
   return CaptureInWorkFolder(WorkFile(folder, kCaptureFile), std::move(picture));
 }
 
-void CaptureToWorkFolder(CaptureProvider& provider) { StartCaptureToWorkFolder(provider).Written(); }
-
 }  // namespace torvo::upload::ScreenCapMain

@@ -38,10 +38,7 @@ class CaptureInWorkFolder {
 // Creates the work folder when needed, takes the provider's picture and starts writing it there
 // as "img1.bmp", replacing an old one. Raises the provider's TorvoError when it has no picture,
 // overflow (6) when a side leaves 16 bits, and a TorvoError naming the folder when it cannot make
-// it.
+// it. Written() then waits for the file.
 CaptureInWorkFolder StartCaptureToWorkFolder(CaptureProvider& provider);
-
-// The same, waiting for the file: raises a TorvoError naming it when it cannot be written.
-void CaptureToWorkFolder(CaptureProvider& provider);
 
 }  // namespace torvo::upload::ScreenCapMain

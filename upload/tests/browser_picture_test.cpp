@@ -136,7 +136,7 @@ TEST_F(BrowserPictureTest, ThePngBecomesTheCaptureInTheSame24BitForm) {
     SCOPED_TRACE(early ? "decoding started early" : "decoded when asked for");
     BrowserPictureCaptureProvider provider(Handed(png));
     if (early) provider.StartDecoding();
-    ScreenCapMain::CaptureToWorkFolder(provider);
+    ScreenCapMain::StartCaptureToWorkFolder(provider).Written();
     gdi::Picture saved = LoadPicture(home_ / "Torvo" / "img1.bmp");
     ASSERT_TRUE(saved.Handle());
     const gdi::Bitmap& b = *saved.Handle();
@@ -185,7 +185,7 @@ TEST_F(BrowserPictureTest, APictureItCannotReadIsAClearMessageAndLeavesNothing) 
     BrowserPictureCaptureProvider provider(c.picture);
     if (early) provider.StartDecoding();
     try {
-      ScreenCapMain::CaptureToWorkFolder(provider);
+      ScreenCapMain::StartCaptureToWorkFolder(provider).Written();
       ADD_FAILURE() << c.message;
     } catch (const TorvoError& e) {
       EXPECT_EQ(e.number(), kErrFileNotFound);

@@ -49,7 +49,7 @@ TEST_F(CaptureToWorkFolderTest, TheProvidersPictureBecomesImg1Bmp) {
       std::fputs("old", old);
       std::fclose(old);
     }
-    ScreenCapMain::CaptureToWorkFolder(provider);
+    ScreenCapMain::StartCaptureToWorkFolder(provider).Written();
     EXPECT_EQ(provider.captures(), 1);
     gdi::Picture saved = LoadPicture(home_ / "Torvo" / "IMG1.BMP");
     ASSERT_TRUE(saved.Handle()) << bits;
@@ -66,7 +66,7 @@ TEST_F(CaptureToWorkFolderTest, TheProvidersPictureBecomesImg1Bmp) {
 TEST_F(CaptureToWorkFolderTest, ASourceWithoutAPictureStopsWithItsMessage) {
   FixedCaptureProvider provider(TorvoError(53, "TorvoTool", "브라우저가 그림을 주지 않았습니다."));
   try {
-    ScreenCapMain::CaptureToWorkFolder(provider);
+    ScreenCapMain::StartCaptureToWorkFolder(provider).Written();
     ADD_FAILURE() << "no error";
   } catch (const TorvoError& e) {
     EXPECT_EQ(e.number(), 53);
@@ -79,7 +79,7 @@ TEST_F(CaptureToWorkFolderTest, ASideBeyondSixteenBitsOverflows) {
   auto wide = gdi::Bitmap::Create(32768, 1, 24);
   FixedCaptureProvider provider(*wide);
   try {
-    ScreenCapMain::CaptureToWorkFolder(provider);
+    ScreenCapMain::StartCaptureToWorkFolder(provider).Written();
     ADD_FAILURE() << "no error";
   } catch (const TorvoError& e) {
     EXPECT_EQ(e.number(), kErrOverflow);
