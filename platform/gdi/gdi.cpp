@@ -12,10 +12,15 @@
 
 namespace torvo::gdi {
 
+namespace {
+// From this size on a picture's memory is worth whole large pages and room to hand on.
+constexpr int64_t kLargePicture = int64_t{4} << 20;
+}  // namespace
+
 uint8_t* AllocatePixels(int64_t bytes, bool zeroed) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr int64_t kWorthIt = int64_t{4} << 20, kLargePage = int64_t{2} << 20;
-  if (bytes >= kWorthIt) {
+  constexpr int64_t kLargePage = int64_t{2} << 20;
+  if (bytes >= kLargePicture) {
     const int64_t whole = (bytes + kLargePage - 1) & ~(kLargePage - 1);
     if (auto* bits = static_cast<uint8_t*>(std::aligned_alloc(kLargePage, static_cast<size_t>(whole)))) {
       madvise(bits, static_cast<size_t>(whole), MADV_HUGEPAGE);
@@ -35,7 +40,7 @@ namespace {
 // whose library keeps a header of a few hundred bytes in front of the pixels. A little more
 // memory than the pixels need lets that picture take the surface's memory once it is freed,
 // pages already touched, instead of fresh ones (a fault each 4 KB).
-int64_t HandOnSlack(int64_t bytes) { return bytes >= (int64_t{4} << 20) ? int64_t{64} << 10 : 0; }
+int64_t HandOnSlack(int64_t bytes) { return bytes >= kLargePicture ? int64_t{64} << 10 : 0; }
 
 uint8_t RopIndex(uint32_t rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
 
