@@ -28,6 +28,8 @@ class AlbumFolder {
   // name made since.
   bool FileExists(const std::string& fileName) const;
   bool FileExists(std::u16string_view fileName) const;
+  // Whether the name was in the listing or Added since, without looking at the folder again.
+  bool Listed(std::u16string_view fileName) const { return files_.contains(fileName); }
   // A file this sync has just put in place.
   void Added(const std::string& fileName);
   const std::filesystem::path& folder() const { return folder_; }

@@ -1,7 +1,6 @@
 #pragma once
 // Puts downloaded images in place on a thread of its own, in the order they came, so that the next
-// transfer runs while the disk is busy with the last image. The sync still fetches one image at a
-// time; only the writing of image i overlaps the fetch of image i + 1.
+// transfer runs while the disk is busy with the last image.
 #include <condition_variable>
 #include <deque>
 #include <filesystem>

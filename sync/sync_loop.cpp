@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <future>
 #include <system_error>
+#include <unordered_set>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -33,9 +34,25 @@ SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
   return outcome;
 }
 
+// The images the loop will fetch unless something changes meanwhile: valid names not in the folder
+// when it was listed, each name once.
+std::vector<ImageFetcher::Planned> PlanFetches(const ImageList& list, const AlbumFolder& album) {
+  std::vector<ImageFetcher::Planned> plan;
+  if (!IsUsableBaseAddress(list.baseAddress)) return plan;
+  std::unordered_set<std::u16string, FoldedNameHash, FoldedNameEqual> planned;
+  for (size_t i = 0; i < list.names.size(); ++i) {
+    const std::u16string& name = list.names[i];
+    if (ImageNameProblem(name)) continue;
+    std::u16string fileName = name + u".png";
+    if (album.Listed(fileName) || !planned.insert(std::move(fileName)).second) continue;
+    plan.push_back({static_cast<int>(i + 1), DownloadAddress(list.baseAddress, name)});
+  }
+  return plan;
+}
+
 // The items one after the other. Downloads are counted when handed to the writer; RunSync settles
 // the count once the writer is done.
-SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& fetch, ImageWriter& writer,
+SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, ImageFetcher& fetcher, ImageWriter& writer,
                         SyncObserver& observer, const std::atomic<bool>* cancel, SyncOutcome outcome) {
   const int n = outcome.itemCount;
   const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
@@ -71,7 +88,7 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, const Fetch& 
                   u"The image list from the service names no usable image address (\"" + list.baseAddress +
                       u"\"). Nothing was downloaded.");
     }
-    HttpResult image = fetch(DownloadAddress(list.baseAddress, name));
+    HttpResult image = fetcher.Get(i, DownloadAddress(list.baseAddress, name));
     if (!image.transportOk) {
       // A transfer cut short because the window closed is no failure to report.
       if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
@@ -126,7 +143,7 @@ std::u16string NotConnectedText(const std::string& problem) {
 }
 
 SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
-                    const std::atomic<bool>* cancel) {
+                    const std::atomic<bool>* cancel, const FetchMaker& ahead) {
   SyncOutcome outcome;
   const std::filesystem::path& folder = request.folder;
   if (!DirExists(folder)) {
@@ -167,7 +184,11 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
   ImageWriter writer;
-  outcome = HandleItems(list, album, fetch, writer, observer, cancel, std::move(outcome));
+  {
+    ImageFetcher fetcher(fetch, ahead, kConnectionsAhead, cancel);
+    fetcher.Plan(PlanFetches(list, album));
+    outcome = HandleItems(list, album, fetcher, writer, observer, cancel, std::move(outcome));
+  }
 
   // Every image handed to the writer is on disk before the sync reports its end.
   writer.Finish();

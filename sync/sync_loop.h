@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "sync/image_fetcher.h"
 
 namespace torvo::sync {
 
@@ -31,9 +32,6 @@ inline constexpr char16_t kNotConnectedMessage[] =
 // kNotConnectedMessage, or when the connection file could not be used (problem), why and how to
 // connect again.
 std::u16string NotConnectedText(const std::string& problem);
-
-// Blocking GET of a request target, as HttpClient::Get.
-using Fetch = std::function<HttpResult(const std::string& url)>;
 
 enum class ItemResult { Downloaded, AlreadyPresent, Failed };
 
@@ -72,10 +70,16 @@ struct SyncOutcome {
   std::u16string problem;            // what stopped the sync, in plain words (ends other than Finished)
 };
 
+// Connections that fetch images ahead of the loop when it is given a FetchMaker: the service
+// and the sync work side by side, without asking much more of a service that many people share.
+inline constexpr int kConnectionsAhead = 3;
+
 // Items that failed are not written, so the next sync fetches them again. A transport failure or
-// a write failure stops the loop; every image written before stays.
+// a write failure stops the loop; every image written before stays. fetch gets the list, and the
+// images too unless ahead is given: then kConnectionsAhead fetches of its making get the missing
+// images ahead of the loop, which still looks at the items one after the other.
 SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver& observer,
-                    const std::atomic<bool>* cancel = nullptr);
+                    const std::atomic<bool>* cancel = nullptr, const FetchMaker& ahead = {});
 
 // What the window says when the sync has ended: the counts, and what stopped it if anything.
 std::u16string DescribeOutcome(const SyncOutcome& outcome);

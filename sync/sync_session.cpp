@@ -79,6 +79,15 @@ void UseConnection(const ConnectionFile& connection, SyncSessionSetup& setup) {
   }
 }
 
+FetchMaker HttpFetchMaker(std::string trustedPem, HttpTimeouts timeouts) {
+  return [trustedPem = std::move(trustedPem), timeouts](const std::atomic<bool>* abort) -> Fetch {
+    auto client = std::make_shared<HttpClient>(timeouts);
+    client->SetAbortFlag(abort);
+    client->SetExtraTrustedCertificates(trustedPem);
+    return [client](const std::string& url) { return client->Get(url); };
+  };
+}
+
 std::u16string ItemCaption(int i, int n) {
   const std::string text = std::to_string(i) + " / " + std::to_string(n);
   return std::u16string(text.begin(), text.end());
@@ -97,6 +106,7 @@ SyncSession::SyncSession(SyncSessionSetup setup, SyncFormView& view, WindowThrea
     client_->SetAbortFlag(&cancel_);
     client_->SetExtraTrustedCertificates(setup_.trustedPem);
     setup_.fetch = [client = client_.get()](const std::string& url) { return client->Get(url); };
+    setup_.ahead = HttpFetchMaker(setup_.trustedPem);
   }
 }
 
@@ -122,7 +132,7 @@ void SyncSession::Sync() {
     PostingObserver observer(windowThread_, session, view_);
     const SyncRequest request{setup_.serviceHost, setup_.commandLine, setup_.folder, setup_.serviceUrl,
                               setup_.connectionProblem};
-    const SyncOutcome outcome = RunSync(request, setup_.fetch, observer, &cancel_);
+    const SyncOutcome outcome = RunSync(request, setup_.fetch, observer, &cancel_, setup_.ahead);
     windowThread_.Post([session, outcome] {
       if (auto alive = session.lock()) (*alive)->EndSync(outcome);
     });

@@ -43,11 +43,19 @@ struct SyncSessionSetup {
   std::string serviceHost;
   std::u16string commandLine;  // the identity
   std::filesystem::path folder;
-  Fetch fetch;  // empty: HTTP over one kept-open connection, aborted when the window goes
+  // The list, and images not fetched ahead. Empty: HTTP over a connection kept open between
+  // presses, aborted when the window goes, and connections ahead of the session's own making.
+  Fetch fetch;
   std::string serviceUrl;         // the user's own service; empty: http at serviceHost
   std::string trustedPem;         // its certificate, trusted beside the system's
   std::string connectionProblem;  // a connection file that could not be used
+  // Fetches ahead of the loop; with fetch empty, HTTP connections of their own (HttpFetchMaker).
+  FetchMaker ahead;
 };
+
+// HTTP clients, each over a connection of its own, trusting trustedPem beside the system's
+// certificates: the fetches that get images ahead of the sync loop.
+FetchMaker HttpFetchMaker(std::string trustedPem, HttpTimeouts timeouts = {});
 
 // Takes the user's connection file into setup: its service and certificate, and its identity when
 // the command line names nobody (an identity on the command line still wins). A file, or its

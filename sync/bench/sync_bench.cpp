@@ -15,6 +15,7 @@
 #include "platform/http.h"
 #include "sync/image_list.h"
 #include "sync/sync_loop.h"
+#include "sync/sync_session.h"
 
 namespace {
 
@@ -61,7 +62,8 @@ SyncOutcome SyncOnce(benchmark::State& state, const std::filesystem::path& folde
   client.SetExtraTrustedCertificates(Settings().trusted);
   SyncObserver observer;
   SyncOutcome outcome = RunSync({Settings().host, Settings().identity, folder, Settings().url},
-                                [&](const std::string& url) { return client.Get(url); }, observer);
+                                [&](const std::string& url) { return client.Get(url); }, observer, nullptr,
+                                HttpFetchMaker(Settings().trusted));
   if (outcome.end != SyncEnd::Finished || outcome.failed != 0) {
     state.SkipWithError(("sync did not finish cleanly: " + ToUtf8(DescribeOutcome(outcome))).c_str());
   }

@@ -1,10 +1,12 @@
 // The sync loop over real HTTP against a listener that misbehaves on purpose.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "raw_listener.h"
 #include "sync/sync_loop.h"
+#include "sync/sync_session.h"
 #include "temp_folder.h"
 
 namespace torvo::sync {
@@ -51,14 +53,16 @@ struct Timed {
   double seconds;
 };
 
-Timed SyncAgainst(RawListener& listener, const std::filesystem::path& folder, HttpTimeouts timeouts = {},
-                const std::atomic<bool>* abort = nullptr) {
+// ahead: the images come over connections ahead of the loop, as in the window.
+Timed SyncAgainst(RawListener& listener, const std::filesystem::path& folder, bool ahead, HttpTimeouts timeouts = {},
+                  const std::atomic<bool>* abort = nullptr) {
   HttpClient client(timeouts);
   client.SetAbortFlag(abort);
   SyncObserver observer;
   auto start = std::chrono::steady_clock::now();
   SyncOutcome outcome = RunSync({"127.0.0.1:" + std::to_string(listener.port()), u"u 1", folder},
-                                [&](const std::string& url) { return client.Get(url); }, observer, abort);
+                                [&](const std::string& url) { return client.Get(url); }, observer, abort,
+                                ahead ? HttpFetchMaker("", timeouts) : FetchMaker());
   return {outcome, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
 }
 
@@ -67,7 +71,7 @@ TEST(SyncOverHttp, OneConnectionForEveryTransferAndOnlyGoodImagesWritten) {
   RawListener listener([](const std::string& t, testing::SocketHandle s, RawListener& l) {
     return Album(t, s, l, "|a|../../escape|%2e%2e|missing|b|..\\x|c");
   });
-  Timed run = SyncAgainst(listener, home.path() / "Torvo");
+  Timed run = SyncAgainst(listener, home.path() / "Torvo", false);
   EXPECT_EQ(run.outcome.end, SyncEnd::Finished);
   EXPECT_EQ(std::make_tuple(run.outcome.downloaded, run.outcome.failed), std::make_tuple(3, 4));
   EXPECT_EQ(listener.targets(), (std::vector<std::string>{"/imgList.php?tid=u%201", "/img/a.png", "/img/%252e%252e.png",
@@ -76,6 +80,32 @@ TEST(SyncOverHttp, OneConnectionForEveryTransferAndOnlyGoodImagesWritten) {
   EXPECT_EQ(Entries(home.path() / "Torvo"), (std::set<std::string>{"a.png", "b.png", "c.png"}));
   EXPECT_EQ(Entries(home.path()), std::set<std::string>{"Torvo"});
   EXPECT_EQ(ReadFile(home.path() / "Torvo" / "b.png"), ImageBytes('b'));
+}
+
+TEST(SyncOverHttp, AheadTheSameTransfersOverAFewConnectionsKeptOpen) {
+  TempFolder home;
+  std::string names;
+  for (char name : std::string("abcabcabcabc")) names += std::string("|") + name + std::to_string(names.size());
+  RawListener listener([&](const std::string& t, testing::SocketHandle s, RawListener& l) {
+    // Every name is the image of its first letter.
+    if (t.starts_with("/img/") && t.size() > 6) {
+      RawListener::Send(s, RawListener::Ok(ImageBytes(t[5])));
+      return true;
+    }
+    return Album(t, s, l, names);
+  });
+  Timed run = SyncAgainst(listener, home.path() / "Torvo", true);
+  EXPECT_EQ(run.outcome.end, SyncEnd::Finished);
+  EXPECT_EQ(run.outcome.downloaded, 12);
+  std::vector<std::string> targets = listener.targets();
+  std::sort(targets.begin() + 1, targets.end());
+  EXPECT_EQ(targets.size(), 13u);
+  EXPECT_EQ(targets.front(), "/imgList.php?tid=u%201");
+  EXPECT_EQ(std::unique(targets.begin(), targets.end()), targets.end());
+  // The list's connection and those ahead, each kept open.
+  EXPECT_EQ(listener.connections(), 1 + kConnectionsAhead);
+  for (const std::string& file : Entries(home.path() / "Torvo")) EXPECT_EQ(ReadFile(home.path() / "Torvo" / file), ImageBytes(file[0])) << file;
+  EXPECT_EQ(Entries(home.path() / "Torvo").size(), 12u);
 }
 
 TEST(SyncOverHttp, BrokenTransfersStopTheSyncAndLeaveNoPartialFile) {
@@ -88,16 +118,19 @@ TEST(SyncOverHttp, BrokenTransfersStopTheSyncAndLeaveNoPartialFile) {
       {"stall-head", u"The download of image 2 of 3 (stall-head.png) failed: Timeout was reached."},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempFolder home;
-    std::string names = std::string("|a|") + c.name + "|b";
-    RawListener listener([&](const std::string& t, testing::SocketHandle s, RawListener& l) { return Album(t, s, l, names); });
-    Timed run = SyncAgainst(listener, home.path() / "Torvo", {2000, 4000, 1000});
-    EXPECT_EQ(run.outcome.end, SyncEnd::TransferFailed);
-    EXPECT_EQ(run.outcome.problem.substr(0, run.outcome.problem.find(u". The sync")) + u".",
-              c.problem);
-    EXPECT_EQ(Entries(home.path() / "Torvo"), std::set<std::string>{"a.png"});
-    EXPECT_LT(run.seconds, 6.0);
+    for (bool ahead : {false, true}) {
+      SCOPED_TRACE(c.name);
+      SCOPED_TRACE(ahead ? "ahead" : "one at a time");
+      TempFolder home;
+      std::string names = std::string("|a|") + c.name + "|b";
+      RawListener listener([&](const std::string& t, testing::SocketHandle s, RawListener& l) { return Album(t, s, l, names); });
+      Timed run = SyncAgainst(listener, home.path() / "Torvo", ahead, {2000, 4000, 1000});
+      EXPECT_EQ(run.outcome.end, SyncEnd::TransferFailed);
+      EXPECT_EQ(run.outcome.problem.substr(0, run.outcome.problem.find(u". The sync")) + u".",
+                c.problem);
+      EXPECT_EQ(Entries(home.path() / "Torvo"), std::set<std::string>{"a.png"});
+      EXPECT_LT(run.seconds, 6.0);
+    }
   }
 }
 
@@ -118,20 +151,23 @@ TEST(SyncOverHttp, NoServiceIsAClearListFailure) {
 }
 
 TEST(SyncOverHttp, AbortEndsAHangingTransferSoon) {
-  TempFolder home;
-  RawListener listener([](const std::string& t, testing::SocketHandle s, RawListener& l) { return Album(t, s, l, "|a|stall-head|b"); });
-  std::atomic<bool> abort{false};
-  std::thread closer([&] {
-    while (listener.targets().size() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    abort = true;
-  });
-  // Time-outs far beyond the test's patience: only the abort can end it.
-  Timed run = SyncAgainst(listener, home.path() / "Torvo", {60000, 60000, 60000}, &abort);
-  closer.join();
-  EXPECT_EQ(run.outcome.end, SyncEnd::Cancelled);
-  EXPECT_LT(run.seconds, 3.0);
-  EXPECT_EQ(Entries(home.path() / "Torvo"), std::set<std::string>{"a.png"});
+  for (bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "ahead" : "one at a time");
+    TempFolder home;
+    RawListener listener([](const std::string& t, testing::SocketHandle s, RawListener& l) { return Album(t, s, l, "|a|stall-head|b"); });
+    std::atomic<bool> abort{false};
+    std::thread closer([&] {
+      while (listener.targets().size() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      abort = true;
+    });
+    // Time-outs far beyond the test's patience: only the abort can end it.
+    Timed run = SyncAgainst(listener, home.path() / "Torvo", ahead, {60000, 60000, 60000}, &abort);
+    closer.join();
+    EXPECT_EQ(run.outcome.end, SyncEnd::Cancelled);
+    EXPECT_LT(run.seconds, 3.0);
+    EXPECT_EQ(Entries(home.path() / "Torvo"), std::set<std::string>{"a.png"});
+  }
 }
 
 }  // namespace

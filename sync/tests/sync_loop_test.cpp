@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "temp_folder.h"
@@ -20,13 +23,17 @@ constexpr char kList[] = "http://svc/imgList.php?tid=u%201";
 
 HttpResult Reply(long status, std::string body) { return {true, status, std::move(body), ""}; }
 HttpResult Broken(std::string error) { return {false, 0, "", std::move(error)}; }
+std::u16string Number16(int n) { return FromUtf8(std::to_string(n)); }
 
-// Answers from a table; an address it does not know is a 404. Records every address asked.
+// Answers from a table; an address it does not know is a 404. Records every address asked. Its
+// fetches may be called from several threads.
 struct FakeService {
   std::map<std::string, HttpResult> replies;
   std::vector<std::string> asked;
+  std::mutex mutex;
   Fetch fetch() {
     return [this](const std::string& url) {
+      std::lock_guard lock(mutex);
       asked.push_back(url);
       auto it = replies.find(url);
       return it == replies.end() ? Reply(404, "<h1>Not Found</h1>") : it->second;
@@ -252,6 +259,113 @@ TEST_F(SyncLoop, CancelKeepsAWholeImageAndStopsBeforeTheNextItem) {
   EXPECT_EQ(outcome.end, SyncEnd::Cancelled);
   EXPECT_EQ(service.asked, (std::vector<std::string>{kList, "http://img/u1/a.png"}));
   EXPECT_EQ(Entries(album()), std::set<std::string>{"a.png"});
+}
+
+// What a user sees of a sync: its outcome, the progress told, and the folder afterwards.
+struct Seen {
+  SyncEnd end;
+  std::tuple<int, int, int, int> counts;
+  std::vector<std::u16string> failures;
+  std::u16string problem;
+  std::vector<std::string> events;
+  std::map<std::string, std::string> files;
+  bool operator==(const Seen&) const = default;
+};
+
+std::map<std::string, std::string> Files(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const std::string& name : Entries(folder)) {
+    files[name] = std::filesystem::is_directory(folder / name) ? "<folder>" : ReadFile(folder / name);
+  }
+  return files;
+}
+
+TEST(SyncAhead, FetchingAheadChangesNothingTheUserSees) {
+  // Each case once with every image fetched by the loop itself, once with connections ahead that
+  // answer out of order.
+  struct Case {
+    const char* what;
+    std::string list;
+    std::map<std::string, HttpResult> images;  // by name; any other is a 404
+    std::vector<std::string> present;           // files in the folder before; "dir/" a folder
+    std::string madeDuringTheSync;              // a file the user puts there when the first image is fetched
+  };
+  const std::vector<Case> cases = {
+      {"present, missing, other case, twice, unsafe, error reply",
+       "http://img/u1|a|b|B|c|../x|gone|d|c",
+       {{"b", Reply(200, "b")}, {"c", Reply(200, "c")}, {"d", Reply(200, "d")}},
+       {"a.PNG"},
+       ""},
+      {"a transfer breaks", "http://img/u1|a|b|c|d|e",
+       {{"a", Reply(200, "a")}, {"b", Reply(200, "b")}, {"c", Broken("Transferred a partial file")},
+        {"d", Reply(200, "d")}, {"e", Reply(200, "e")}},
+       {},
+       ""},
+      {"a folder in an image's place", "http://img/u1|a|b|c|d",
+       {{"a", Reply(200, "a")}, {"b", Reply(200, "b")}, {"c", Reply(200, "c")}, {"d", Reply(200, "d")}},
+       {"c.png/"},
+       ""},
+      {"a name asked twice that failed the first time", "http://img/u1|gone|x|gone", {{"x", Reply(200, "x")}}, {}, ""},
+      {"an image the user puts there meanwhile", "http://img/u1|a|b|c|d",
+       {{"a", Reply(200, "a")}, {"b", Reply(200, "b")}, {"c", Reply(200, "c")}, {"d", Reply(200, "d")}},
+       {},
+       "c.png"},
+      {"a list with no usable address", "<p>|a|b", {{"a", Reply(200, "a")}}, {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Seen> seen;
+    for (bool ahead : {false, true}) {
+      SCOPED_TRACE(ahead ? "ahead" : "one at a time");
+      TempFolder home;
+      const std::filesystem::path album = home.path() / "Torvo";
+      std::filesystem::create_directory(album);
+      for (const std::string& name : c.present) {
+        if (name.ends_with("/")) std::filesystem::create_directory(album / name.substr(0, name.size() - 1));
+        else WriteFile(album / name, "mine");
+      }
+      FakeService service;
+      service.replies[kList] = Reply(200, c.list);
+      for (const auto& [name, reply] : c.images) service.replies["http://img/u1/" + name + ".png"] = reply;
+      std::atomic<int> calls{0};
+      // The loop's own fetch answers at once; those ahead answer late and in no fixed order.
+      const Fetch own = [&, inner = service.fetch()](const std::string& url) {
+        if (!c.madeDuringTheSync.empty() && url.ends_with("/a.png")) WriteFile(album / c.madeDuringTheSync, "made");
+        return inner(url);
+      };
+      const FetchMaker maker = [&](const std::atomic<bool>*) -> Fetch {
+        return [&](const std::string& url) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(++calls % 3 * 5));
+          return own(url);
+        };
+      };
+      Recorder recorder;
+      const SyncOutcome outcome =
+          RunSync({"svc", u"u 1", album}, own, recorder, nullptr, ahead ? maker : FetchMaker());
+      // The folders differ between the runs; the rest of a message does not.
+      std::u16string problem = outcome.problem;
+      const std::u16string folder = FromUtf8(album.string());
+      if (size_t at = problem.find(folder); at != std::u16string::npos) problem.replace(at, folder.size(), u"ALBUM");
+      Seen s{outcome.end, {outcome.itemCount, outcome.downloaded, outcome.alreadyPresent, outcome.failed}, {},
+             problem, recorder.events, Files(album)};
+      for (const FailedItem& f : outcome.failures) s.failures.push_back(Number16(f.index) + u" " + f.name + u" " + f.reason);
+      seen.push_back(std::move(s));
+      if (ahead) {
+        // Every image the loop wanted came over a connection ahead, and nothing twice but the
+        // name that failed the first time.
+        std::map<std::string, int> times;
+        for (const std::string& url : service.asked) ++times[url];
+        for (const auto& [url, n] : times) EXPECT_LE(n, url.ends_with("gone.png") ? 2 : 1) << url;
+        if (c.list.starts_with("http")) EXPECT_GT(calls.load(), 0);
+      }
+    }
+    EXPECT_EQ(seen[0].end, seen[1].end);
+    EXPECT_EQ(seen[0].counts, seen[1].counts);
+    EXPECT_EQ(seen[0].failures, seen[1].failures);
+    EXPECT_EQ(seen[0].problem, seen[1].problem);
+    EXPECT_EQ(seen[0].events, seen[1].events);
+    EXPECT_EQ(seen[0].files, seen[1].files);
+  }
 }
 
 TEST(SyncOutcomeAnswer, WhichEndsShowABoxAndWhichEndTheProgram) {
