@@ -81,7 +81,9 @@ std::string SecurityText(DWORD error, const std::string& host) {
 // The waits below end on our time-outs and abort flag whatever the transfer does: a blocked
 // read of WinINet's never ends on a silent server, neither by its receive time-out nor by
 // closing its handle. A transfer given up on may still be written into by WinINet, so its state
-// (the buffer too) lives until WinINet says its handle is gone.
+// (the buffer and the counts too) lives until WinINet has both completed the operation under way
+// and said its handle is gone: Wine's WinINet tells the handle gone first, then writes the count
+// of a read it was still doing. (One that never completes keeps its few kilobytes.)
 struct Transfer {
   Transfer() : completed(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~Transfer() {
@@ -96,7 +98,10 @@ struct Transfer {
   DWORD_PTR result = 0;
   DWORD error = ERROR_SUCCESS;
   bool connected = false;
-  bool abandoned = false;
+  bool abandoned = false;  // given up on with an operation under way
+  bool done = false;       // the operation under way has completed
+  bool closed = false;     // WinINet has said the request's handle is gone
+  DWORD available = 0;
   Clock::time_point lastProgress = Clock::now();
   DWORD got = 0;
   char chunk[16384];
@@ -141,21 +146,26 @@ void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     }
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       const auto* done = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+      bool last = false;
       {
         std::lock_guard lock(transfer->mutex);
         transfer->result = done->dwResult;
         transfer->error = done->dwError;
         transfer->connected = true;
         transfer->lastProgress = Clock::now();
+        transfer->done = true;
+        last = transfer->abandoned && transfer->closed;
       }
       SetEvent(transfer->completed);
+      if (last) Forget(context);
       break;
     }
     case INTERNET_STATUS_HANDLE_CLOSING: {
       bool last = false;
       {
         std::lock_guard lock(transfer->mutex);
-        last = info && *static_cast<const HINTERNET*>(info) == transfer->request && transfer->abandoned;
+        if (info && *static_cast<const HINTERNET*>(info) == transfer->request) transfer->closed = true;
+        last = transfer->closed && transfer->abandoned && transfer->done;
       }
       if (last) Forget(context);
       break;
@@ -334,6 +344,7 @@ HttpResult HttpClient::Perform(const std::string& url) {
     std::lock_guard lock(transfer->mutex);
     transfer->error = ERROR_SUCCESS;
     transfer->result = 0;
+    transfer->done = false;
   };
   auto waitFailure = [&](Wait w) {
     return fail(w == Wait::kAborted ? std::string("aborted") : TransportText(ERROR_INTERNET_TIMEOUT));
@@ -412,7 +423,7 @@ HttpResult HttpClient::Perform(const std::string& url) {
     if (MsUntil(deadline) <= 0) return fail(TransportText(ERROR_INTERNET_TIMEOUT));
     // First wait until bytes are there (or the reply has ended), then read what is there: a
     // read of bytes already received completes at once.
-    DWORD available = sizeof transfer->chunk;
+    transfer->available = sizeof transfer->chunk;
     // Once the announced length is in, a read (of nothing) ends the reply. Wine's WinINet hands
     // the connection back for the next request on a read that finds the end; asking whether
     // more is available there instead closes it when the answer comes asynchronously, and the
@@ -420,17 +431,17 @@ HttpResult HttpClient::Perform(const std::string& url) {
     const bool whole = hasLength && result.body.size() == announced;
     if (!whole) {
       begin();
-      if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+      if (!InternetQueryDataAvailable(request, &transfer->available, 0, 0)) {
         if (GetLastError() != ERROR_IO_PENDING) return fail(TransportText(GetLastError()));
         pending = true;
         if (const Wait w = wait(); w != Wait::kDone) return waitFailure(w);
         std::lock_guard lock(transfer->mutex);
         if (transfer->error != ERROR_SUCCESS) return fail(TransportText(transfer->error));
-        available = static_cast<DWORD>(transfer->result);
+        transfer->available = static_cast<DWORD>(transfer->result);
       }
-      if (available == 0) break;
+      if (transfer->available == 0) break;
     }
-    const DWORD want = std::min<DWORD>(available, sizeof transfer->chunk);
+    const DWORD want = std::min<DWORD>(transfer->available, sizeof transfer->chunk);
     begin();
     transfer->got = 0;
     if (!InternetReadFile(request, transfer->chunk, want, &transfer->got)) {

@@ -102,8 +102,9 @@ TEST(SyncOverHttp, AheadTheSameTransfersOverAFewConnectionsKeptOpen) {
   EXPECT_EQ(targets.size(), 13u);
   EXPECT_EQ(targets.front(), "/imgList.php?tid=u%201");
   EXPECT_EQ(std::unique(targets.begin(), targets.end()), targets.end());
-  // The list's connection and those ahead, each kept open.
-  EXPECT_EQ(listener.connections(), 1 + kConnectionsAhead);
+  // The list's connection and at most those ahead, kept open: not one for each transfer. (A
+  // connection ahead may find nothing left to fetch, and WinINet pools connections.)
+  EXPECT_LE(listener.connections(), 1 + kConnectionsAhead);
   for (const std::string& file : Entries(home.path() / "Torvo")) EXPECT_EQ(ReadFile(home.path() / "Torvo" / file), ImageBytes(file[0])) << file;
   EXPECT_EQ(Entries(home.path() / "Torvo").size(), 12u);
 }
