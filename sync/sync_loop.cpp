@@ -34,26 +34,36 @@ SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
   return outcome;
 }
 
-// The images the loop will fetch unless something changes meanwhile: valid names not in the folder
-// when it was listed, each name once.
-std::vector<ImageFetcher::Planned> PlanFetches(const ImageList& list, const AlbumFolder& album) {
-  std::vector<ImageFetcher::Planned> plan;
-  if (!IsUsableBaseAddress(list.baseAddress)) return plan;
+// What the folder's listing already says of each item, looked at once before the loop: the names
+// that fail as they are, the images listed, and the images to fetch ahead, each name once.
+struct FirstLook {
+  std::vector<std::optional<std::u16string>> problems;  // by item, from 0
+  std::vector<bool> listed;
+  std::vector<ImageFetcher::Planned> fetches;
+};
+
+FirstLook LookAtItems(const ImageList& list, const AlbumFolder& album) {
+  const size_t n = list.names.size();
+  FirstLook look{std::vector<std::optional<std::u16string>>(n), std::vector<bool>(n), {}};
+  const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
   std::unordered_set<std::u16string, FoldedNameHash, FoldedNameEqual> planned;
-  for (size_t i = 0; i < list.names.size(); ++i) {
+  for (size_t i = 0; i < n; ++i) {
     const std::u16string& name = list.names[i];
-    if (ImageNameProblem(name)) continue;
+    look.problems[i] = ImageNameProblem(name);
+    if (look.problems[i]) continue;
     std::u16string fileName = name + u".png";
-    if (album.Listed(fileName) || !planned.insert(std::move(fileName)).second) continue;
-    plan.push_back({static_cast<int>(i + 1), DownloadAddress(list.baseAddress, name)});
+    look.listed[i] = album.Listed(fileName);
+    if (look.listed[i] || !baseUsable || !planned.insert(std::move(fileName)).second) continue;
+    look.fetches.push_back({static_cast<int>(i + 1), DownloadAddress(list.baseAddress, name)});
   }
-  return plan;
+  return look;
 }
 
 // The items one after the other. Downloads are counted when handed to the writer; RunSync settles
 // the count once the writer is done.
-SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, ImageFetcher& fetcher, ImageWriter& writer,
-                        SyncObserver& observer, const std::atomic<bool>* cancel, SyncOutcome outcome) {
+SyncOutcome HandleItems(const ImageList& list, const FirstLook& look, AlbumFolder& album, ImageFetcher& fetcher,
+                        ImageWriter& writer, SyncObserver& observer, const std::atomic<bool>* cancel,
+                        SyncOutcome outcome) {
   const int n = outcome.itemCount;
   const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
   for (int i = 1; i <= n; ++i) {
@@ -74,11 +84,12 @@ SyncOutcome HandleItems(const ImageList& list, AlbumFolder& album, ImageFetcher&
       observer.ItemFinished(i, n, result);
     };
 
-    if (std::optional<std::u16string> problem = ImageNameProblem(name)) {
+    if (const std::optional<std::u16string>& problem = look.problems[i - 1]) {
       finish(ItemResult::Failed, *problem);
       continue;
     }
-    if (album.FileExists(std::u16string_view(name + u".png"))) {
+    // Not listed: made since, or an image this sync has fetched already under another item.
+    if (look.listed[i - 1] || album.FileExists(std::u16string_view(name + u".png"))) {
       finish(ItemResult::AlreadyPresent);
       continue;
     }
@@ -185,9 +196,10 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   outcome.itemCount = n;
   ImageWriter writer;
   {
+    FirstLook look = LookAtItems(list, album);
     ImageFetcher fetcher(fetch, ahead, kConnectionsAhead, cancel);
-    fetcher.Plan(PlanFetches(list, album));
-    outcome = HandleItems(list, album, fetcher, writer, observer, cancel, std::move(outcome));
+    fetcher.Plan(std::move(look.fetches));
+    outcome = HandleItems(list, look, album, fetcher, writer, observer, cancel, std::move(outcome));
   }
 
   // Every image handed to the writer is on disk before the sync reports its end.
