@@ -4,7 +4,8 @@
 
 namespace torvo::sync {
 
-ImageWriter::ImageWriter(size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes) {}
+ImageWriter::ImageWriter(size_t maxPendingBytes, bool ownThread)
+    : maxPendingBytes_(maxPendingBytes), ownThread_(ownThread) {}
 
 ImageWriter::~ImageWriter() {
   {
@@ -21,6 +22,18 @@ void ImageWriter::StartLocked() {
 
 void ImageWriter::Write(int item, std::filesystem::path target, std::string bytes) {
   std::unique_lock lock(mutex_);
+  if (!ownThread_) {
+    if (failure_) return;
+    lock.unlock();
+    std::optional<std::string> error = WriteFileWhole(target, bytes);
+    lock.lock();
+    if (error) {
+      failure_ = Failure{item, std::move(target), *error};
+    } else {
+      ++written_;
+    }
+    return;
+  }
   // One image larger than the limit still goes, alone.
   changed_.wait(lock, [&] { return jobs_.empty() || pendingBytes_ + bytes.size() <= maxPendingBytes_; });
   if (failure_) return;

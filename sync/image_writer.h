@@ -19,8 +19,10 @@ class ImageWriter {
     std::string error;
   };
 
-  // At most maxPendingBytes of images wait in memory; Write blocks beyond that.
-  explicit ImageWriter(size_t maxPendingBytes = 64u << 20);
+  // At most maxPendingBytes of images wait in memory; Write blocks beyond that. ownThread false:
+  // Write puts the image in place itself before it returns, for a sync whose transfers run on
+  // threads of their own already: a hand-over per image costs more than it overlaps then.
+  explicit ImageWriter(size_t maxPendingBytes = 64u << 20, bool ownThread = true);
   ~ImageWriter();
   ImageWriter(const ImageWriter&) = delete;
   ImageWriter& operator=(const ImageWriter&) = delete;
@@ -45,6 +47,7 @@ class ImageWriter {
   void StartLocked();
 
   const size_t maxPendingBytes_;
+  const bool ownThread_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> jobs_;

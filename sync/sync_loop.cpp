@@ -194,7 +194,8 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   AlbumFolder album = listing.get();
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
-  ImageWriter writer;
+  // With transfers ahead on threads of their own, the loop puts each image in place itself.
+  ImageWriter writer(64u << 20, /*ownThread=*/!ahead);
   {
     FirstLook look = LookAtItems(list, album);
     ImageFetcher fetcher(fetch, ahead, kConnectionsAhead, cancel);
