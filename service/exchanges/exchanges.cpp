@@ -277,10 +277,15 @@ void Service::Download(const httplib::Request&, httplib::Response& response) {
   escapedName.remove_suffix(4);
   std::string name = Cp949ToUtf8(PercentDecode(escapedName));
 
-  auto user = FindCaller(identity);
-  if (!user) return fail(404, "no such image");
-  if (!user->signedIn || effects.signedOut) return fail(403, "the user is signed out");
-  auto image = store_.FindImage(user->id, name);
+  // The usual download first; anything else is told apart below.
+  std::optional<Image> image;
+  if (!effects.signedOut) image = store_.FindSignedInUsersImage(identity, name);
+  if (!image) {
+    auto user = FindCaller(identity);
+    if (!user) return fail(404, "no such image");
+    if (!user->signedIn || effects.signedOut) return fail(403, "the user is signed out");
+    image = store_.FindImage(user->id, name);
+  }
   if (!image) return fail(404, "no such image");
   auto bytes = store_.Picture(*image);
   if (!bytes) return fail(404, "the image's file is missing");

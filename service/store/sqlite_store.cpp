@@ -629,6 +629,17 @@ std::optional<Image> SqliteStore::FindImage(int64_t userId, std::string_view nam
   return ReadImage(find);
 }
 
+std::optional<Image> SqliteStore::FindSignedInUsersImage(std::string_view identity, std::string_view name) {
+  // One statement, so one read of the database's locks instead of two: every download asks.
+  std::lock_guard lock(mutex_);
+  Statement find(*statements_, (std::string("SELECT ") + kImageColumnsOfImages +
+                                " FROM images JOIN users ON users.id = images.user_id"
+                                " WHERE users.identity = ? AND users.signed_in != 0 AND images.name = ? AND images.file != ''")
+                                   .c_str());
+  if (!find.Bind(1, identity).Bind(2, name).Step()) return std::nullopt;
+  return ReadImage(find);
+}
+
 std::filesystem::path SqliteStore::ImagePath(const Image& image) const { return imageDir_ / image.file; }
 
 std::optional<std::string> SqliteStore::Picture(const Image& image) {

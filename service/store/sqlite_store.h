@@ -59,6 +59,7 @@ class SqliteStore : public Store {
 
   std::vector<Image> Images(int64_t userId) override;
   std::optional<Image> FindImage(int64_t userId, std::string_view name) override;
+  std::optional<Image> FindSignedInUsersImage(std::string_view identity, std::string_view name) override;
   std::optional<std::string> Picture(const Image& image) override;
 
   std::vector<Image> Entries(const EntryQuery& query) override;

@@ -172,6 +172,9 @@ class Store {
   // Those with a picture, in upload order, and one of them by name: what the exchanges serve.
   virtual std::vector<Image> Images(int64_t userId) = 0;
   virtual std::optional<Image> FindImage(int64_t userId, std::string_view name) = 0;
+  // The image of that name of the signed-in user of that identity (not a device's, nor a retired
+  // one): a download's usual answer, in one look where the store allows it. Nothing tells none.
+  virtual std::optional<Image> FindSignedInUsersImage(std::string_view identity, std::string_view name);
   // The picture's bytes; nothing when it is gone.
   virtual std::optional<std::string> Picture(const Image& image) = 0;
 

@@ -69,6 +69,12 @@ Image Store::AddNamedImage(int64_t userId, std::string_view name, const NewImage
   return Insert(userId, name, fields, png);
 }
 
+std::optional<Image> Store::FindSignedInUsersImage(std::string_view identity, std::string_view name) {
+  std::optional<User> user = FindUser(identity);
+  if (!user || !user->signedIn) return std::nullopt;
+  return FindImage(user->id, name);
+}
+
 std::string Store::DeviceName(std::string_view name) {
   if (name.empty()) return "device";
   if (name.size() > kLongestDeviceName) {

@@ -95,6 +95,48 @@ TEST_F(StoreTest, KeepsFieldsAndOrder) {
   EXPECT_FALSE(store_.FindImage(user.id, "ALPHA"));
 }
 
+TEST_F(StoreTest, ADownloadsOneLookFindsOnlyASignedInUsersOwnImage) {
+  User alice = store_.AddUser("alice");
+  User bob = store_.AddUser("bob");
+  store_.AddNamedImage(alice.id, "shot", NewImage{}, "\x89PNG a");
+  store_.AddNamedImage(bob.id, "bobs", NewImage{}, "\x89PNG b");
+  store_.AddEntry(alice.id, NewImage{0, false, "http://bookmark/", "t", ""}, kNoon);
+  store_.AddDevice(alice.id, "laptop", "alice-laptop");
+  store_.AddUser("carol");
+  store_.ReplaceToolbarId(store_.FindUser("carol")->id, "carol-new");
+  store_.AddNamedImage(store_.FindUser("carol-new")->id, "old", NewImage{}, "\x89PNG c");
+  store_.AddUser("dave");
+  store_.AddNamedImage(store_.FindUser("dave")->id, "gone", NewImage{}, "\x89PNG d");
+  store_.SetSignedIn("dave", false);
+
+  const struct {
+    const char* identity;
+    const char* name;
+    bool found;
+  } cases[] = {
+      {"alice", "shot", true},
+      {"alice", "SHOT", false},
+      {"alice", "bobs", false},         // another user's
+      {"bob", "bobs", true},
+      {"alice-laptop", "shot", false},  // a device: the download asks the long way
+      {"carol", "old", false},          // a retired ToolbarID
+      {"carol-new", "old", true},
+      {"dave", "gone", false},          // signed out
+      {"nobody", "shot", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.identity) + " " + c.name);
+    std::optional<Image> image = store_.FindSignedInUsersImage(c.identity, c.name);
+    ASSERT_EQ(image.has_value(), c.found);
+    if (!c.found) continue;
+    // The same image the two looks find.
+    std::optional<Image> twoLooks = store_.FindImage(store_.FindUser(c.identity)->id, c.name);
+    ASSERT_TRUE(twoLooks);
+    EXPECT_EQ(std::tie(image->id, image->name, image->file, image->size), std::tie(twoLooks->id, twoLooks->name, twoLooks->file, twoLooks->size));
+    EXPECT_EQ(store_.Picture(*image), store_.Picture(*twoLooks));
+  }
+}
+
 TEST_F(StoreTest, OddNamesAreStoredInsideTheImageFolder) {
   User user = store_.AddUser("u");
   for (std::string name : std::vector<std::string>{"../../escape", "", ".hidden", "가나", std::string(201, 'n'), "a/b"}) {
