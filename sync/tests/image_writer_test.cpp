@@ -27,20 +27,23 @@ TEST(ImageWriter, WritesEveryQueuedImageInOrderEvenWithLittleRoom) {
 }
 
 TEST(ImageWriter, StopsAtTheFirstFailureAndWritesNothingAfter) {
-  TempFolder folder;
-  std::filesystem::create_directory(folder.path() / "2.png");
-  ImageWriter writer;
-  writer.Write(1, folder.path() / "1.png", "one");
-  writer.Write(2, folder.path() / "2.png", "two");
-  writer.Finish();
-  writer.Write(3, folder.path() / "3.png", "three");
-  writer.Finish();
-  std::optional<ImageWriter::Failure> failure = writer.FirstFailure();
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->item, 2);
-  EXPECT_EQ(failure->target, folder.path() / "2.png");
-  EXPECT_EQ(writer.Written(), 1);
-  EXPECT_EQ(Entries(folder.path()), (std::set<std::string>{"1.png", "2.png"}));
+  for (bool ownThread : {true, false}) {
+    SCOPED_TRACE(ownThread ? "own thread" : "the caller's thread");
+    TempFolder folder;
+    std::filesystem::create_directory(folder.path() / "2.png");
+    ImageWriter writer(64u << 20, ownThread);
+    writer.Write(1, folder.path() / "1.png", "one");
+    writer.Write(2, folder.path() / "2.png", "two");
+    writer.Finish();
+    writer.Write(3, folder.path() / "3.png", "three");
+    writer.Finish();
+    std::optional<ImageWriter::Failure> failure = writer.FirstFailure();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->item, 2);
+    EXPECT_EQ(failure->target, folder.path() / "2.png");
+    EXPECT_EQ(writer.Written(), 1);
+    EXPECT_EQ(Entries(folder.path()), (std::set<std::string>{"1.png", "2.png"}));
+  }
 }
 
 TEST(ImageWriter, EndingWritesWhatWasQueued) {

