@@ -22,7 +22,8 @@ class ImageWriter {
   // At most maxPendingBytes of images wait in memory; Write blocks beyond that. ownThread false:
   // Write puts the image in place itself before it returns, for a sync whose transfers run on
   // threads of their own already: a hand-over per image costs more than it overlaps then.
-  explicit ImageWriter(size_t maxPendingBytes = 64u << 20, bool ownThread = true);
+  static constexpr size_t kMaxPendingBytes = 64u << 20;
+  explicit ImageWriter(size_t maxPendingBytes = kMaxPendingBytes, bool ownThread = true);
   ~ImageWriter();
   ImageWriter(const ImageWriter&) = delete;
   ImageWriter& operator=(const ImageWriter&) = delete;

@@ -195,7 +195,7 @@ SyncOutcome RunSync(const SyncRequest& request, const Fetch& fetch, SyncObserver
   const int n = static_cast<int>(list.names.size());
   outcome.itemCount = n;
   // With transfers ahead on threads of their own, the loop puts each image in place itself.
-  ImageWriter writer(64u << 20, /*ownThread=*/!ahead);
+  ImageWriter writer(ImageWriter::kMaxPendingBytes, /*ownThread=*/!ahead);
   {
     FirstLook look = LookAtItems(list, album);
     ImageFetcher fetcher(fetch, ahead, kConnectionsAhead, cancel);

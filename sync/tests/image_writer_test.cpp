@@ -31,7 +31,7 @@ TEST(ImageWriter, StopsAtTheFirstFailureAndWritesNothingAfter) {
     SCOPED_TRACE(ownThread ? "own thread" : "the caller's thread");
     TempFolder folder;
     std::filesystem::create_directory(folder.path() / "2.png");
-    ImageWriter writer(64u << 20, ownThread);
+    ImageWriter writer(ImageWriter::kMaxPendingBytes, ownThread);
     writer.Write(1, folder.path() / "1.png", "one");
     writer.Write(2, folder.path() / "2.png", "two");
     writer.Finish();
