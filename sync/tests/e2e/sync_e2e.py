@@ -133,23 +133,24 @@ class Run:
 
     def requests(self, since_last_list=False):
         """Names (without .png) of the image downloads and the number of list requests so far.
-        since_last_list: only the downloads of the last sync: answered after the last list, over
-        any of its connections. A download an earlier sync gave up on is noted later, without a
-        peer, and is left out. A download the service dropped on purpose also lacks its peer
-        when the program closed its end before the line was written: it counts either way."""
-        downloads, lists, last_sync_only = [], 0, False
+        since_last_list: only the downloads of the last sync, over any of its connections: those
+        that may have begun after the last list was answered. A line is written when its request
+        ends, to the second, with how long it took; a download an earlier sync gave up on is
+        written late, and it began well before that list."""
+        downloads, lists, list_second = [], 0, None
         with open(self.service_log, "rb") as f:
             for line in f.read().decode("latin-1").splitlines():
-                m = re.search(r'^\S+ \S+ (\S+) "GET (\S+) HTTP/1\.1"', line)
+                m = re.search(r'^\S+ (\d+):(\d+):(\d+) \S+ "GET (\S+) HTTP/1\.1" \d+ \S+ ([\d.]+)ms', line)
                 if not m:
                     continue
-                peer, target = m.groups()
+                hours, minutes, seconds, target, took_ms = m.groups()
+                second = int(hours) * 3600 + int(minutes) * 60 + int(seconds)
                 if target.startswith("/imgList.php?tid=") and "state=" not in target:
                     lists += 1
                     if since_last_list:
-                        downloads, last_sync_only = [], True
-                elif target.startswith("/img/") and (not last_sync_only or peer != ":0" or
-                                                     line.endswith(" dropped")):
+                        downloads, list_second = [], second
+                elif target.startswith("/img/") and (list_second is None or
+                                                     second + 1 - float(took_ms) / 1000 > list_second):
                     name = target.rsplit("/", 1)[1][:-4]
                     downloads.append(urllib.parse.unquote_to_bytes(name).decode("cp949"))
         return downloads, lists
