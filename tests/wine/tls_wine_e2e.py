@@ -364,11 +364,15 @@ def sync_scenario(run, ca, rogue, images):
     got = run.listing()
     check(got == {name + ".png": data for name, data in images.items()},
           "TorvoSync: C:\\Torvo\\ holds the album byte for byte (%s)" % sorted(got))
-    # The CA is the connection's alone: the requests go over the checked channel, kept open for
-    # all of them rather than a handshake for each image.
+    # The CA is the connection's alone: the requests go over the checked channel: the list, then
+    # the images over the sync's connections ahead (three at most, each kept open for the images
+    # it fetches), each image once.
     synced = run.proxy_requests()[requests_before:]
-    check(len(synced) == n + 1 and len({line.split()[0] for line in synced}) == 1,
-          "TorvoSync: the list and the %d images over one kept connection (%s)" % (n, synced))
+    connections = {line.split()[0] for line in synced}
+    check(len(synced) == n + 1 and "/imgList.php" in synced[0] and
+          len({line.split()[2] for line in synced}) == n + 1 and len(connections) <= 1 + 3,
+          "TorvoSync: the list, then the %d images once each over at most three connections ahead (%s)"
+          % (n, synced))
     run.close_window(window)
     check(app.wait(20) == 0, "TorvoSync: closing the window ends it")
 
