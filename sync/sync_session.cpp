@@ -102,11 +102,9 @@ SyncSession::SyncSession(SyncSessionSetup setup, SyncFormView& view, WindowThrea
       instance_(instance),
       alive_(std::make_shared<SyncSession*>(this)) {
   if (!setup_.fetch) {
-    client_ = std::make_unique<HttpClient>();
-    client_->SetAbortFlag(&cancel_);
-    client_->SetExtraTrustedCertificates(setup_.trustedPem);
-    setup_.fetch = [client = client_.get()](const std::string& url) { return client->Get(url); };
     setup_.ahead = HttpFetchMaker(setup_.trustedPem);
+    // The session's own connection, kept open between presses, aborted when the window goes.
+    setup_.fetch = setup_.ahead(&cancel_);
   }
 }
 

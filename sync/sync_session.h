@@ -92,7 +92,6 @@ class SyncSession {
   WindowThread& windowThread_;
   MessageSink& messages_;
   SingleInstanceLock& instance_;
-  std::unique_ptr<HttpClient> client_;
   std::thread worker_;
   std::atomic<bool> cancel_{false};
   bool unloaded_ = false;
