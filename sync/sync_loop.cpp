@@ -37,6 +37,7 @@ SyncOutcome Stop(SyncOutcome outcome, SyncEnd end, std::u16string problem) {
 // What the folder's listing already says of each item, looked at once before the loop: the names
 // that fail as they are, the images listed, and the images to fetch ahead, each name once.
 struct FirstLook {
+  bool baseUsable = false;  // whether the list's image address can be fetched from at all
   std::vector<std::optional<std::u16string>> problems;  // by item, from 0
   std::vector<bool> listed;
   std::vector<ImageFetcher::Planned> fetches;
@@ -44,8 +45,8 @@ struct FirstLook {
 
 FirstLook LookAtItems(const ImageList& list, const AlbumFolder& album) {
   const size_t n = list.names.size();
-  FirstLook look{std::vector<std::optional<std::u16string>>(n), std::vector<bool>(n), {}};
-  const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
+  FirstLook look{IsUsableBaseAddress(list.baseAddress), std::vector<std::optional<std::u16string>>(n),
+                 std::vector<bool>(n), {}};
   std::unordered_set<std::u16string, FoldedNameHash, FoldedNameEqual> planned;
   for (size_t i = 0; i < n; ++i) {
     const std::u16string& name = list.names[i];
@@ -53,7 +54,7 @@ FirstLook LookAtItems(const ImageList& list, const AlbumFolder& album) {
     if (look.problems[i]) continue;
     std::u16string fileName = name + u".png";
     look.listed[i] = album.Listed(fileName);
-    if (look.listed[i] || !baseUsable || !planned.insert(std::move(fileName)).second) continue;
+    if (look.listed[i] || !look.baseUsable || !planned.insert(std::move(fileName)).second) continue;
     look.fetches.push_back({static_cast<int>(i + 1), DownloadAddress(list.baseAddress, name)});
   }
   return look;
@@ -65,7 +66,6 @@ SyncOutcome HandleItems(const ImageList& list, const FirstLook& look, AlbumFolde
                         ImageWriter& writer, SyncObserver& observer, const std::atomic<bool>* cancel,
                         SyncOutcome outcome) {
   const int n = outcome.itemCount;
-  const bool baseUsable = IsUsableBaseAddress(list.baseAddress);
   for (int i = 1; i <= n; ++i) {
     if (Cancelled(cancel)) return Stop(outcome, SyncEnd::Cancelled, u"");
     // A disk that refused the last image stops the sync; RunSync says why.
@@ -94,7 +94,7 @@ SyncOutcome HandleItems(const ImageList& list, const FirstLook& look, AlbumFolde
       continue;
     }
     const std::string fileName = ToUtf8(name + u".png");
-    if (!baseUsable) {
+    if (!look.baseUsable) {
       return Stop(outcome, SyncEnd::ListFailed,
                   u"The image list from the service names no usable image address (\"" + list.baseAddress +
                       u"\"). Nothing was downloaded.");
