@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <future>
 #include <system_error>
-#include <unordered_set>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -47,14 +46,13 @@ FirstLook LookAtItems(const ImageList& list, const AlbumFolder& album) {
   const size_t n = list.names.size();
   FirstLook look{IsUsableBaseAddress(list.baseAddress), std::vector<std::optional<std::u16string>>(n),
                  std::vector<bool>(n), {}};
-  std::unordered_set<std::u16string, FoldedNameHash, FoldedNameEqual> planned;
+  FoldedNameSet planned;
   for (size_t i = 0; i < n; ++i) {
     const std::u16string& name = list.names[i];
     look.problems[i] = ImageNameProblem(name);
     if (look.problems[i]) continue;
-    std::u16string fileName = name + u".png";
-    look.listed[i] = album.Listed(fileName);
-    if (look.listed[i] || !look.baseUsable || !planned.insert(std::move(fileName)).second) continue;
+    look.listed[i] = album.Listed(name, u".png");
+    if (look.listed[i] || !look.baseUsable || !planned.Insert(name, u".png")) continue;
     look.fetches.push_back({static_cast<int>(i + 1), DownloadAddress(list.baseAddress, name)});
   }
   return look;

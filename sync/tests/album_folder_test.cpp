@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include "temp_folder.h"
 
 namespace torvo::sync {
@@ -43,6 +47,41 @@ TEST(AlbumFolder, OneListingAnswersLikeFileExists) {
   album.Added("Mine.png");
   EXPECT_TRUE(album.FileExists("mine.PNG"));
   EXPECT_FALSE(album.FileExists("yours.png"));
+}
+
+// The compact set against the plain rule (FoldedNameEqual) over names made from a small alphabet of
+// ASCII, Latin, Greek and Hangul letters in both cases, so that many differ only by case or by a
+// character: grown from empty past several rehashes, asked whole and as stem + suffix.
+TEST(FoldedNameSet, AnswersAsFoldedNameEqualAcrossGrowth) {
+  const std::u16string alphabet = u"aAbB.\u00e9\u00c9\u03c3\u03a3\ud55c\u0131I";
+  std::mt19937 random(12345);
+  auto below = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+  auto name = [&] {
+    std::u16string text;
+    for (size_t length = below(5); length > 0; --length) text += alphabet[below(alphabet.size())];
+    return text;
+  };
+  FoldedNameSet set;
+  std::vector<std::u16string> inserted;
+  auto inReference = [&](std::u16string_view probe) {
+    return std::any_of(inserted.begin(), inserted.end(),
+                       [&](const std::u16string& kept) { return FoldedNameEqual()(kept, probe); });
+  };
+  for (int round = 0; round < 3000; ++round) {
+    const std::u16string added = name();
+    const bool fresh = !inReference(added);
+    ASSERT_EQ(set.Insert(added), fresh) << round;
+    if (fresh) inserted.push_back(added);
+    const std::u16string probe = name();
+    ASSERT_EQ(set.Contains(probe), inReference(probe)) << round;
+    const size_t cut = below(probe.size() + 1);
+    ASSERT_EQ(set.Contains(std::u16string_view(probe).substr(0, cut), std::u16string_view(probe).substr(cut)),
+              inReference(probe))
+        << round;
+  }
+  EXPECT_EQ(set.size(), inserted.size());
+  for (const std::u16string& kept : inserted) EXPECT_TRUE(set.Contains(kept));
+  EXPECT_GT(inserted.size(), 1000u);  // past several doublings of the table
 }
 
 TEST(DirExists, OnlyFolders) {
