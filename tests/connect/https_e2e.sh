@@ -98,6 +98,29 @@ out=$(printf 'alice-toolbar-id\n' | "$connect" "$address" --toolbar-id --certifi
 expect "toolbar-id: status" "$?" "0"
 [[ "$out" == "Connected to $address"* ]] && ok "toolbar-id: $out" || bad "toolbar-id said [$out]"
 
+# --- the system's certificate authorities (a folder of hashed names; SSL_CERT_DIR names it, as
+# for OpenSSL's tools) count beside the user's own certificate, and the user's beside theirs
+mkdir -p "$tmp/other" "$tmp/system-with" "$tmp/system-without"
+make_test_ca "$tmp/other" Other-Test-CA || { echo "FAIL: no second certificate"; exit 1; }
+cp "$tmp/ca.pem" "$tmp/system-with/$(openssl x509 -hash -noout -in "$tmp/ca.pem").0"
+cp "$tmp/other/ca.pem" "$tmp/system-without/$(openssl x509 -hash -noout -in "$tmp/other/ca.pem").0"
+connects_with() {  # connects_with NAME SYSTEM-FOLDER [--certificate FILE]
+  local name="$1" folder="$2"
+  shift 2
+  rm -rf "$XDG_CONFIG_HOME"
+  local out
+  out=$(printf 'alice-toolbar-id\n' | SSL_CERT_DIR="$folder" "$connect" "$address" --toolbar-id "$@" 2>&1)
+  expect "$name: status" "$?" "0"
+  [[ "$out" == "Connected to $address"* ]] && ok "$name: $out" || bad "$name said [$out]"
+}
+connects_with "system's CA" "$tmp/system-with"
+connects_with "system's CA beside another of the user's" "$tmp/system-with" --certificate "$tmp/other/ca.pem"
+connects_with "the user's CA beside the system's others" "$tmp/system-without" --certificate "$tmp/ca.pem"
+rm -rf "$XDG_CONFIG_HOME"
+out=$(printf 'alice-toolbar-id\n' | SSL_CERT_DIR="$tmp/system-without" "$connect" "$address" --toolbar-id 2>&1)
+[[ "$out" == *"certificate of 127.0.0.1:$tls_port is not trusted"* ]] && ok "neither the system's nor the user's: not trusted" \
+  || bad "neither the system's nor the user's: said [$out]"
+
 # --- signing in with the CA: a device of its own, saved 0600, shown without the identity whole
 rm -rf "$XDG_CONFIG_HOME"
 out=$(printf 'secret-1\n' | "$connect" "$address" alice --certificate "$tmp/ca.pem" --device "e2e laptop" 2>&1)
