@@ -37,6 +37,19 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
     return result;
   }
 
+  HttpResult reply = Transfer(url, address, !extraPem_.empty());
+  // Qt trusts certificates added to its configuration in place of the system's (adding one ends
+  // its reading of the system's as a chain asks for them): a server the user's certificate does
+  // not vouch for is asked again with the system's alone. A failed handshake sent no request.
+  if (!extraPem_.empty() && reply.failure == HttpResult::Failure::kUntrusted) {
+    HttpResult withSystems = Transfer(url, address, false);
+    if (withSystems.failure != HttpResult::Failure::kUntrusted) return withSystems;
+  }
+  return reply;
+}
+
+HttpResult QtHttpGetter::Transfer(const std::string& url, const QUrl& address, bool withExtra) {
+  HttpResult result;
   QNetworkAccessManager manager;
   manager.setProxy(QNetworkProxy::NoProxy);
   QNetworkRequest request(address);
@@ -48,7 +61,7 @@ HttpResult QtHttpGetter::Get(const std::string& url) {
   request.setRawHeader("Accept-Encoding", "identity");
   // No byte for this long, in either direction, ends the transfer (Qt counts from the last one).
   request.setTransferTimeout(static_cast<int>(timeouts_.stallMs));
-  if (!extraPem_.empty()) {
+  if (withExtra) {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.addCaCertificates(
         QSslCertificate::fromData(QByteArray(extraPem_.data(), static_cast<qsizetype>(extraPem_.size())), QSsl::Pem));

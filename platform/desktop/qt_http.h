@@ -7,6 +7,8 @@
 
 #include "platform/http.h"
 
+class QUrl;
+
 namespace torvo::desktop {
 
 class QtHttpGetter final : public HttpGetter {
@@ -21,6 +23,9 @@ class QtHttpGetter final : public HttpGetter {
   void SetExtraTrustedCertificates(std::string pem) override { extraPem_ = std::move(pem); }
 
  private:
+  // One transfer; withExtra: the extra certificates alone are trusted, else the system's.
+  HttpResult Transfer(const std::string& url, const QUrl& address, bool withExtra);
+
   HttpTimeouts timeouts_;
   std::shared_future<void> applicationReady_;
   std::string extraPem_;

@@ -28,11 +28,15 @@ void TcpClient::Connect(const std::string& host, uint16_t port) {
 }
 
 void TcpClient::ConnectTls(const std::string& host, uint16_t port, const std::string& extraTrustedPem) {
+  StartTls(host, port, extraTrustedPem, !extraTrustedPem.empty());
+}
+
+void TcpClient::StartTls(const std::string& host, uint16_t port, const std::string& extraTrustedPem, bool withExtra) {
   Close();
   auto* socket = new QSslSocket(this);
   socket_ = socket;
   QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-  if (!extraTrustedPem.empty()) {
+  if (withExtra) {
     tls.addCaCertificates(QSslCertificate::fromData(
         QByteArray(extraTrustedPem.data(), static_cast<qsizetype>(extraTrustedPem.size())), QSsl::Pem));
   }
@@ -44,9 +48,16 @@ void TcpClient::ConnectTls(const std::string& host, uint16_t port, const std::st
     encrypted_ = true;
     if (Connected) Connected();
   });
-  connect(socket, &QSslSocket::sslErrors, this, [this, socket](const QList<QSslError>& errors) {
-    // Not ignored: the handshake then fails, and errorOccurred tells it with this text.
+  connect(socket, &QSslSocket::sslErrors, this, [this, socket, host, port, extraTrustedPem, withExtra](const QList<QSslError>& errors) {
     if (socket != socket_ || errors.isEmpty()) return;
+    if (withExtra) {
+      // Qt trusts certificates added to its configuration in place of the system's (adding one
+      // ends its reading of the system's as a chain asks for them): a server the user's
+      // certificate does not vouch for is asked again with the system's alone. Nothing was sent.
+      StartTls(host, port, extraTrustedPem, false);
+      return;
+    }
+    // Not ignored: the handshake then fails, and errorOccurred tells it with this text.
     certificateProblem_ = errors.first().errorString().toStdString();
   });
   socket->connectToHostEncrypted(QString::fromStdString(host), port);

@@ -26,6 +26,8 @@ class TcpClient : public QObject, public TcpConnection {
   std::string GetData() override;
 
  private:
+  // A TLS connection; withExtra: the extra certificates alone are trusted, else the system's.
+  void StartTls(const std::string& host, uint16_t port, const std::string& extraTrustedPem, bool withExtra);
   // Wires the socket's events to ours; tls: Connected waits for the handshake.
   void Wire(QTcpSocket* socket, const std::string& host, bool tls);
 

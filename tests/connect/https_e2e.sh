@@ -229,6 +229,31 @@ tool_refused() {  # tool_refused NAME SERVICE MESSAGE-PART
 tool_refused 05-tool-https-to-plain "https://127.0.0.1:$plain_port/" "서비스(127.0.0.1:$plain_port)가 https(TLS)로 응답하지 않습니다"
 tool_refused 06-tool-http-to-tls "http://127.0.0.1:$tls_port/torvo/" "서비스(127.0.0.1:$tls_port)가 https(TLS)로만 응답합니다"
 expect "refused: nothing uploaded" "$(images | wc -l)" "$count_before"
+
+# --- the system's authorities still count when the connection names a certificate of its own:
+# TorvoTool with a connection whose certificate is another CA's, on a system whose certificate
+# folder holds this server's CA (swapped in, in a mount namespace of the tool's own: root only)
+if [ "$(id -u)" = 0 ] && unshare --mount true 2>/dev/null; then
+  printf 'service = %s\nidentity = alice-toolbar-id\ncertificate = %s\n' "$address" "$tmp/other/ca.pem" >"$file"
+  rm -rf "$work"
+  xdotool windowactivate --sync "$page" 2>/dev/null
+  unshare --mount sh -c 'mount --bind "$1" /etc/ssl/certs && exec "$2" "$3"' sh "$tmp/system-with" "$tool" "$line" \
+    >"$tmp/tool.out" 2>"$tmp/tool.err" &
+  tool_pid=$!
+  pids+=("$tool_pid")
+  if torvo=$(find_window Torvo 300); then
+    xdotool windowactivate --sync "$torvo" key space
+    wait_exit "$tool_pid"
+    expect "tool, the system's CA beside the user's: stored" "$status" "0"
+    expect "tool, the system's CA beside the user's: one image more" "$(images | wc -l)" "$((count_before + 1))"
+  else
+    bad "tool, the system's CA beside the user's: no window"; cat "$tmp/tool.err"
+  fi
+  count_before=$(images | wc -l)
+  rm -rf "$work"
+else
+  echo "skip: the system's CA beside the user's in TorvoTool needs root, for a mount namespace"
+fi
 printf 'service = %s\nidentity = alice-toolbar-id\n' "$address" >"$file"
 
 "$sync" >"$tmp/sync.out" 2>"$tmp/sync.err" &
