@@ -111,7 +111,9 @@ HttpClient::HttpClient(HttpTimeouts timeouts) : impl_(std::make_unique<Impl>()) 
   impl_->curl = curl_easy_init();
   impl_->timeouts = timeouts;
   if (!impl_->curl) return;
-  impl_->caFolder = SystemCaFolder(impl_->curl);
+  // Looked for once: every connection of a sync makes a client.
+  static const std::string systemCaFolder = SystemCaFolder(impl_->curl);
+  impl_->caFolder = systemCaFolder;
   if (!impl_->caFolder.empty()) {
     curl_easy_setopt(impl_->curl, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(impl_->curl, CURLOPT_CAPATH, impl_->caFolder.c_str());
