@@ -37,8 +37,11 @@ std::string ReadWhole(const std::filesystem::path& path) {
 
 // The lines of the stand-in's report, once it is there (at most ten seconds).
 std::vector<std::string> WaitForReport(const std::filesystem::path& report) {
-  for (int i = 0; i < 200 && !std::filesystem::exists(report); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::string text = ReadWhole(report);
+  // The stand-in renames its finished report into place, so any text read is all of it. Right
+  // after the rename the mover may still hold the file open for deleting, and an open that does
+  // not share deleting fails (Wine shows it): an empty read is read again.
+  std::string text;
+  for (int i = 0; i < 200 && (text = ReadWhole(report)).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   auto lines = SplitFields(std::string_view(text), std::string_view("\n"));
   if (!lines.empty() && lines.back().empty()) lines.pop_back();
   return lines;
