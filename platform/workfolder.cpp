@@ -12,12 +12,7 @@ namespace torvo {
 
 std::u16string FoldedName(const std::string& utf8) { return FoldedName(std::u16string_view(FromUtf8(utf8))); }
 
-char16_t FoldedChar(char16_t c) {
-  // ASCII letters fold the same way in every locale, as the file systems that ignore case fold
-  // them (a Turkish locale's towlower would turn "I" into a dotless i no "i" matches).
-  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
-  return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
-}
+char16_t FoldedCharBeyondAscii(char16_t c) { return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c))); }
 
 std::u16string FoldedName(std::u16string_view name) {
   std::u16string text(name);
@@ -25,12 +20,11 @@ std::u16string FoldedName(std::u16string_view name) {
   return text;
 }
 
-size_t FoldedNameHash::operator()(std::u16string_view name) const {
+size_t FoldedNameHash::operator()(std::u16string_view name, std::u16string_view suffix) const {
   // FNV-1a over the folded characters.
   uint64_t hash = 14695981039346656037ull;
-  for (char16_t c : name) {
-    hash = (hash ^ FoldedChar(c)) * 1099511628211ull;
-  }
+  for (char16_t c : name) hash = (hash ^ FoldedChar(c)) * 1099511628211ull;
+  for (char16_t c : suffix) hash = (hash ^ FoldedChar(c)) * 1099511628211ull;
   return static_cast<size_t>(hash);
 }
 

@@ -21,13 +21,21 @@ std::u16string FoldedName(const std::string& utf8);
 // The same of a name already in 16-bit text.
 std::u16string FoldedName(std::u16string_view name);
 // One character of it: names fold a character at a time, so folding keeps their length.
-char16_t FoldedChar(char16_t c);
+char16_t FoldedCharBeyondAscii(char16_t c);
+inline char16_t FoldedChar(char16_t c) {
+  // ASCII letters fold the same way in every locale, as the file systems that ignore case fold
+  // them (a Turkish locale's towlower would turn "I" into a dotless i no "i" matches). Inline: a
+  // sync folds every character of a thousand names.
+  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+  return FoldedCharBeyondAscii(c);
+}
 
 // Hash and equality of names as FoldedName compares them, folding as they go: a set of names
-// with these is asked about a name without making its folded copy.
+// with these is asked about a name without making its folded copy. With a suffix, the hash is the
+// one of name followed by suffix, for a name asked about without being put together.
 struct FoldedNameHash {
   using is_transparent = void;
-  size_t operator()(std::u16string_view name) const;
+  size_t operator()(std::u16string_view name, std::u16string_view suffix = {}) const;
 };
 struct FoldedNameEqual {
   using is_transparent = void;

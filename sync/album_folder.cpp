@@ -14,12 +14,6 @@ namespace torvo::sync {
 namespace {
 constexpr std::string_view kTemporaryPrefix = ".TorvoSync-";
 constexpr std::string_view kTemporarySuffix = ".part";
-
-// FoldedChar, with the ASCII names the sync mostly meets folded here.
-inline char16_t Fold(char16_t c) {
-  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
-  return FoldedChar(c);
-}
 }  // namespace
 
 bool FileExists(const std::filesystem::path& fileName) {
@@ -38,11 +32,8 @@ void FoldedNameSet::Reserve(size_t names) {
 }
 
 uint64_t FoldedNameSet::Hash(std::u16string_view stem, std::u16string_view suffix) {
-  // FNV-1a over the folded characters, as FoldedNameHash; the low bits pick the slot and the
-  // high ones tell most names apart before their text is read.
-  uint64_t hash = 14695981039346656037ull;
-  for (char16_t c : stem) hash = (hash ^ Fold(c)) * 1099511628211ull;
-  for (char16_t c : suffix) hash = (hash ^ Fold(c)) * 1099511628211ull;
+  // The low bits pick the slot and the high ones tell most names apart before their text is read.
+  const uint64_t hash = FoldedNameHash{}(stem, suffix);
   return hash ^ (hash >> 29);
 }
 
@@ -50,10 +41,10 @@ bool FoldedNameSet::Matches(const Entry& entry, std::u16string_view stem, std::u
   if (entry.length != stem.size() + suffix.size()) return false;
   const char16_t* text = folded_.data() + entry.offset;
   for (char16_t c : stem) {
-    if (*text++ != Fold(c)) return false;
+    if (*text++ != FoldedChar(c)) return false;
   }
   for (char16_t c : suffix) {
-    if (*text++ != Fold(c)) return false;
+    if (*text++ != FoldedChar(c)) return false;
   }
   return true;
 }
@@ -78,8 +69,8 @@ bool FoldedNameSet::Insert(std::u16string_view stem, std::u16string_view suffix)
   if (2 * (entries_.size() + 1) > slots_.size()) Rehash(std::max<size_t>(16, 2 * slots_.size()));
   const Entry entry{Hash(stem, suffix), static_cast<uint32_t>(folded_.size()),
                     static_cast<uint32_t>(stem.size() + suffix.size())};
-  for (char16_t c : stem) folded_.push_back(Fold(c));
-  for (char16_t c : suffix) folded_.push_back(Fold(c));
+  for (char16_t c : stem) folded_.push_back(FoldedChar(c));
+  for (char16_t c : suffix) folded_.push_back(FoldedChar(c));
   entries_.push_back(entry);
   Place(entry.hash, static_cast<uint32_t>(entries_.size()));
   return true;

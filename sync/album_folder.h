@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/workfolder.h"  // DirExists, FoldedNameHash
+#include "platform/workfolder.h"  // DirExists, FoldedChar, FoldedNameHash
 
 namespace torvo::sync {
 
@@ -64,8 +64,7 @@ class AlbumFolder {
   bool FileExists(const std::string& fileName) const;
   bool FileExists(std::u16string_view fileName) const;
   // Whether the name was in the listing or Added since, without looking at the folder again.
-  bool Listed(std::u16string_view fileName) const { return files_.Contains(fileName); }
-  // Whether stem + suffix was listed, as Listed, without making the name.
+  // The name is stem followed by suffix, asked about without being put together.
   bool Listed(std::u16string_view stem, std::u16string_view suffix) const { return files_.Contains(stem, suffix); }
   // A file this sync has just put in place.
   void Added(const std::string& fileName);
