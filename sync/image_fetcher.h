@@ -32,9 +32,11 @@ class ImageFetcher {
 
   // fetch serves every address that was not planned. With a maker, `connections` fetches of its
   // making fetch the plan ahead, at most `ahead` replies beyond the item asked for last. Without
-  // one, every Get fetches there and then.
+  // one, every Get fetches there and then. The replies ahead are many more than the connections:
+  // a loop held up by one slow file (the disk, a large image) then finds the next ones waiting,
+  // where with a few the connections would have stood idle meanwhile.
   ImageFetcher(const Fetch& fetch, const FetchMaker& maker, int connections, const std::atomic<bool>* cancel,
-               int ahead = 8, size_t maxHeldBytes = 32u << 20);
+               int ahead = 32, size_t maxHeldBytes = 32u << 20);
   // Stops fetching ahead, aborts the transfers under way and waits for them.
   ~ImageFetcher();
   ImageFetcher(const ImageFetcher&) = delete;
