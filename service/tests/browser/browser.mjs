@@ -60,6 +60,18 @@ export async function signIn(page, at, user) {
   return response;
 }
 
+// A picture as the page draws it: [complete, naturalWidth, naturalHeight] once the browser has
+// finished with it (loaded or given up), or as it stands after 10 s. The list's thumbnails load
+// lazily, so they can still be on their way when the page's load event has fired.
+export async function drawn(page, selector) {
+  try {
+    await page.waitForFunction((s) => document.querySelector(s)?.complete, { timeout: 10000 }, selector);
+  } catch {
+    // reported by the caller from the state below
+  }
+  return page.$eval(selector, (img) => [img.complete, img.naturalWidth, img.naturalHeight]);
+}
+
 // The list as a person reads it.
 export async function entries(page) {
   return page.$$eval("li.entry", (items) => items.map((li) => ({

@@ -7,7 +7,7 @@
 import crypto from "node:crypto";
 import fs from "node:fs";
 import path from "node:path";
-import { assert, bytesOf, check, dialogs, entries, expect, finish, launch, list, newPage, signIn, textOf } from "./browser.mjs";
+import { assert, bytesOf, check, dialogs, drawn, entries, expect, finish, launch, list, newPage, signIn, textOf } from "./browser.mjs";
 
 const env = process.env;
 const expected = JSON.parse(fs.readFileSync(env.TORVO_EXPECTED, "utf8"));
@@ -33,8 +33,8 @@ for (const [label, base] of services) {
         }
         assert(`${entry.title} has its picture`, entry.thumb !== null);
         expect(`${entry.title}'s picture`, sha256(await bytesOf(page, entry.thumb)), want);
-        const drawn = await page.$eval(`#e${entry.id} img.thumb`, (img) => img.complete && img.naturalWidth > 0);
-        expect(`${entry.title}'s picture is drawn`, drawn, true);
+        const [complete, width] = await drawn(page, `#e${entry.id} img.thumb`);
+        expect(`${entry.title}'s picture is drawn`, complete && width > 0, true);
       }
       if (user === expected.users[0]) await page.screenshot({ path: path.join(env.TORVO_SHOTS, `${label}.png`), fullPage: true });
     });

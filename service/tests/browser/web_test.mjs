@@ -13,7 +13,7 @@ import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import path from "node:path";
-import { assert, bytesOf, check, csrfOf, dialogs, entries, expect, finish, launch, list, newPage, post, signIn, sleep,
+import { assert, bytesOf, check, csrfOf, dialogs, drawn, entries, expect, finish, launch, list, newPage, post, signIn, sleep,
          status } from "./browser.mjs";
 
 const env = process.env;
@@ -61,7 +61,7 @@ await check("sign in shows the list with the page TorvoTool uploaded, and its th
   expect("note with its line break", uploaded.note, "오늘의 메모\n둘째 줄");
   expect("folder", uploaded.folder, "기본");
   expect("private mark", [uploaded.private, hostile.private], [false, true]);
-  const shown = await page.$eval(`#e${uploaded.id} img.thumb`, (img) => [img.complete, img.naturalWidth, img.naturalHeight]);
+  const shown = await drawn(page, `#e${uploaded.id} img.thumb`);
   assert(`the thumbnail is shown (${shown})`, shown[0] && shown[1] > 0);
   expect("the thumbnail is the PNG TorvoTool kept", (await bytesOf(page, uploaded.thumb)).equals(fs.readFileSync(env.TORVO_KEPT)), true);
   const lines = await page.$eval(`#e${uploaded.id} .note`, (p) => Math.round(p.getBoundingClientRect().height / parseFloat(getComputedStyle(p).lineHeight)));
