@@ -3,6 +3,11 @@
 # 1,000 images of about 20 KB, none present (files per second; wanted at least 3x wget's), then a
 # second sync with every image present (wanted at most 1.2x the list fetch alone).
 #   sync/bench/run_sync_bench.sh [BUILD_DIR] [IMAGES]
+# The downloads go to a temporary folder on /tmp's file system, or with TORVO_BENCH_FS=ext4 (root
+# only) to a fresh ext4 made with mkfs.ext4's defaults, journal included, mounted from a file.
+# Without a journal ext4 looks past every inode freed in the last seconds (minutes while its
+# block is unwritten) for each file it creates, so on such a disk after deletions every new file
+# costs both programs alike some hundred microseconds: the script says when that is the case.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:-$here/../../build/local}" && pwd)"
@@ -14,11 +19,37 @@ command -v wget >/dev/null || { echo "wget is missing: run scripts/setup.sh" >&2
 
 work="$(mktemp -d /tmp/torvo-sync-bench.XXXXXX)"
 pid=""
+mounted=""
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  [ -n "$mounted" ] && umount "$mounted"
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# Where wget and the sync write.
+downloads="$work/downloads"
+if [ "${TORVO_BENCH_FS:-}" = ext4 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "TORVO_BENCH_FS=ext4 mounts a file system: run as root" >&2; exit 1; }
+  truncate -s 2G "$work/ext4.img"
+  mkfs.ext4 -q -F "$work/ext4.img"
+  mkdir "$downloads"
+  mount -o loop "$work/ext4.img" "$downloads"
+  mounted="$downloads"
+else
+  mkdir "$downloads"
+fi
+kind="$(findmnt -n -o FSTYPE --target "$downloads")"
+journal=""
+if [ "$kind" = ext4 ]; then
+  source="$(findmnt -n -o SOURCE --target "$downloads")"
+  if compgen -G "/proc/fs/jbd2/$(basename "$source")-*" >/dev/null; then
+    journal=" with a journal"
+  else
+    journal=" WITHOUT a journal: new files after deletions cost both programs more than on a usual disk"
+  fi
+fi
+echo "bench: downloads written to $kind$journal"
 
 id="bench user"
 "$service" user add --data "$work/data" "$id" --toolbar-id "$id" >/dev/null
@@ -46,17 +77,22 @@ echo "bench: list names $(wc -l <"$work/urls") images"
 
 # Rounds of wget and of the sync taken in turn, so a change in the machine's load falls on both.
 # Each run writes into a new folder and nothing is removed until the end (see sync_bench.cpp).
+# Each run starts with nothing waiting to be written: the setup's 40 MB, flushed by the kernel
+# about 30 s after it was written, otherwise lands on the first rounds and makes them several
+# times slower (a sync of 400-500 ms against 90 ms for the same run later).
 rounds=5
 wget_runs=()
 sync_runs=()
 for run in $(seq $rounds); do
+  sync
   start=$(date +%s%N)
-  wget -q --no-proxy -i "$work/urls" -P "$work/wget-$run"
+  wget -q --no-proxy -i "$work/urls" -P "$downloads/wget-$run"
   end=$(date +%s%N)
   wget_runs+=($(( (end - start) / 1000 )))
-  got=$(ls "$work/wget-$run" | wc -l)
+  got=$(ls "$downloads/wget-$run" | wc -l)
   [ "$got" -eq "$count" ] || { echo "wget fetched $got of $count files" >&2; exit 1; }
-  TORVO_BENCH_HOST="$host" TORVO_BENCH_ID="$id" TORVO_BENCH_DIR="$work/sync" TORVO_BENCH_ROUNDS=1 \
+  sync
+  TORVO_BENCH_HOST="$host" TORVO_BENCH_ID="$id" TORVO_BENCH_DIR="$downloads/sync" TORVO_BENCH_ROUNDS=1 \
     "$bench" --benchmark_filter=SyncNonePresent --benchmark_format=json >"$work/round.json"
   sync_runs+=($(python3 -c 'import json,sys; b=json.load(open(sys.argv[1]))["benchmarks"][0]; assert not b.get("error_occurred"), b.get("error_message"); print(int(b["real_time"]*1000))' "$work/round.json"))
 done
@@ -68,7 +104,7 @@ echo "bench: sync runs (ms)  $(printf '%s ' "${sync_runs[@]}" | awk '{for(i=1;i<
 
 # The list alone and the sync with every image here, in repetitions taken in random turn, compared
 # by their medians: a change in the machine's load falls on both.
-TORVO_BENCH_HOST="$host" TORVO_BENCH_ID="$id" TORVO_BENCH_DIR="$work/sync" \
+TORVO_BENCH_HOST="$host" TORVO_BENCH_ID="$id" TORVO_BENCH_DIR="$downloads/sync" \
   "$bench" --benchmark_filter='ListFetch|SyncAllPresent' --benchmark_repetitions=9 \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
   --benchmark_format=json --benchmark_out="$work/bench.json" --benchmark_out_format=json >/dev/null
