@@ -50,6 +50,51 @@ std::optional<std::string> CreatePrivateFile(const std::filesystem::path& file, 
   return CreateWith(file, bytes, 0600, true, &existed);
 }
 
+WholeFile CreateWholeFile(const std::filesystem::path& file, std::string_view bytes, std::string* error) {
+#ifdef O_TMPFILE
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return WholeFile::kNotOffered;
+    *error = std::strerror(errno);
+    return WholeFile::kFailed;
+  }
+  for (size_t written = 0; written < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = std::strerror(errno);
+      ::close(fd);
+      return WholeFile::kFailed;
+    }
+    written += static_cast<size_t>(n);
+  }
+  // The file without a name is reached through this process's descriptor table.
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, self, AT_FDCWD, file.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    const int linkError = errno;
+    ::close(fd);
+    if (linkError == EEXIST) return WholeFile::kNameTaken;
+    // No /proc: the other way needs none.
+    if (linkError == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return WholeFile::kNotOffered;
+    *error = std::strerror(linkError);
+    return WholeFile::kFailed;
+  }
+  if (::close(fd) != 0) {
+    *error = std::strerror(errno);
+    ::unlink(file.c_str());
+    return WholeFile::kFailed;
+  }
+  return WholeFile::kMade;
+#else
+  (void)file;
+  (void)bytes;
+  (void)error;
+  return WholeFile::kNotOffered;
+#endif
+}
+
 std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (std::rename(from.c_str(), to.c_str()) != 0) return std::strerror(errno);
   return std::nullopt;

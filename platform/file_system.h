@@ -16,6 +16,14 @@ namespace torvo {
 // before a later failure is left for the caller to remove.
 std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std::string_view bytes, bool* existed);
 
+// Creates file with bytes as its whole content where the folder's file system can make a file
+// without a name and name it once written: the name is never seen on a partial file, and nothing
+// is left behind by a failure or a crash. kNotOffered: the system or the file system cannot, and
+// nothing was made; kNameTaken: a file of that name exists, and it is left as it is; kFailed: the
+// system's words for the failure are in *error, and nothing was made.
+enum class WholeFile { kMade, kNotOffered, kNameTaken, kFailed };
+WholeFile CreateWholeFile(const std::filesystem::path& file, std::string_view bytes, std::string* error);
+
 // Renames from to to, replacing a file of that name in one step. Nothing on success, otherwise
 // the system's words for the failure.
 std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -127,6 +127,18 @@ bool IsTemporaryFileName(std::string_view name) {
 }
 
 std::optional<std::string> WriteFileWhole(const std::filesystem::path& target, std::string_view bytes) {
+  // Where the file system can, the file is named once whole; else (and over a file of that name
+  // that came meanwhile) through a temporary name.
+  std::string failure;
+  switch (CreateWholeFile(target, bytes, &failure)) {
+    case WholeFile::kMade:
+      return std::nullopt;
+    case WholeFile::kFailed:
+      return failure;
+    case WholeFile::kNotOffered:
+    case WholeFile::kNameTaken:
+      break;
+  }
   static std::atomic<unsigned> counter{0};
   static const std::string processId = std::to_string(CurrentProcessId());
   std::filesystem::path temporary;

@@ -128,6 +128,35 @@ TEST(CreateNewFile, WritesANewFileAndNeverAnExistingOne) {
   EXPECT_FALSE(existed);
 }
 
+TEST(CreateWholeFile, NamesOnlyAWholeNewFileAndLeavesNothingElse) {
+  Folder folder;
+  const fs::path taken = folder.path / "taken.png";
+  std::ofstream(taken, std::ios::binary) << "kept";
+  struct Case {
+    fs::path file;
+    WholeFile result;
+    std::set<std::string> entries;  // the folder's, after
+  } cases[] = {
+      {folder.path / PathFromUtf8("그림.png"), WholeFile::kMade, {"taken.png", "그림.png"}},
+      {taken, WholeFile::kNameTaken, {"taken.png", "그림.png"}},
+      {folder.path / "none" / "x.png", WholeFile::kFailed, {"taken.png", "그림.png"}},
+  };
+  const std::string bytes("one\0two", 7);
+  for (const Case& c : cases) {
+    std::string error;
+    const WholeFile result = CreateWholeFile(c.file, bytes, &error);
+    if (result == WholeFile::kNotOffered) GTEST_SKIP() << "this system names every file as it makes it";
+    EXPECT_EQ(result, c.result) << c.file;
+    EXPECT_EQ(error.empty(), c.result != WholeFile::kFailed) << c.file << ": " << error;
+    std::set<std::string> entries;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.path))
+      entries.insert(Utf8Path(entry.path().filename()));
+    EXPECT_EQ(entries, c.entries) << c.file;
+  }
+  EXPECT_EQ(Read(folder.path / PathFromUtf8("그림.png")), bytes);
+  EXPECT_EQ(Read(taken), "kept");
+}
+
 TEST(RenameReplacing, ReplacesTheTargetAndSaysWhyItCannot) {
   Folder folder;
   const fs::path from = folder.path / "a.part", to = folder.path / PathFromUtf8("그림.png");

@@ -32,6 +32,11 @@ std::optional<std::string> CreateNewFile(const std::filesystem::path& file, std:
   return std::nullopt;
 }
 
+// Windows names a file as it makes it: the callers write through a temporary name.
+WholeFile CreateWholeFile(const std::filesystem::path&, std::string_view, std::string*) {
+  return WholeFile::kNotOffered;
+}
+
 std::optional<std::string> RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return win32::FileErrorText(GetLastError());
   return std::nullopt;

@@ -97,9 +97,13 @@ TEST(WriteFileWhole, WritesExactBytesAndLeavesNoTemporaryFile) {
   const std::string bytes("\x89PNG\r\n\x1A\n\0\xFF", 10);
   ASSERT_FALSE(WriteFileWhole(folder.path() / "a.png", bytes));
   ASSERT_FALSE(WriteFileWhole(folder.path() / "empty.png", ""));
+  // A file of the name that came after the folder was listed is replaced, as a rename does.
+  WriteFile(folder.path() / "came.png", "old");
+  ASSERT_FALSE(WriteFileWhole(folder.path() / "came.png", bytes));
   EXPECT_EQ(ReadFile(folder.path() / "a.png"), bytes);
   EXPECT_EQ(ReadFile(folder.path() / "empty.png"), "");
-  EXPECT_EQ(Entries(folder.path()), (std::set<std::string>{"a.png", "empty.png"}));
+  EXPECT_EQ(ReadFile(folder.path() / "came.png"), bytes);
+  EXPECT_EQ(Entries(folder.path()), (std::set<std::string>{"a.png", "came.png", "empty.png"}));
 }
 
 TEST(WriteFileWhole, FailureLeavesNothingBehind) {
