@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/workfolder.h"
 #include "upload/ScreenCapMain.h"
+#include "upload/box_rescale.h"
 #include "upload/picture_file.h"
 #include "upload/thumbnail_size.h"
 
@@ -86,7 +87,7 @@ void Pipeline(const fs::path& OutputDir, Canvas& picImage, ThumbnailState& state
   state.OutputWidth = ToInt16(FreeImage_GetWidth(loaded.get()));
   const ThumbnailExtent size = ThumbnailSize(state.OutputWidth, state.OutputHeight);
 
-  Dib scaled(FreeImage_Rescale(loaded.get(), size.width, size.height, FILTER_BOX));
+  Dib scaled(BoxRescale(loaded.get(), size.width, size.height));
   loaded.reset();
   const fs::path scaledFile = WorkFile(OutputDir, kScaledFile);
   if (!scaled) {

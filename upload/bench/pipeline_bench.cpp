@@ -12,8 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/freeimage_io.h"
 #include "platform/picture_file.h"
 #include "upload/bench/screen_like_picture.h"
+#include "upload/box_rescale.h"
 #include "upload/picture_file.h"
 #include "upload/thumbnail_pipeline.h"
 
@@ -50,6 +52,20 @@ void Pipeline(benchmark::State& state) {
   if (!fs::exists(work / "img.png")) state.SkipWithError("no img.png");
 }
 BENCHMARK(Pipeline)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// The capture shrunk to the thumbnail's 200 x 112, the pipeline's largest step, as TorvoTool does
+// it and through FreeImage_Rescale (the same bytes).
+void Rescale(benchmark::State& state, bool throughFreeImage) {
+  FIBITMAP* capture = LoadPictureFile(FIF_BMP, Capture(), 0);
+  for (auto _ : state) {
+    FIBITMAP* scaled = throughFreeImage ? FreeImage_Rescale(capture, 200, 112, FILTER_BOX) : BoxRescale(capture, 200, 112);
+    benchmark::DoNotOptimize(FreeImage_GetBits(scaled));
+    FreeImage_Unload(scaled);
+  }
+  FreeImage_Unload(capture);
+}
+BENCHMARK_CAPTURE(Rescale, TorvoTool, false)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK_CAPTURE(Rescale, FreeImage, true)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
 void ImageMagickConvert(benchmark::State& state) {
   const fs::path out = Capture().parent_path() / "convert.png";
