@@ -15,6 +15,19 @@ namespace torvo {
 
 namespace {
 
+// Writes all of bytes to fd: 0, or the error that stopped it.
+int WriteAll(int fd, std::string_view bytes) {
+  for (size_t written = 0; written < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    written += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 // Creates file, which must not exist yet, with mode and bytes as its whole content. durable: the
 // content is on the disk before the file is closed, for a rename that follows.
 std::optional<std::string> CreateWith(const std::filesystem::path& file, std::string_view bytes, mode_t mode,
@@ -25,15 +38,9 @@ std::optional<std::string> CreateWith(const std::filesystem::path& file, std::st
     *existed = errno == EEXIST;
     return std::strerror(errno);
   }
-  for (size_t written = 0; written < bytes.size();) {
-    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      return std::strerror(error);
-    }
-    written += static_cast<size_t>(n);
+  if (const int error = WriteAll(fd, bytes)) {
+    ::close(fd);
+    return std::strerror(error);
   }
   if ((durable && ::fsync(fd) != 0) || ::close(fd) != 0) return std::strerror(errno);
   return std::nullopt;
@@ -59,15 +66,10 @@ WholeFile CreateWholeFile(const std::filesystem::path& file, std::string_view by
     *error = std::strerror(errno);
     return WholeFile::kFailed;
   }
-  for (size_t written = 0; written < bytes.size();) {
-    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = std::strerror(errno);
-      ::close(fd);
-      return WholeFile::kFailed;
-    }
-    written += static_cast<size_t>(n);
+  if (const int failure = WriteAll(fd, bytes)) {
+    *error = std::strerror(failure);
+    ::close(fd);
+    return WholeFile::kFailed;
   }
   // The file without a name is reached through this process's descriptor table.
   char self[40];
