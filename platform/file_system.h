@@ -1,6 +1,6 @@
 #pragma once
-// The few file calls std::filesystem does not offer: creating a file that must be new, and
-// renaming over an existing one in one step.
+// The few file calls std::filesystem does not offer: creating a file that must be new, creating
+// one that is named only once whole, and renaming over an existing one in one step.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
