@@ -2,18 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 
+#include "platform/picture_file.h"
+
 namespace torvo::upload {
 namespace {
-
-struct Bitmap {
-  FIBITMAP* dib;
-  explicit Bitmap(FIBITMAP* d) : dib(d) {}
-  ~Bitmap() { FreeImage_Unload(dib); }
-};
 
 // A 24-bit picture of noise, or of smooth gradients with noise on them (sums near a half).
 FIBITMAP* Picture(unsigned width, unsigned height, std::mt19937& random, bool smooth) {
@@ -31,19 +28,19 @@ FIBITMAP* Picture(unsigned width, unsigned height, std::mt19937& random, bool sm
 
 // Every byte, the size and the resolution of BoxRescale's result are FreeImage_Rescale's.
 void ExpectSameAsFreeImage(FIBITMAP* picture, unsigned width, unsigned height, const std::string& what) {
-  Bitmap wanted(FreeImage_Rescale(picture, int(width), int(height), FILTER_BOX));
-  Bitmap got(BoxRescale(picture, width, height));
-  ASSERT_NE(wanted.dib, nullptr) << what;
-  ASSERT_NE(got.dib, nullptr) << what;
-  ASSERT_EQ(FreeImage_GetBPP(got.dib), FreeImage_GetBPP(wanted.dib)) << what;
-  ASSERT_EQ(FreeImage_GetWidth(got.dib), FreeImage_GetWidth(wanted.dib)) << what;
-  ASSERT_EQ(FreeImage_GetHeight(got.dib), FreeImage_GetHeight(wanted.dib)) << what;
-  EXPECT_EQ(FreeImage_GetDotsPerMeterX(got.dib), FreeImage_GetDotsPerMeterX(wanted.dib)) << what;
-  EXPECT_EQ(FreeImage_GetDotsPerMeterY(got.dib), FreeImage_GetDotsPerMeterY(wanted.dib)) << what;
-  const unsigned rowBytes = FreeImage_GetLine(wanted.dib);
+  const FreeImageBitmap wanted(FreeImage_Rescale(picture, int(width), int(height), FILTER_BOX));
+  const FreeImageBitmap got(BoxRescale(picture, width, height));
+  ASSERT_NE(wanted.get(), nullptr) << what;
+  ASSERT_NE(got.get(), nullptr) << what;
+  ASSERT_EQ(FreeImage_GetBPP(got.get()), FreeImage_GetBPP(wanted.get())) << what;
+  ASSERT_EQ(FreeImage_GetWidth(got.get()), FreeImage_GetWidth(wanted.get())) << what;
+  ASSERT_EQ(FreeImage_GetHeight(got.get()), FreeImage_GetHeight(wanted.get())) << what;
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(got.get()), FreeImage_GetDotsPerMeterX(wanted.get())) << what;
+  EXPECT_EQ(FreeImage_GetDotsPerMeterY(got.get()), FreeImage_GetDotsPerMeterY(wanted.get())) << what;
+  const unsigned rowBytes = FreeImage_GetLine(wanted.get());
   for (unsigned y = 0; y < height; ++y) {
-    const BYTE* a = FreeImage_GetScanLine(got.dib, int(y));
-    const BYTE* b = FreeImage_GetScanLine(wanted.dib, int(y));
+    const BYTE* a = FreeImage_GetScanLine(got.get(), int(y));
+    const BYTE* b = FreeImage_GetScanLine(wanted.get(), int(y));
     if (std::memcmp(a, b, rowBytes) != 0) {
       unsigned i = 0;
       while (a[i] == b[i]) ++i;
@@ -68,8 +65,8 @@ TEST(BoxRescale, GivesFreeImagesBytesForCapturesOfEverySize) {
   };
   for (const Case& c : cases) {
     for (bool smooth : {false, true}) {
-      Bitmap picture(Picture(c.fromWidth, c.fromHeight, random, smooth));
-      ExpectSameAsFreeImage(picture.dib, c.width, c.height,
+      const FreeImageBitmap picture(Picture(c.fromWidth, c.fromHeight, random, smooth));
+      ExpectSameAsFreeImage(picture.get(), c.width, c.height,
                             std::to_string(c.fromWidth) + "x" + std::to_string(c.fromHeight) + " to " +
                                 std::to_string(c.width) + "x" + std::to_string(c.height) + (smooth ? " smooth" : ""));
     }
@@ -80,8 +77,8 @@ TEST(BoxRescale, GivesFreeImagesBytesForCapturesOfEverySize) {
     const unsigned fromWidth = side(random), fromHeight = side(random);
     const unsigned width = std::uniform_int_distribution<unsigned>(1, fromWidth - 1)(random);
     const unsigned height = std::uniform_int_distribution<unsigned>(1, 2 * fromHeight)(random);
-    Bitmap picture(Picture(fromWidth, fromHeight, random, i % 2 == 1));
-    ExpectSameAsFreeImage(picture.dib, width, height,
+    const FreeImageBitmap picture(Picture(fromWidth, fromHeight, random, i % 2 == 1));
+    ExpectSameAsFreeImage(picture.get(), width, height,
                           std::to_string(fromWidth) + "x" + std::to_string(fromHeight) + " to " +
                               std::to_string(width) + "x" + std::to_string(height));
   }
